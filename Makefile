@@ -1,0 +1,41 @@
+# Two entry points for a fresh Debian machine: `make demo` and `make test`.
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+BUILD_BENCH ?= build-bench
+JOBS       ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps demo test test-release test-asan fuzz bench clean
+
+all: $(BUILD)/Makefile
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/Makefile:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+demo: deps all
+	$(BUILD)/tools/dsptool/dsptool demo
+
+test: deps test-release test-asan fuzz
+
+test-release:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DDSP_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+fuzz:
+	@scripts/run-fuzz.sh
+
+bench: deps
+	@scripts/run-bench.sh
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_BENCH) build-fuzz

@@ -1,0 +1,129 @@
+/*
+ * libdsp - audio signal processing with a flat C API.
+ *
+ * Conventions
+ *  - PCM is interleaved signed 16-bit little-endian, left sample first, one or two channels.
+ *    Lengths of PCM passed to the library are BYTES (frames = bytes / (channels * 2));
+ *    block sizes given to init/configure functions are FRAMES; rates are Hz.
+ *  - Internally audio is 32-bit float per channel, full scale +-1.0.
+ *  - Every handle is opaque. Init functions return a handle, or NULL when memory runs out.
+ *    Every other function of a family first checks that the handle is of its own kind (and
+ *    not NULL) and returns false / 0 / NULL otherwise.
+ *  - Ownership: an effect belongs to the caller until it is handed to dspAdd, and to the chain
+ *    afterwards (do not call its term function then). dspGetHandle lends a pointer.
+ *  - Threads: the library starts none and holds no locks. The processor switches, the aligned
+ *    allocator's registry and the load-time tables are process-wide: serialise every call that
+ *    allocates or frees (init, configure through dspAdd/dspAdjust, term, fastmem*), and never
+ *    use one chain or effect from two threads at once.
+ *  - Real time: processing calls (dspSend and the do* functions) never allocate, lock or do I/O.
+ *    Init functions, dspAdd, dspAdjust with a new format and the term functions allocate.
+ */
+#ifndef LIBDSP_DSP_H
+#define LIBDSP_DSP_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(DSP_BUILDING_LIBRARY)
+#    define DSP_API __declspec(dllexport)
+#  else
+#    define DSP_API __declspec(dllimport)
+#  endif
+#else
+#  define DSP_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opaque handles. */
+typedef struct dsp_chain dsp_chain;   /* an effect chain */
+typedef struct dsp_effect dsp_effect; /* any effect or analyser */
+
+/* ---------------------------------------------------------------------------------------
+ * Effect chain
+ *
+ * dspCreate(size, channels, rate): an empty chain for blocks of at most `size` frames.
+ * dspAdd: inserts a configured effect by ascending unsigned priority (ties keep insertion
+ *   order) and reconfigures every effect whose input format changed. Returns the new node
+ *   count, or 0 when the effect is NULL or not configured (the caller keeps it then).
+ * dspSend: pushes `bytes` bytes of PCM (at most size * channels * 2) through the chain and
+ *   returns the bytes written to pcmOut, which must hold
+ *   dspGetDstSize(chain, frames) * dspGetDstChannels(chain) * 2 bytes. pcmIn may equal pcmOut.
+ *   An empty chain copies its input.
+ * A NULL chain is accepted everywhere and does nothing (getters return 0 / NULL);
+ * dspGetHandle returns NULL for an index at or past the node count.
+ * ------------------------------------------------------------------------------------- */
+DSP_API dsp_chain* dspCreate(uint32_t size, uint32_t channels, uint32_t rate);
+DSP_API uint32_t dspAdd(dsp_chain* chain, dsp_effect* effect, uint32_t priority);
+DSP_API void dspClear(dsp_chain* chain);
+DSP_API void dspDestroy(dsp_chain* chain);
+DSP_API void dspAdjust(dsp_chain* chain, uint32_t size, uint32_t channels, uint32_t rate);
+DSP_API dsp_effect* dspGetHandle(dsp_chain* chain, uint32_t index);
+DSP_API uint32_t dspGetDstSize(dsp_chain* chain, uint32_t srcSize);
+DSP_API uint32_t dspGetDstChannels(dsp_chain* chain);
+DSP_API uint32_t dspGetDstRate(dsp_chain* chain);
+DSP_API uint32_t dspSend(dsp_chain* chain, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+
+/* ---------------------------------------------------------------------------------------
+ * Processor switches (all false at load). Conversions pick 3DNow!-equivalent results when
+ * that switch is on, else SSE results, else the scalar reference; any switch turns on the
+ * 16-byte block copy. Set them once before processing.
+ * ------------------------------------------------------------------------------------- */
+DSP_API void dspEnableMmx(bool flag);
+DSP_API void dspEnable3dnow(bool flag);
+DSP_API void dspEnableSse(bool flag);
+
+/* ---------------------------------------------------------------------------------------
+ * Aligned allocator: 16-byte aligned blocks, tracked in a process-wide registry.
+ * fastmemGetAllocatedSize counts each block's size plus 15 bytes of alignment slack.
+ * fastmemFree ignores NULL, foreign and already freed pointers. Blocks still live when the
+ * library is unloaded are released then.
+ * ------------------------------------------------------------------------------------- */
+DSP_API void* fastmemAlloc(uint32_t size);
+DSP_API void fastmemFree(void* ptr);
+DSP_API uint32_t fastmemGetAllocatedSize(void);
+
+/* --- Fader and cross-fader ----------------------------------------------------------- */
+/* end of fader and cross-fader */
+
+/* --- FFT analysis -------------------------------------------------------------------- */
+/* end of fft analysis */
+
+/* --- Envelope analysis --------------------------------------------------------------- */
+/* end of envelope analysis */
+
+/* --- Wave slice ---------------------------------------------------------------------- */
+/* end of wave slice */
+
+/* --- Resampler ----------------------------------------------------------------------- */
+/* end of resampler */
+
+/* --- High-quality upsampler ---------------------------------------------------------- */
+/* end of high-quality upsampler */
+
+/* --- Chorus -------------------------------------------------------------------------- */
+/* end of chorus */
+
+/* --- IIR filter ---------------------------------------------------------------------- */
+/* end of iir filter */
+
+/* --- Pitch shift --------------------------------------------------------------------- */
+/* end of pitch shift */
+
+/* --- Time stretch -------------------------------------------------------------------- */
+/* end of time stretch */
+
+/* --- Wave file reader ---------------------------------------------------------------- */
+/* end of wave file reader */
+
+/* --- Wave file writer ---------------------------------------------------------------- */
+/* end of wave file writer */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LIBDSP_DSP_H */

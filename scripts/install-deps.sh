@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs what building and testing need on a fresh Debian machine (run as root); quick when
+# everything is already there.
+set -eu
+need=""
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+for pkg in $(cat "$(dirname "$0")/packages.txt" | sed 's/#.*//'); do
+  have "$pkg" || need="$need $pkg"
+done
+if [ -n "$need" ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "missing packages:$need (run as root to install them)" >&2
+    exit 1
+  fi
+  echo "installing:$need" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends $need >/dev/null
+fi

@@ -1,0 +1,35 @@
+#include "convert/convert.h"
+
+#include <cstring>
+
+namespace dsp {
+
+bool useMmx = false;
+bool use3dnow = false;
+bool useSse = false;
+
+void pcmToFloat(const int16_t* pcm, uint32_t bytes, float* outL, float* outR, uint32_t channels) {
+    reference::pcmToFloat(pcm, bytes, outL, outR, channels);
+}
+
+void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pcm, uint32_t channels) {
+    reference::floatToPcm(inL, inR, frames, pcm, channels);
+}
+
+void blockCopy(const void* src, void* dst, uint32_t bytes) {
+    std::memmove(dst, src, bytes & ~uint32_t{15});
+}
+
+void copyBytes(const void* src, void* dst, uint32_t bytes) {
+    const auto* from = static_cast<const unsigned char*>(src);
+    auto* to = static_cast<unsigned char*>(dst);
+    uint32_t done = 0;
+    if (blockCopyEnabled()) {
+        done = bytes & ~uint32_t{15};
+        if (done != 0) blockCopy(from, to, done);
+    }
+    if (from == to) return;
+    for (uint32_t i = done; i < bytes; ++i) to[i] = from[i];
+}
+
+}  // namespace dsp

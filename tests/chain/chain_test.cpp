@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+#include "chain/dsp_chain.h"
+#include "convert/convert.h"
+#include "dsp.h"
+#include "memory/fastmem.h"
+#include "support/test_effects.h"
+
+using dsptest::GainEffect;
+using dsptest::RepeatEffect;
+
+namespace {
+
+dsp_effect* handle(dsp::DspEffect* effect) { return reinterpret_cast<dsp_effect*>(effect); }
+
+GainEffect* configuredGain(uint32_t size, uint32_t channels, uint32_t rate, float gain = 1.0f,
+                           std::vector<int>* order = nullptr, int id = 0) {
+    auto* effect = new GainEffect(gain, order, id);
+    effect->configure(size, channels, rate);
+    effect->configureCalls = 0;
+    return effect;
+}
+
+// What one sample becomes after the reference conversions around a gain stage.
+int16_t through(int16_t sample, float gain) {
+    float value;
+    dsp::reference::pcmToFloat(&sample, 2, &value, nullptr, 1);
+    value *= gain;
+    int16_t out;
+    dsp::reference::floatToPcm(&value, nullptr, 1, &out, 1);
+    return out;
+}
+
+struct Switches {
+    bool mmx, amd3dnow, sse;
+};
+
+class SwitchGuard {
+public:
+    explicit SwitchGuard(Switches s) { set(s); }
+    ~SwitchGuard() { set({false, false, false}); }
+    static void set(Switches s) {
+        dspEnableMmx(s.mmx);
+        dspEnable3dnow(s.amd3dnow);
+        dspEnableSse(s.sse);
+    }
+};
+
+}  // namespace
+
+TEST(Chain, OrdersByUnsignedPriorityWithTiesInInsertionOrder) {
+    std::vector<int> order;
+    dsp_chain* chain = dspCreate(64, 2, 44100);
+    const uint32_t priorities[] = {5, 1, 5, 3, 4294967295u, 0};
+    GainEffect* effects[6];
+    for (int i = 0; i < 6; ++i) {
+        effects[i] = configuredGain(64, 2, 44100, 1.0f, &order, i);
+        EXPECT_EQ(dspAdd(chain, handle(effects[i]), priorities[i]), uint32_t(i + 1));
+    }
+    const int expected[] = {5, 1, 3, 0, 2, 4};  // 0, 1, 3, 5 (first), 5 (second), 4294967295
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(dspGetHandle(chain, i), handle(effects[expected[i]])) << "position " << i;
+    EXPECT_EQ(dspGetHandle(chain, 6), nullptr);
+
+    std::vector<int16_t> pcm(128, 100);
+    EXPECT_EQ(dspSend(chain, pcm.data(), pcm.data(), 256), 256u);
+    EXPECT_EQ(order, std::vector<int>(std::begin(expected), std::end(expected)));
+    dspDestroy(chain);
+}
+
+TEST(Chain, RejectsNullAndUnconfiguredEffects) {
+    dsp_chain* chain = dspCreate(64, 2, 44100);
+    GainEffect unconfigured(1.0f);
+    EXPECT_EQ(dspAdd(chain, handle(&unconfigured), 0), 0u);
+    EXPECT_EQ(dspAdd(chain, nullptr, 0), 0u);
+    EXPECT_EQ(dspGetHandle(chain, 0), nullptr);
+    GainEffect* orphan = configuredGain(64, 2, 44100);
+    EXPECT_EQ(dspAdd(nullptr, handle(orphan), 0), 0u);  // still the caller's
+    delete orphan;
+    dspDestroy(chain);
+}
+
+TEST(Chain, NullChainHandleIsHarmless) {
+    dspClear(nullptr);
+    dspDestroy(nullptr);
+    dspAdjust(nullptr, 1, 1, 1);
+    int16_t pcm[4] = {1, 2, 3, 4};
+    EXPECT_EQ(dspSend(nullptr, pcm, pcm, 8), 0u);
+    EXPECT_EQ(dspGetDstSize(nullptr, 10), 0u);
+    EXPECT_EQ(dspGetDstChannels(nullptr), 0u);
+    EXPECT_EQ(dspGetDstRate(nullptr), 0u);
+    EXPECT_EQ(dspGetHandle(nullptr, 0), nullptr);
+}
+
+TEST(Chain, HeadIsConfiguredFromTheChainFormatAndFollowersFromTheirPredecessor) {
+    dsp_chain* chain = dspCreate(100, 1, 22050);
+    auto* gain = configuredGain(100, 1, 22050);
+    auto* repeat = new RepeatEffect(2);
+    repeat->configure(512, 2, 8000);
+    auto* behind = configuredGain(512, 2, 8000);
+    ASSERT_EQ(dspAdd(chain, handle(gain), 1), 1u);
+    EXPECT_EQ(gain->configureCalls, 0);  // format already matches
+    ASSERT_EQ(dspAdd(chain, handle(repeat), 2), 2u);
+    ASSERT_EQ(dspAdd(chain, handle(behind), 3), 3u);
+    EXPECT_EQ(repeat->inSize, 100u);
+    EXPECT_EQ(repeat->inChannels, 1u);
+    EXPECT_EQ(repeat->inRate, 22050u);
+    EXPECT_EQ(behind->inSize, 200u);
+    EXPECT_EQ(behind->inChannels, 1u);
+    EXPECT_EQ(behind->inRate, 44100u);
+    EXPECT_EQ(dspGetDstSize(chain, 70), 140u);
+    EXPECT_EQ(dspGetDstChannels(chain), 1u);
+    EXPECT_EQ(dspGetDstRate(chain), 44100u);
+
+    // A lower priority than every other makes the new effect the head, configured from the chain.
+    auto* first = configuredGain(7, 2, 96000);
+    ASSERT_EQ(dspAdd(chain, handle(first), 0), 4u);
+    EXPECT_EQ(first->inSize, 100u);
+    EXPECT_EQ(first->inChannels, 1u);
+    EXPECT_EQ(first->inRate, 22050u);
+
+    std::vector<int16_t> in(100), out(200);
+    std::iota(in.begin(), in.end(), -50);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 200), 400u);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(out[2 * i], through(in[i], 1.0f)) << i;
+        EXPECT_EQ(out[2 * i + 1], through(in[i], 1.0f)) << i;
+    }
+    dspDestroy(chain);
+}
+
+TEST(Chain, AdjustReconfiguresOnlyWhatChanged) {
+    dsp_chain* chain = dspCreate(256, 2, 44100);
+    auto* a = configuredGain(256, 2, 44100);
+    auto* b = configuredGain(256, 2, 44100);
+    dspAdd(chain, handle(a), 0);
+    dspAdd(chain, handle(b), 1);
+    dspAdjust(chain, 256, 2, 44100);
+    EXPECT_EQ(a->configureCalls, 0);
+    EXPECT_EQ(b->configureCalls, 0);
+    dspAdjust(chain, 128, 2, 44100);
+    EXPECT_EQ(a->configureCalls, 1);
+    EXPECT_EQ(b->configureCalls, 1);
+    EXPECT_EQ(b->inSize, 128u);
+    dspAdjust(chain, 128, 2, 48000);
+    EXPECT_EQ(a->configureCalls, 2);
+    EXPECT_EQ(dspGetDstRate(chain), 48000u);
+    dspDestroy(chain);
+}
+
+TEST(Chain, EmptyChainReportsItsOwnFormatAndAdjustOnlyRecords) {
+    dsp_chain* chain = dspCreate(64, 2, 32000);
+    EXPECT_EQ(dspGetDstSize(chain, 33), 33u);
+    EXPECT_EQ(dspGetDstChannels(chain), 2u);
+    EXPECT_EQ(dspGetDstRate(chain), 32000u);
+    dspAdjust(chain, 80, 1, 8000);
+    EXPECT_EQ(dspGetDstChannels(chain), 1u);
+    EXPECT_EQ(dspGetDstRate(chain), 8000u);
+    auto* gain = configuredGain(64, 2, 32000);
+    dspAdd(chain, handle(gain), 0);
+    EXPECT_EQ(gain->inSize, 80u);
+    EXPECT_EQ(gain->inChannels, 1u);
+    dspClear(chain);
+    EXPECT_EQ(dspGetHandle(chain, 0), nullptr);
+    EXPECT_EQ(dspGetDstChannels(chain), 1u);
+    EXPECT_EQ(dspGetDstRate(chain), 8000u);
+    auto* again = configuredGain(80, 1, 8000);
+    EXPECT_EQ(dspAdd(chain, handle(again), 0), 1u);
+    dspDestroy(chain);
+}
+
+class EmptyChainCopy : public ::testing::TestWithParam<Switches> {};
+
+TEST_P(EmptyChainCopy, CopiesEveryByteCount) {
+    SwitchGuard guard(GetParam());
+    dsp_chain* chain = dspCreate(1024, 2, 44100);
+    for (uint32_t bytes : {0u, 1u, 3u, 4u, 15u, 16u, 17u, 33u, 63u, 64u, 1000u, 4095u, 4096u}) {
+        std::vector<uint8_t> in(bytes + 8), out(bytes + 8, 0xEE);
+        for (size_t i = 0; i < in.size(); ++i) in[i] = uint8_t(i * 37 + 11);
+        EXPECT_EQ(dspSend(chain, reinterpret_cast<int16_t*>(in.data()), reinterpret_cast<int16_t*>(out.data()), bytes),
+                  bytes);
+        EXPECT_EQ(0, std::memcmp(in.data(), out.data(), bytes)) << bytes << " bytes";
+        for (size_t i = bytes; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE) << "wrote past " << bytes << " bytes";
+    }
+    dspDestroy(chain);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSwitches, EmptyChainCopy,
+                         ::testing::Values(Switches{false, false, false}, Switches{true, false, false},
+                                           Switches{false, true, false}, Switches{false, false, true}));
+
+TEST(Chain, SendInPlaceAndIgnoresPartialFrames) {
+    dsp_chain* chain = dspCreate(64, 2, 44100);
+    dspAdd(chain, handle(configuredGain(64, 2, 44100, 0.5f)), 0);
+    std::vector<int16_t> pcm = {32767, -32767, 1000, -1000, 7, 99};
+    // 11 bytes: two whole stereo frames and a partial one that is ignored.
+    EXPECT_EQ(dspSend(chain, pcm.data(), pcm.data(), 11), 8u);
+    EXPECT_EQ(pcm[0], through(32767, 0.5f));
+    EXPECT_EQ(pcm[1], through(-32767, 0.5f));
+    EXPECT_EQ(pcm[2], through(1000, 0.5f));
+    EXPECT_EQ(pcm[3], through(-1000, 0.5f));
+    EXPECT_EQ(pcm[4], 7);
+    EXPECT_EQ(pcm[5], 99);
+    dspDestroy(chain);
+}
+
+TEST(Chain, MonoTailWritesTwoBytesPerFrame) {
+    dsp_chain* chain = dspCreate(16, 1, 44100);
+    dspAdd(chain, handle(configuredGain(16, 1, 44100, 2.0f)), 0);
+    std::vector<int16_t> in = {1, 2, 3, -4, 5}, out(6, 77);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 10), 10u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], through(in[i], 2.0f)) << i;
+    EXPECT_EQ(out[5], 77);
+    dspDestroy(chain);
+}
+
+TEST(Chain, OversizedSendIsCutToTheConfiguredBlock) {
+    dsp_chain* chain = dspCreate(4, 2, 44100);
+    dspAdd(chain, handle(configuredGain(4, 2, 44100)), 0);
+    std::vector<int16_t> in(64, 5), out(64, 0);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 128), 16u);
+    dspDestroy(chain);
+}
+
+TEST(EffectBase, ReusesBuffersAgainstTheSizeLastConfigured) {
+    const uint32_t before = dsp::fastmemRegistry().blockCount;
+    const uint32_t bytesBefore = dsp::fastmemGetAllocatedSize();
+    GainEffect effect(1.0f);
+    effect.configure(100, 2, 44100);
+    float* first = effect.inBufL;
+    EXPECT_EQ(dsp::fastmemRegistry().blockCount, before + 6);
+    effect.configure(50, 2, 44100);
+    EXPECT_EQ(effect.inBufL, first);  // shrinking keeps the buffers
+    effect.configure(80, 2, 44100);  // 80 > 50, the size last configured: allocates anew
+    EXPECT_NE(effect.inBufL, nullptr);
+    EXPECT_EQ(dsp::fastmemRegistry().blockCount, before + 6);
+    EXPECT_EQ(dsp::fastmemGetAllocatedSize(), bytesBefore + 6 * (80 * 4 + 15));
+    for (float* buffer : {effect.inBufL, effect.inBufR, effect.outBufL, effect.outBufR, effect.auxBufL, effect.auxBufR})
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(buffer) % 16, 0u);
+    effect.releaseBuffers();
+    EXPECT_FALSE(effect.configured);
+    EXPECT_EQ(dsp::fastmemRegistry().blockCount, before);
+    effect.releaseBuffers();  // twice is harmless
+}
+
+TEST(EffectBase, SharedProcessPcmConvertsBothChannels) {
+    GainEffect effect(-1.0f);
+    effect.configure(8, 2, 44100);
+    std::vector<int16_t> in = {100, -200, 300, -400}, out(4);
+    EXPECT_EQ(effect.processPcm(in.data(), out.data(), 8), 8u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], through(in[i], -1.0f)) << i;
+}
