@@ -4,7 +4,8 @@
 set -eu
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in $(cat "$(dirname "$0")/packages.txt" | sed 's/#.*//'); do
+# Each subsystem lists what it needs in its own file under packages.d/.
+for pkg in $(cat "$(dirname "$0")"/packages.d/*.txt | sed 's/#.*//'); do
   have "$pkg" || need="$need $pkg"
 done
 if [ -n "$need" ]; then
