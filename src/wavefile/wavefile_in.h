@@ -48,7 +48,7 @@ private:
     platform::MMCKINFO chunk_{};
     uint8_t isOpen_ = 0;
     uint32_t bufferBytes_ = 0;
-    platform::WAVEFORMATEX format_{};
+    alignas(8) platform::WAVEFORMATEX format_{};  // aligned so a host can bind to its fields
     platform::WAVEHDR header_{};
     // The block this reader allocated: lpData may name a caller's buffer instead.
     char* ownBlock_ = nullptr;

@@ -37,7 +37,7 @@ private:
     platform::MMCKINFO chunk_{};
     platform::MMIOINFO openInfo_{};
     uint8_t isOpen_ = 0;
-    platform::WAVEFORMATEX format_{};
+    alignas(8) platform::WAVEFORMATEX format_{};  // aligned so a host can bind to its fields
 };
 
 }  // namespace dsp
