@@ -96,6 +96,27 @@ DSP_API uint32_t fastmemGetAllocatedSize(void);
 /* end of envelope analysis */
 
 /* --- Wave slice ---------------------------------------------------------------------- */
+/* Onset slicing of a stream mixed to mono: band-limited to 2-20 kHz, enveloped, and cut at the
+ * valley before every rise of at least risePercent % that reaches onDb; a slice ends when the
+ * envelope falls below offDb, or at the next onset, once it is longer than minLengthSec.
+ * Levels are dB relative to an envelope of 1.0 (the envelope carries a gain of 2.5).
+ * The rate must exceed 40000 Hz (the 20 kHz lowpass must lie below half the rate).
+ * initWaveSlice returns NULL when memory runs out. Blocks are at most `size` frames (excess
+ * is ignored). getWaveSlice first closes an open slice at the current position (so a query
+ * mid-stream splits a sound there), then returns record `index`, the last record for an index
+ * past the end, or NULL when there is none. Records belong to the slicer and stay valid until
+ * termWaveSlice. */
+typedef struct DspSliceRecord {
+    struct DspSliceRecord* next; /* later record, NULL for the last */
+    struct DspSliceRecord* prev; /* earlier record, NULL for the first */
+    float startTime;             /* seconds since initWaveSlice */
+    float endTime;               /* seconds since initWaveSlice */
+} DspSliceRecord;
+DSP_API dsp_effect* initWaveSlice(uint32_t size, uint32_t channels, uint32_t rate, float onDb, float offDb,
+                                  float risePercent, float minLengthSec);
+DSP_API bool doWaveSlice(dsp_effect* handle, const int16_t* pcmIn, uint32_t bytes);
+DSP_API const DspSliceRecord* getWaveSlice(dsp_effect* handle, uint32_t index);
+DSP_API bool termWaveSlice(dsp_effect* handle);
 /* end of wave slice */
 
 /* --- Resampler ----------------------------------------------------------------------- */
