@@ -5,15 +5,18 @@
 namespace dsp {
 
 void AllpassDelay::setup(int32_t length, float gain) {
-    length_ = std::max(length, 0);
-    if (buffer_.size() < static_cast<std::size_t>(length_)) buffer_.resize(static_cast<std::size_t>(length_));
+    length = std::max(length, 0);
+    if (!allocated_ || buffer_.size() < static_cast<std::size_t>(length)) {
+        allocated_ = buffer_.allocate(static_cast<std::size_t>(length));
+        if (!allocated_) length = 0;  // out of memory: pass the signal through undelayed
+    }
+    length_ = length;
     gain_ = gain;
-    allocated_ = true;
     reset();
 }
 
 void AllpassDelay::reset() {
-    std::fill(buffer_.begin(), buffer_.end(), 0.0f);
+    buffer_.clear();
     pos_ = 0;
 }
 

@@ -2,7 +2,8 @@
 // delay of `length` samples.
 #pragma once
 #include <cstdint>
-#include <vector>
+
+#include "rate/harmonics/aligned_array.h"
 
 namespace dsp {
 
@@ -25,7 +26,7 @@ public:
 private:
     bool allocated_ = false;
     int32_t length_ = 0;
-    std::vector<float> buffer_;
+    AlignedArray<float> buffer_;
     int32_t pos_ = 0;
     float gain_ = 0.0f;
 };
