@@ -208,12 +208,12 @@ TEST(ConvertFormulas, ResultsBracketTheExactQuotient) {
     for (int i = 0; i < 65536; ++i) {
         const int s = all[i];
         const double exact = s / 32767.0;
-        const double halfStep = std::ldexp(1.0, std::ilogb(exact) - 24);
         if (s == 0) {
             EXPECT_EQ(wide[i], 0.0f);
             EXPECT_EQ(ref[i], 0.0f);
             continue;
         }
+        const double halfStep = std::ldexp(1.0, std::ilogb(exact) - 24);
         ASSERT_GT(wide[i], exact) << "s " << s;
         ASSERT_LT(wide[i] - exact, 1 / 32767.0) << "s " << s;
         ASSERT_LE(std::fabs(ref[i] - exact), halfStep * 1.000001) << "s " << s << " actual " << show(ref[i]);

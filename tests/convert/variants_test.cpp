@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(Convert, Variants, ::testing::Values(kReference, k3dnow
 // The documented values of the reference conversions.
 TEST(ConvertReference, DocumentedValues) {
     const int16_t pcm[] = {32767, -32768, 0, 1};
-    float out[4];
+    float out[5];
     dsp::pcmToFloat(pcm, sizeof pcm, out, nullptr, 1);
     EXPECT_EQ(out[0], 1.0f);
     EXPECT_EQ(out[1], static_cast<float>(-32768.0 / 32767.0));
@@ -189,6 +189,7 @@ TEST(ConvertReference, DocumentedValues) {
     EXPECT_EQ(out[1], static_cast<float>(1 / 32767.0));
     EXPECT_EQ(out[2], static_cast<float>(-32768 / 32767.0));
     EXPECT_EQ(out[3], 1.0f);
+    EXPECT_EQ(out[4], static_cast<float>(-1 / 32767.0));
 
     const float x[] = {1.0f, 1.5f, -1.5f, 0.99999f, -0.5f, 0.75f / 32767, NAN, -1.0f};
     const int16_t want[] = {32767, 32767, -32767, 32766, -16383, 0, -32767, -32767};
