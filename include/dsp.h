@@ -125,6 +125,17 @@ DSP_API bool termFftAnalyze(dsp_effect* handle);
 /* end of fft analysis */
 
 /* --- Envelope analysis --------------------------------------------------------------- */
+/* Amplitude envelope per channel: |x| * 2.5 smoothed by a 33 Hz second-order Butterworth
+ * lowpass, continuous across calls. The handle is of the FFT analyser kind (termEnvAnalyze and
+ * termFft are the same operation). doEnvAnalyze writes, when out is not NULL, frames values for
+ * the left channel followed by frames values for the right (stereo only), in 16-bit sample
+ * units truncated toward zero and not clamped (a full-scale signal gives values above 32767);
+ * with out NULL the envelope state still advances. It returns false for a foreign handle and
+ * for a handle made by initFft/initFftAnalyze (which has no envelope engines). Blocks are at
+ * most `size` frames (excess is ignored); initEnvAnalyze returns NULL when memory runs out. */
+DSP_API dsp_effect* initEnvAnalyze(uint32_t size, uint32_t channels, uint32_t rate);
+DSP_API bool doEnvAnalyze(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termEnvAnalyze(dsp_effect* handle);
 /* end of envelope analysis */
 
 /* --- Wave slice ---------------------------------------------------------------------- */

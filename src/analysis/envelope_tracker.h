@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "rate/butterworth_filter.h"
+#include "rate/biquad_cascade.h"
 
 namespace dsp {
 
