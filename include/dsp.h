@@ -167,6 +167,22 @@ DSP_API bool termFader(dsp_effect* fader);
 /* end of chorus */
 
 /* --- IIR filter ---------------------------------------------------------------------- */
+/*
+ * Chebyshev type I lowpass or highpass (1 dB passband ripple: the passband peaks at exactly 1,
+ * the cutoff is 1 dB down), one filter per channel, running state from block to block.
+ * initIirFilter(size frames, channels 1 or 2, rate Hz, order, cutoff Hz, type): type 1 is a
+ *   highpass, any other value a lowpass. Keep 0 < cutoff < rate/2; an order <= 0 passes the
+ *   signal through. Allocates; NULL when memory runs out.
+ * doIirFilter: filters `bytes` bytes of PCM (at most size * channels * 2) into pcmOut (same
+ *   length; may equal pcmIn). Does not allocate. False for a handle of another kind or NULL.
+ * termIirFilter: destroys the effect (not after handing it to dspAdd). False on a wrong kind.
+ * In a chain, a new block size or channel count keeps the filter history; a new rate
+ * redesigns the filters and clears it.
+ */
+DSP_API dsp_effect* initIirFilter(uint32_t size, uint32_t channels, uint32_t rate, int32_t order, float cutoff,
+                                  int32_t type);
+DSP_API bool doIirFilter(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool termIirFilter(dsp_effect* handle);
 /* end of iir filter */
 
 /* --- Pitch shift --------------------------------------------------------------------- */
