@@ -174,4 +174,8 @@ TEST_P(WavefileWriterForeignReaders, ReadBackExactly) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, WavefileWriterForeignReaders,
                          ::testing::Values(ForeignCase{1, 8000, 8001}, ForeignCase{2, 44100, 44100},
-                                           ForeignCase{2, 48000, 1}, ForeignCase{1, 22050, 0}));
+                                           ForeignCase{2, 48000, 1}, ForeignCase{1, 22050, 0}),
+                         [](const ::testing::TestParamInfo<ForeignCase>& info) {
+                             return std::to_string(info.param.channels) + "ch_" + std::to_string(info.param.rate) + "Hz_" +
+                                    std::to_string(info.param.frames) + "frames";
+                         });
