@@ -10,6 +10,10 @@
 
 #include "rate/biquad_cascade.h"
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 #include "filter_refs.inc"
@@ -229,6 +233,55 @@ TEST(BiquadCascade, RedesignKeepsHistory) {
     ASSERT_NE(running.w1(0), 0.0);
     running.process(x.data() + 300, y1.data() + 300, 1);
     EXPECT_EQ(y1[300], static_cast<float>(v));
+}
+
+}  // namespace
+
+namespace {
+
+// Decaying into the denormal range: outputs equal a plain loop that keeps denormals, and the
+// caller's floating-point mode is left as it was.
+TEST(BiquadCascade, SilenceAfterLoudPassageMatchesPlainArithmetic) {
+    ChebyshevFilter f;
+    f.setOrder(8, 0);
+    f.design(44100.0f, 10000.0f);
+    std::vector<double> w1(4, 0.0), w2(4, 0.0);
+    std::vector<float> x = noise(60000, 9);
+    std::fill(x.begin() + 2000, x.end(), 0.0f);
+    x[40000] = 1e-40f;  // denormal inputs are read exactly
+    x[40001] = -3e-42f;
+    std::vector<float> y(x.size()), pairA(x.size()), pairB(x.size());
+    ChebyshevFilter pa, pb;
+    for (ChebyshevFilter* p : {&pa, &pb}) {
+        p->setOrder(8, 0);
+        p->design(44100.0f, 10000.0f);
+    }
+    BiquadCascade::processPair(pa, x.data(), pairA.data(), pb, x.data(), pairB.data(), static_cast<uint32_t>(x.size()));
+#if defined(__SSE__)
+    const unsigned mode = _mm_getcsr();
+#endif
+    f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+#if defined(__SSE__)
+    EXPECT_EQ(_mm_getcsr(), mode);
+#endif
+    bool sawDenormal = false, sawFloatDenormal = false;
+    for (size_t n = 0; n < x.size(); ++n) {
+        double v = x[n];
+        for (int s = 0; s < 4; ++s) {
+            const dsp::BiquadSection c = f.section(s);
+            const double w = (c.a1 * w1[s] + c.a2 * w2[s]) + v;
+            v = (c.b0 * w + c.b1 * w1[s]) + c.b2 * w2[s];
+            w2[s] = w1[s];
+            w1[s] = w;
+            sawDenormal = sawDenormal || std::fpclassify(w) == FP_SUBNORMAL;
+        }
+        ASSERT_EQ(y[n], static_cast<float>(v)) << "index " << n;
+        ASSERT_EQ(pairA[n], y[n]) << "index " << n;
+        ASSERT_EQ(pairB[n], y[n]) << "index " << n;
+        sawFloatDenormal = sawFloatDenormal || std::fpclassify(y[n]) == FP_SUBNORMAL;
+    }
+    EXPECT_TRUE(sawFloatDenormal);
+    EXPECT_TRUE(sawDenormal);  // the plain loop really went through the denormal range
 }
 
 }  // namespace
