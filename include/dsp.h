@@ -90,6 +90,38 @@ DSP_API uint32_t fastmemGetAllocatedSize(void);
 /* end of fader and cross-fader */
 
 /* --- FFT analysis -------------------------------------------------------------------- */
+/*
+ * Magnitude spectra in dB of 16-bit PCM blocks. A spectrum of an n-point transform has n/2
+ * float values; value k is 20*log10 of the magnitude of bin k (frequency k/n * rate) of the
+ * unnormalised transform of the Hann-windowed float samples (full scale 1.0), or the floor
+ * when the magnitude is 0 or lies below it. Value 0 combines DC and Nyquist. A full-scale
+ * sine on a bin reads about 20*log10(n/4) dB. With two analysed channels `out` holds the left
+ * spectrum then the right one (n floats in all). No audio is produced: in a chain these
+ * analysers yield zero frames. Init allocates; do never allocates.
+ *
+ * initFft(size, channels, analysedChannels, floorDb): block analysis. size (frames per block)
+ *   is also the transform length n: a power of two from 4 to 16384. channels 1 or 2;
+ *   analysedChannels 1 (stereo is mixed to mono) or 2 (needs channels 2). Floor -floorDb dB.
+ * doFft(h, pcmIn, out, bytes): analyses one block of up to size frames, zero-padded to size;
+ *   keeps no state. Returns n/2 (also with two analysed channels), 0 for a handle of another
+ *   kind or NULL pcmIn/out. bytes = 0 analyses silence. Bytes past the block are ignored.
+ * initFftAnalyze(size, channels, fftSize, historyLen): short-time analysis. Each call appends
+ *   a block of up to `size` frames (the hop, >= 1; zero-padded) to a sliding history of
+ *   historyLen samples per channel (historyLen >= fftSize and >= size, starting as zeros) and
+ *   analyses its newest fftSize samples (a power of two, 4..16384). Floor -120 dB.
+ * doFftAnalyze(h, pcmIn, out, bytes): writes one spectrum per input channel (fftSize/2 each).
+ *   Returns true; false for a handle of another kind or NULL pcmIn/out.
+ * termFft / termFftAnalyze: destroy either kind of FFT analyser (also one made by
+ *   initEnvAnalyze); false for NULL or another kind.
+ * Both init functions return NULL for arguments outside the limits above or when memory runs
+ * out.
+ */
+DSP_API dsp_effect* initFft(uint32_t size, uint32_t channels, uint32_t analysedChannels, uint32_t floorDb);
+DSP_API uint32_t doFft(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termFft(dsp_effect* handle);
+DSP_API dsp_effect* initFftAnalyze(uint32_t size, uint32_t channels, uint32_t fftSize, uint32_t historyLen);
+DSP_API bool doFftAnalyze(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termFftAnalyze(dsp_effect* handle);
 /* end of fft analysis */
 
 /* --- Envelope analysis --------------------------------------------------------------- */
