@@ -87,6 +87,65 @@ DSP_API void fastmemFree(void* ptr);
 DSP_API uint32_t fastmemGetAllocatedSize(void);
 
 /* --- Fader and cross-fader ----------------------------------------------------------- */
+/*
+ * One effect holding two faders (index 0 and 1) and a cross-fader. A fader multiplies its input
+ * by a gain that follows scheduled ramps ("actions"): from `start` to `end` seconds the level
+ * moves linearly in dB toward `targetDb`, over the samples trunc(start * rate) to
+ * trunc(end * rate) - 1; the sample at `end` keeps the gain of end - 1, and the next ramp
+ * starts from the exact target. The cross-fader follows a position in the same way, +1 meaning
+ * input A alone and -1 input B alone, and weights A and B by a curve (below).
+ *
+ * Times are float seconds counted from initFader (or from the last reconfiguration): each
+ * engine counts the frames that passed through it. Fader 0 advances with doFade(.., 0, ..),
+ * doCrossFade and in a chain; fader 1 with doFade(.., 1, ..) and doCrossFade; the cross-fader
+ * with doCrossFade only.
+ *
+ * Levels: gain = 10^(dB / 20), read from a 2049-entry table over -50..+50 dB with linear
+ *   interpolation (0 dB gives 0.99999987). Levels above +50 dB act as +50 dB; levels below
+ *   -50 dB mute, so a fade toward -60 dB or lower ends in silence once it passes -50 dB.
+ * Scheduling (setFaderAction / setCrossFaderAction, applied to both channel engines even on a
+ *   mono effect): an action whose start or end is not later than the frames already processed,
+ *   or whose start is not before its end, is ignored. A new action replaces whatever was
+ *   scheduled over its span: actions inside it are dropped, one that overlaps its start ends
+ *   there at the level it had reached, one that overlaps its end starts there instead (ramping
+ *   from the new target); an action that encloses the span is split in two around it.
+ *   delFaderAction / delCrossFaderAction clear a span the same way without inserting anything.
+ * Cross-fade curve, setCrossFaderCurve(centreDb, edgeDb, unityWidth, fadeWidth), widths taken
+ *   as absolute values; default (-1, -40, 0.05, 0.8). For position v, input A is at unity for
+ *   v > unityWidth, falls linearly in dB to centreDb at v = 0 and to edgeDb at v = -fadeWidth,
+ *   and is silent below -fadeWidth; input B is the mirror image. A position reached by a ramp
+ *   is clamped to [-1, +1]; crossInitial is used as given. The curve applies from the next
+ *   gain computation (next ramp sample or reconfiguration).
+ * Reconfiguration (dspAdd or dspAdjust changing the format): every engine restarts at position
+ *   0 with its initial value; actions not yet completed are kept and run again at their times
+ *   counted from the restart (kept in seconds if the rate changed).
+ *
+ * initFader(size frames, channels 1 or 2, rate Hz, crossInitial, fader0Initial dB,
+ *   fader1Initial dB): allocates the effect and its buffers; NULL when memory runs out or
+ *   channels is not 1 or 2. Free with termFader, or hand it to dspAdd (the chain then applies
+ *   fader 0 and owns it).
+ * doFade(index 0 or 1): `bytes` of PCM (at most size * channels * 2; more is cut to that) run
+ *   through fader `index` into pcmOut, which needs as many bytes; pcmIn may equal pcmOut.
+ * doCrossFade: pcmA through fader 0 and pcmB through fader 1, cross-faded into pcmOut; all three
+ *   hold `bytes` bytes and may be the same buffer.
+ * Processing allocates nothing. The setters may allocate a small node per action.
+ * Every function returns false for a NULL handle or a handle of another kind; doFade,
+ * setFaderAction and delFaderAction also for an index other than 0 and 1, doFade and
+ * doCrossFade for NULL PCM pointers. The setters return true even when the times are refused.
+ * termFader(NULL) returns false.
+ */
+DSP_API dsp_effect* initFader(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
+                              float fader0Initial, float fader1Initial);
+DSP_API bool doFade(dsp_effect* fader, uint32_t index, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool doCrossFade(dsp_effect* fader, const int16_t* pcmA, const int16_t* pcmB, int16_t* pcmOut,
+                         uint32_t bytes);
+DSP_API bool setFaderAction(dsp_effect* fader, uint32_t index, float start, float end, float targetDb);
+DSP_API bool setCrossFaderAction(dsp_effect* fader, float start, float end, float targetPosition);
+DSP_API bool delFaderAction(dsp_effect* fader, uint32_t index, float start, float end);
+DSP_API bool delCrossFaderAction(dsp_effect* fader, float start, float end);
+DSP_API bool setCrossFaderCurve(dsp_effect* fader, float centreDb, float edgeDb, float unityWidth,
+                                float fadeWidth);
+DSP_API bool termFader(dsp_effect* fader);
 /* end of fader and cross-fader */
 
 /* --- FFT analysis -------------------------------------------------------------------- */
@@ -125,12 +184,72 @@ DSP_API bool termFftAnalyze(dsp_effect* handle);
 /* end of fft analysis */
 
 /* --- Envelope analysis --------------------------------------------------------------- */
+/* Amplitude envelope per channel: |x| * 2.5 smoothed by a 33 Hz second-order Butterworth
+ * lowpass, continuous across calls. The handle is of the FFT analyser kind (termEnvAnalyze and
+ * termFft are the same operation). doEnvAnalyze writes, when out is not NULL, frames values for
+ * the left channel followed by frames values for the right (stereo only), in 16-bit sample
+ * units truncated toward zero and not clamped (a full-scale signal gives values above 32767);
+ * with out NULL the envelope state still advances. It returns false for a foreign handle and
+ * for a handle made by initFft/initFftAnalyze (which has no envelope engines). Blocks are at
+ * most `size` frames (excess is ignored); initEnvAnalyze returns NULL when memory runs out. */
+DSP_API dsp_effect* initEnvAnalyze(uint32_t size, uint32_t channels, uint32_t rate);
+DSP_API bool doEnvAnalyze(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termEnvAnalyze(dsp_effect* handle);
 /* end of envelope analysis */
 
 /* --- Wave slice ---------------------------------------------------------------------- */
+/* Onset slicing of a stream mixed to mono: band-limited to 2-20 kHz, enveloped, and cut at the
+ * valley before every rise of at least risePercent % that reaches onDb; a slice ends when the
+ * envelope falls below offDb, or at the next onset, once it is longer than minLengthSec.
+ * Levels are dB relative to an envelope of 1.0 (the envelope carries a gain of 2.5).
+ * The rate must exceed 40000 Hz (the 20 kHz lowpass must lie below half the rate).
+ * initWaveSlice returns NULL when memory runs out. Blocks are at most `size` frames (excess
+ * is ignored). getWaveSlice first closes an open slice at the current position (so a query
+ * mid-stream splits a sound there), then returns record `index`, the last record for an index
+ * past the end, or NULL when there is none. Records belong to the slicer and stay valid until
+ * termWaveSlice. */
+typedef struct DspSliceRecord {
+    struct DspSliceRecord* next; /* later record, NULL for the last */
+    struct DspSliceRecord* prev; /* earlier record, NULL for the first */
+    float startTime;             /* seconds since initWaveSlice */
+    float endTime;               /* seconds since initWaveSlice */
+} DspSliceRecord;
+DSP_API dsp_effect* initWaveSlice(uint32_t size, uint32_t channels, uint32_t rate, float onDb, float offDb,
+                                  float risePercent, float minLengthSec);
+DSP_API bool doWaveSlice(dsp_effect* handle, const int16_t* pcmIn, uint32_t bytes);
+DSP_API const DspSliceRecord* getWaveSlice(dsp_effect* handle, uint32_t index);
+DSP_API bool termWaveSlice(dsp_effect* handle);
 /* end of wave slice */
 
 /* --- Resampler ----------------------------------------------------------------------- */
+/*
+ * Converts from srcRate to dstRate (Hz), each channel by linear (interpolation 0) or cubic
+ * convolution (any other value) interpolation, with an optional Chebyshev lowpass (0.1 dB
+ * ripple) at the higher rate that removes what the lower rate cannot carry: it reaches
+ * stopbandDb (dB, > 0.1) of attenuation at half the lower rate, and its passband ends
+ * stopbandDb / slopeDbPerOctave octaves below that (e.g. 80 dB and 40 dB/oct: passband to a
+ * quarter of the lower rate's Nyquist frequency). Equal rates copy the samples unchanged.
+ * Each block converts on its own grid: a block of F frames gives trunc(dstRate * F / srcRate)
+ * frames, no remainder carried to the next call (three calls of 1000 frames 44100 -> 48000
+ * give 3 x 1088 frames). Filter state and cubic history run on across calls. Cubic output lags
+ * by two input samples.
+ * initResampler(size = largest block in frames, inChannels and outChannels 1 or 2, ...):
+ *   allocates; NULL when memory runs out or for other channel counts. With 1 input and 2 output
+ *   channels the mono result is duplicated; with 2 and 1 the left channel is delivered.
+ * doResampler: converts `bytes` bytes of PCM (at most size * inChannels * 2) and returns the
+ *   bytes written: getResamplerDstSize(frames) * outChannels * 2, which pcmOut must hold
+ *   (pcmOut may equal pcmIn). Does not allocate. 0 for a wrong kind or NULL.
+ * getResamplerDstSize: output frames for a block of srcFrames; 0 for a wrong kind or NULL.
+ * termResampler: destroys the effect (not after dspAdd); false for a wrong kind or NULL.
+ * In a chain the effects behind it see the converted length and dstRate; a new input format
+ * re-runs the set-up (clearing filter and cubic history); dstRate never changes.
+ */
+DSP_API dsp_effect* initResampler(uint32_t size, uint32_t inChannels, uint32_t outChannels, uint32_t srcRate,
+                                  uint32_t dstRate, uint32_t interpolation, float stopbandDb, float slopeDbPerOctave,
+                                  bool filterOn);
+DSP_API uint32_t doResampler(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API uint32_t getResamplerDstSize(dsp_effect* handle, uint32_t srcFrames);
+DSP_API bool termResampler(dsp_effect* handle);
 /* end of resampler */
 
 /* --- High-quality upsampler ---------------------------------------------------------- */
