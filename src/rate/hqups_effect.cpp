@@ -144,8 +144,8 @@ uint32_t HqupsEffect::processBlock(const float* inL, const float* inR, float* ou
     // An empty block changes nothing: no converter, analysis or filter state moves.
     if (frames == 0) return 0;
     const bool stereo = inChannels == 2;
-    const uint32_t n = converters_[0].process(inL, auxBufL, frames);
-    if (stereo) converters_[1].process(inR, auxBufR, frames);
+    const uint32_t n = stereo ? RateConverter::processPair(converters_[0], inL, auxBufL, converters_[1], inR, auxBufR, frames)
+                              : converters_[0].process(inL, auxBufL, frames);
     // The mid signal goes through outR, which is overwritten by the right channel afterwards.
     if (stereo) {
         for (uint32_t i = 0; i < n; ++i) outR[i] = (auxBufR[i] + auxBufL[i]) * 0.5f;
