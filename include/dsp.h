@@ -90,6 +90,38 @@ DSP_API uint32_t fastmemGetAllocatedSize(void);
 /* end of fader and cross-fader */
 
 /* --- FFT analysis -------------------------------------------------------------------- */
+/*
+ * Magnitude spectra in dB of 16-bit PCM blocks. A spectrum of an n-point transform has n/2
+ * float values; value k is 20*log10 of the magnitude of bin k (frequency k/n * rate) of the
+ * unnormalised transform of the Hann-windowed float samples (full scale 1.0), or the floor
+ * when the magnitude is 0 or lies below it. Value 0 combines DC and Nyquist. A full-scale
+ * sine on a bin reads about 20*log10(n/4) dB. With two analysed channels `out` holds the left
+ * spectrum then the right one (n floats in all). No audio is produced: in a chain these
+ * analysers yield zero frames. Init allocates; do never allocates.
+ *
+ * initFft(size, channels, analysedChannels, floorDb): block analysis. size (frames per block)
+ *   is also the transform length n: a power of two from 4 to 16384. channels 1 or 2;
+ *   analysedChannels 1 (stereo is mixed to mono) or 2 (needs channels 2). Floor -floorDb dB.
+ * doFft(h, pcmIn, out, bytes): analyses one block of up to size frames, zero-padded to size;
+ *   keeps no state. Returns n/2 (also with two analysed channels), 0 for a handle of another
+ *   kind or NULL pcmIn/out. bytes = 0 analyses silence. Bytes past the block are ignored.
+ * initFftAnalyze(size, channels, fftSize, historyLen): short-time analysis. Each call appends
+ *   a block of up to `size` frames (the hop, >= 1; zero-padded) to a sliding history of
+ *   historyLen samples per channel (historyLen >= fftSize and >= size, starting as zeros) and
+ *   analyses its newest fftSize samples (a power of two, 4..16384). Floor -120 dB.
+ * doFftAnalyze(h, pcmIn, out, bytes): writes one spectrum per input channel (fftSize/2 each).
+ *   Returns true; false for a handle of another kind or NULL pcmIn/out.
+ * termFft / termFftAnalyze: destroy either kind of FFT analyser (also one made by
+ *   initEnvAnalyze); false for NULL or another kind.
+ * Both init functions return NULL for arguments outside the limits above or when memory runs
+ * out.
+ */
+DSP_API dsp_effect* initFft(uint32_t size, uint32_t channels, uint32_t analysedChannels, uint32_t floorDb);
+DSP_API uint32_t doFft(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termFft(dsp_effect* handle);
+DSP_API dsp_effect* initFftAnalyze(uint32_t size, uint32_t channels, uint32_t fftSize, uint32_t historyLen);
+DSP_API bool doFftAnalyze(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termFftAnalyze(dsp_effect* handle);
 /* end of fft analysis */
 
 /* --- Envelope analysis --------------------------------------------------------------- */
@@ -105,9 +137,61 @@ DSP_API uint32_t fastmemGetAllocatedSize(void);
 /* end of high-quality upsampler */
 
 /* --- Chorus -------------------------------------------------------------------------- */
+/*
+ * Chorus: copies of the signal read from a delay line at delays that one sine oscillator sweeps
+ * around a base delay, the voices at evenly spaced phases of it, added to the dry signal:
+ *   out = dry * orgMix/100 + sum over voices v of in(t - d_v) * mix_v/100,
+ *   d_v = trunc(sin(2*pi*phase/period + 2*pi*v/voices) * depth + delayTime), all in samples.
+ * Tap delays are taken modulo 65536 samples (a delay of 0 reads 65536 samples back) and are
+ * not clamped; the wet sum grows with the number of voices.
+ *
+ * initChorus(size, channels, rate, voices, delayTime, depth, speed, mix, orgMix): an effect
+ *   (kind chorus) for blocks of at most `size` frames of 1 or 2 channels at `rate` Hz.
+ *   delayTime: base delay, ms. depth: sweep amplitude, ms. speed: oscillator period, s (0 stops
+ *   the sweep, each voice then sits at a fixed delay). mix: level of every voice, percent.
+ *   orgMix: level of the dry signal, percent. No parameter is range-checked. Allocates six
+ *   blocks of `size` floats and two delay lines of 65536 floats; returns NULL when memory runs
+ *   out or for 16384 voices or more. The voice count is fixed for the life of the effect.
+ * doChorus: processes `bytes` bytes of PCM (at most size * channels * 2; any excess is
+ *   ignored) from pcmIn into pcmOut (same byte count, may be the same buffer). Never allocates.
+ * Setters (between blocks, effective from the next sample; they keep the delay lines and the
+ *   oscillator phase, and are remembered: a reconfiguration by a chain whose format changed
+ *   rebuilds the effect from them, clearing the delay lines and restarting the sweep):
+ *   setChorusDelaytime (ms), setChorusDepth (ms), setChorusSpeed (s, period),
+ *   setChorusOrgMix (%), setChorusMix(voice, %): sets voice `voice` (0 .. voices-1) only; a
+ *   reconfiguration gives that level to every voice. A voice outside the range is ignored and
+ *   the result is false.
+ * termChorus: frees the effect (not after handing it to dspAdd).
+ * Every function but initChorus returns false for NULL or for a handle of another kind.
+ */
+DSP_API dsp_effect* initChorus(uint32_t size, uint32_t channels, uint32_t rate, uint32_t voices, float delayTime,
+                               float depth, float speed, float mix, float orgMix);
+DSP_API bool doChorus(dsp_effect* chorus, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool setChorusDelaytime(dsp_effect* chorus, float delayTime);
+DSP_API bool setChorusDepth(dsp_effect* chorus, float depth);
+DSP_API bool setChorusSpeed(dsp_effect* chorus, float speed);
+DSP_API bool setChorusMix(dsp_effect* chorus, int32_t voice, float mix);
+DSP_API bool setChorusOrgMix(dsp_effect* chorus, float orgMix);
+DSP_API bool termChorus(dsp_effect* chorus);
 /* end of chorus */
 
 /* --- IIR filter ---------------------------------------------------------------------- */
+/*
+ * Chebyshev type I lowpass or highpass (1 dB passband ripple: the passband peaks at exactly 1,
+ * the cutoff is 1 dB down), one filter per channel, running state from block to block.
+ * initIirFilter(size frames, channels 1 or 2, rate Hz, order, cutoff Hz, type): type 1 is a
+ *   highpass, any other value a lowpass. Keep 0 < cutoff < rate/2; an order <= 0 passes the
+ *   signal through. Allocates; NULL when memory runs out.
+ * doIirFilter: filters `bytes` bytes of PCM (at most size * channels * 2) into pcmOut (same
+ *   length; may equal pcmIn). Does not allocate. False for a handle of another kind or NULL.
+ * termIirFilter: destroys the effect (not after handing it to dspAdd). False on a wrong kind.
+ * In a chain, a new block size or channel count keeps the filter history; a new rate
+ * redesigns the filters and clears it.
+ */
+DSP_API dsp_effect* initIirFilter(uint32_t size, uint32_t channels, uint32_t rate, int32_t order, float cutoff,
+                                  int32_t type);
+DSP_API bool doIirFilter(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool termIirFilter(dsp_effect* handle);
 /* end of iir filter */
 
 /* --- Pitch shift --------------------------------------------------------------------- */

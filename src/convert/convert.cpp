@@ -1,6 +1,6 @@
 #include "convert/convert.h"
 
-#include <cstring>
+#include "convert/kernels.h"
 
 namespace dsp {
 
@@ -9,15 +9,19 @@ bool use3dnow = false;
 bool useSse = false;
 
 void pcmToFloat(const int16_t* pcm, uint32_t bytes, float* outL, float* outR, uint32_t channels) {
-    reference::pcmToFloat(pcm, bytes, outL, outR, channels);
+    if (use3dnow) amd3dnow::pcmToFloat(pcm, bytes, outL, outR, channels);
+    else if (useSse) sse::pcmToFloat(pcm, bytes, outL, outR, channels);
+    else reference::pcmToFloat(pcm, bytes, outL, outR, channels);
 }
 
 void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pcm, uint32_t channels) {
-    reference::floatToPcm(inL, inR, frames, pcm, channels);
+    if (use3dnow) amd3dnow::floatToPcm(inL, inR, frames, pcm, channels);
+    else if (useSse) sse::floatToPcm(inL, inR, frames, pcm, channels);
+    else reference::floatToPcm(inL, inR, frames, pcm, channels);
 }
 
 void blockCopy(const void* src, void* dst, uint32_t bytes) {
-    std::memmove(dst, src, bytes & ~uint32_t{15});
+    kernels::active::copy16(src, dst, bytes / 16);
 }
 
 void copyBytes(const void* src, void* dst, uint32_t bytes) {

@@ -1,0 +1,25 @@
+// IIR filter effect: init, do, term.
+#include "effects/iir_filter_effect.h"
+#include "exports/export.h"
+
+using dsp::IirFilterEffect;
+
+extern "C" {
+
+DSP_API dsp_effect* initIirFilter(uint32_t size, uint32_t channels, uint32_t rate, int32_t order, float cutoff,
+                                  int32_t type) {
+    return dsp::toHandle(IirFilterEffect::create(size, channels, rate, order, cutoff, type));
+}
+
+DSP_API bool doIirFilter(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
+    IirFilterEffect* effect = dsp::effectOfKind<IirFilterEffect>(handle);
+    return effect != nullptr && effect->filterPcm(pcmIn, pcmOut, bytes);
+}
+
+DSP_API bool termIirFilter(dsp_effect* handle) {
+    IirFilterEffect* effect = dsp::effectOfKind<IirFilterEffect>(handle);
+    delete effect;
+    return effect != nullptr;
+}
+
+}  // extern "C"

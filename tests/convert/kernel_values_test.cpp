@@ -1,0 +1,223 @@
+// Every conversion formula over every int16 value and around every output count, for the
+// portable kernels and the SIMD kernels alike.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "convert/kernels.h"
+#include "convert/expected.h"
+
+namespace k = dsp::kernels;
+
+namespace {
+
+struct KernelSet {
+    const char* name;
+    void (*scaledSplit)(const int16_t*, float*, float*, uint32_t);
+    void (*scaledMix)(const int16_t*, float*, uint32_t);
+    void (*scaledMono)(const int16_t*, float*, uint32_t);
+    void (*widenedSplit)(const int16_t*, float*, float*, uint32_t);
+    void (*summedMix)(const int16_t*, float*, uint32_t);
+    void (*widenedMono)(const int16_t*, float*, uint32_t);
+    void (*clampedStereo)(const float*, const float*, int16_t*, uint32_t);
+    void (*clampedMono)(const float*, int16_t*, uint32_t);
+    void (*truncatedStereo)(const float*, const float*, int16_t*, uint32_t);
+    void (*truncatedMono)(const float*, int16_t*, uint32_t);
+    void (*roundedStereo)(const float*, const float*, int16_t*, uint32_t);
+    void (*roundedMono)(const float*, int16_t*, uint32_t);
+};
+
+#define DSP_KERNEL_SET(ns)                                                                   \
+    KernelSet {                                                                              \
+        #ns, k::ns::scaledSplit, k::ns::scaledMix, k::ns::scaledMono, k::ns::widenedSplit,   \
+            k::ns::summedMix, k::ns::widenedMono, k::ns::clampedStereo, k::ns::clampedMono,  \
+            k::ns::truncatedStereo, k::ns::truncatedMono, k::ns::roundedStereo,              \
+            k::ns::roundedMono                                                               \
+    }
+
+std::vector<int16_t> everyInt16() {
+    std::vector<int16_t> all(65536);
+    for (int i = 0; i < 65536; ++i) all[i] = static_cast<int16_t>(i - 32768);
+    return all;
+}
+
+// A second channel that visits every value too, in a scrambled order (odd multiplier mod 2^16).
+int16_t partner(int i) { return static_cast<int16_t>(static_cast<uint16_t>(i * 40503 + 12345)); }
+
+std::string show(float f) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.9g", f);
+    return text;
+}
+
+// Compares bit patterns, so -0 vs +0 and NaN count; stops after a few failures.
+template <class T, class Expect>
+void expectAll(const std::vector<T>& actual, Expect expect, const char* what) {
+    int failures = 0;
+    for (size_t i = 0; i < actual.size() && failures < 5; ++i) {
+        const T want = expect(i);
+        if (std::memcmp(&want, &actual[i], sizeof(T)) != 0) {
+            ++failures;
+            if constexpr (std::is_same_v<T, float>)
+                ADD_FAILURE() << what << " index " << i << " expected " << show(want) << " actual " << show(actual[i]);
+            else
+                ADD_FAILURE() << what << " index " << i << " expected " << want << " actual " << actual[i];
+        }
+    }
+}
+
+// Floats around each output count: on the count, a quarter, half and three quarters past it
+// (either side), the neighbouring floats, plus overload, infinities, NaN and signed zero.
+std::vector<float> probes() {
+    std::vector<float> x;
+    for (int c = -32769; c <= 32768; ++c) {
+        for (double frac : {0.0, 0.25, 0.5, 0.75, -0.25, -0.5}) x.push_back(static_cast<float>((c + frac) / 32767.0));
+        const float on = static_cast<float>(c / 32767.0);
+        x.push_back(std::nextafter(on, 2.0f));
+        x.push_back(std::nextafter(on, -2.0f));
+    }
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float v : {0.0f, -0.0f, 1.0f, -1.0f, 1.5f, -1.5f, 2.0f, -2.0f, 65535.0f, 65536.0f, -65536.0f, 65537.0f,
+                    -65537.0f, 1e10f, -1e10f, 3e38f, -3e38f, inf, -inf, std::numeric_limits<float>::quiet_NaN(),
+                    -std::numeric_limits<float>::quiet_NaN(), 1e-30f, -1e-30f})
+        x.push_back(v);
+    while (x.size() % 8 != 3) x.push_back(0.5f);  // odd length: the kernels' tails run too
+    return x;
+}
+
+class KernelValues : public ::testing::TestWithParam<KernelSet> {};
+
+TEST_P(KernelValues, Int16ToFloatForEverySample) {
+    const KernelSet& set = GetParam();
+    const std::vector<int16_t> mono = everyInt16();
+    std::vector<int16_t> stereo(2 * 65536);
+    for (int i = 0; i < 65536; ++i) {
+        stereo[2 * i] = mono[i];
+        stereo[2 * i + 1] = partner(i);
+    }
+    std::vector<float> a(65536), b(65536);
+    auto left = [&](size_t i) { return int{mono[i]}; };
+    auto right = [&](size_t i) { return int{partner(static_cast<int>(i))}; };
+
+    set.scaledMono(mono.data(), a.data(), 65536);
+    expectAll(a, [&](size_t i) { return expected::reference(left(i)); }, "reference mono");
+    set.widenedMono(mono.data(), a.data(), 65536);
+    expectAll(a, [&](size_t i) { return expected::widened(left(i)); }, "widened mono");
+
+    set.scaledSplit(stereo.data(), a.data(), b.data(), 65536);
+    expectAll(a, [&](size_t i) { return expected::reference(left(i)); }, "reference left");
+    expectAll(b, [&](size_t i) { return expected::reference(right(i)); }, "reference right");
+    set.widenedSplit(stereo.data(), a.data(), b.data(), 65536);
+    expectAll(a, [&](size_t i) { return expected::widened(left(i)); }, "widened left");
+    expectAll(b, [&](size_t i) { return expected::widened(right(i)); }, "widened right");
+
+    set.scaledMix(stereo.data(), a.data(), 65536);
+    expectAll(a, [&](size_t i) { return expected::referenceMix(left(i), right(i)); }, "reference mix");
+    set.summedMix(stereo.data(), a.data(), 65536);
+    expectAll(a, [&](size_t i) { return expected::summed(left(i), right(i)); }, "summed mix");
+}
+
+TEST_P(KernelValues, FloatToInt16AroundEveryCount) {
+    const KernelSet& set = GetParam();
+    const std::vector<float> x = probes();
+    const auto n = static_cast<uint32_t>(x.size());
+    std::vector<float> reversed(x.rbegin(), x.rend());
+    std::vector<int16_t> mono(n), stereo(2 * n);
+    auto left = [&](const std::vector<int16_t>& s) {
+        std::vector<int16_t> out(n);
+        for (uint32_t i = 0; i < n; ++i) out[i] = s[2 * i];
+        return out;
+    };
+    auto right = [&](const std::vector<int16_t>& s) {
+        std::vector<int16_t> out(n);
+        for (uint32_t i = 0; i < n; ++i) out[i] = s[2 * i + 1];
+        return out;
+    };
+
+    struct Case {
+        const char* name;
+        void (*mono)(const float*, int16_t*, uint32_t);
+        void (*stereo)(const float*, const float*, int16_t*, uint32_t);
+        int16_t (*expect)(float);
+    };
+    const Case cases[] = {{"clamped", set.clampedMono, set.clampedStereo, expected::reference},
+                          {"truncated", set.truncatedMono, set.truncatedStereo, expected::truncated},
+                          {"rounded", set.roundedMono, set.roundedStereo, expected::rounded}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.mono(x.data(), mono.data(), n);
+        expectAll(mono, [&](size_t i) { return c.expect(x[i]); }, "mono");
+        c.stereo(x.data(), reversed.data(), stereo.data(), n);
+        expectAll(left(stereo), [&](size_t i) { return c.expect(x[i]); }, "stereo left");
+        expectAll(right(stereo), [&](size_t i) { return c.expect(reversed[i]); }, "stereo right");
+        c.stereo(x.data(), x.data(), stereo.data(), n);  // left channel duplicated
+        expectAll(right(stereo), [&](size_t i) { return c.expect(x[i]); }, "duplicated right");
+    }
+}
+
+// Only the rounded (SSE) formula follows the rounding mode; truncation ignores it. Each input
+// times 32767 is exact in single precision, so only the final conversion rounds.
+TEST_P(KernelValues, RoundedFollowsTheCurrentRoundingMode) {
+    const KernelSet& set = GetParam();
+    const float x[8] = {0.5f, -0.5f, 0.25f, -0.25f, 0.75f, -0.75f, 1.5f, -1.5f};
+    struct Mode {
+        int mode;
+        int16_t want[8];
+    };
+    const Mode modes[] = {{FE_TONEAREST, {16384, -16384, 8192, -8192, 24575, -24575, 32767, -32768}},
+                          {FE_UPWARD, {16384, -16383, 8192, -8191, 24576, -24575, 32767, -32768}},
+                          {FE_DOWNWARD, {16383, -16384, 8191, -8192, 24575, -24576, 32767, -32768}},
+                          {FE_TOWARDZERO, {16383, -16383, 8191, -8191, 24575, -24575, 32767, -32768}}};
+    const int16_t truncatedWant[8] = {16383, -16383, 8191, -8191, 24575, -24575, 32767, -32768};
+    const int saved = std::fegetround();
+    for (const Mode& m : modes) {
+        int16_t rounded[8], truncated[8];
+        std::fesetround(m.mode);
+        set.roundedMono(x, rounded, 8);
+        set.truncatedMono(x, truncated, 8);
+        std::fesetround(saved);
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_EQ(rounded[i], m.want[i]) << "mode " << m.mode << " index " << i;
+            EXPECT_EQ(truncated[i], truncatedWant[i]) << "mode " << m.mode << " index " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Convert, KernelValues,
+                         ::testing::Values(DSP_KERNEL_SET(portable)
+#if DSP_CONVERT_SIMD
+                                               ,
+                                           DSP_KERNEL_SET(simd)
+#endif
+                                               ),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What the library's floats mean: the widened result lies above s/32767 by less than one count
+// (0 stays 0), the reference result is within half a float step of s/32767.
+TEST(ConvertFormulas, ResultsBracketTheExactQuotient) {
+    const std::vector<int16_t> all = everyInt16();
+    std::vector<float> wide(65536), ref(65536);
+    k::active::widenedMono(all.data(), wide.data(), 65536);
+    k::active::scaledMono(all.data(), ref.data(), 65536);
+    for (int i = 0; i < 65536; ++i) {
+        const int s = all[i];
+        const double exact = s / 32767.0;
+        if (s == 0) {
+            EXPECT_EQ(wide[i], 0.0f);
+            EXPECT_EQ(ref[i], 0.0f);
+            continue;
+        }
+        const double halfStep = std::ldexp(1.0, std::ilogb(exact) - 24);
+        ASSERT_GT(wide[i], exact) << "s " << s;
+        ASSERT_LT(wide[i] - exact, 1 / 32767.0) << "s " << s;
+        ASSERT_LE(std::fabs(ref[i] - exact), halfStep * 1.000001) << "s " << s << " actual " << show(ref[i]);
+    }
+}
+
+}  // namespace

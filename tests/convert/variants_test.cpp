@@ -1,0 +1,240 @@
+// Which frames of a call each variant converts with its vector formula and which with the
+// reference, as chosen by the processor switches; plus the documented sample values.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "convert/convert.h"
+#include "convert/expected.h"
+#include "dsp.h"
+
+namespace {
+
+struct Switches {
+    bool mmx, amd3dnow, sse;
+};
+
+class SwitchGuard {
+public:
+    explicit SwitchGuard(Switches s) { set(s); }
+    ~SwitchGuard() { set({false, false, false}); }
+    static void set(Switches s) {
+        dspEnableMmx(s.mmx);
+        dspEnable3dnow(s.amd3dnow);
+        dspEnableSse(s.sse);
+    }
+};
+
+// Vector block sizes of one variant, in frames (0: that path is reference only).
+struct Layout {
+    const char* name;
+    Switches switches;
+    uint32_t inSplit, inMix, inMono;
+    uint32_t outStereo, outDuplicated, outMono;
+    bool alignedHead;                  // frames before inL's first 16-byte boundary go first
+    int16_t (*outFormula)(float);      // the vector part's float-to-int16 rule
+};
+
+const Layout kReference{"reference", {false, false, false}, 0, 0, 0, 0, 0, 0, false, expected::reference};
+const Layout k3dnow{"amd3dnow", {false, true, false}, 2, 4, 4, 2, 4, 4, false, expected::truncated};
+const Layout kSse{"sse", {false, false, true}, 4, 4, 8, 4, 0, 8, true, expected::rounded};
+const Layout kBoth{"amd3dnow_and_sse", {true, true, true}, 2, 4, 4, 2, 4, 4, false, expected::truncated};
+
+// Frames [head, head + blocks) are vector frames; the others go through the reference.
+struct Split {
+    uint32_t head, end;
+    bool vector(uint32_t i) const { return i >= head && i < end; }
+};
+Split split(uint32_t frames, uint32_t block, uint32_t head = 0) {
+    if (block == 0) return {0, 0};
+    head = std::min(head, frames);
+    return {head, head + (frames - head) / block * block};
+}
+
+// Samples whose reference and widened values differ, so each output shows which rule made it.
+constexpr int16_t kLeft = 12345, kRight = -20001;
+constexpr float kSentinel = -777.0f;
+constexpr int16_t kPcmSentinel = 0x5a5a;
+
+bool same(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+class Variants : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(Variants, Int16ToFloatSplitsVectorBlocksFromTheRemainder) {
+    const Layout& v = GetParam();
+    SwitchGuard guard(v.switches);
+    ASSERT_NE(expected::reference(kLeft), expected::widened(kLeft));
+    ASSERT_NE(expected::reference(kRight), expected::widened(kRight));
+    ASSERT_NE(expected::referenceMix(-3, 0), expected::summed(-3, 0));
+    for (uint32_t frames = 0; frames <= 19; ++frames) {
+        for (uint32_t extra = 0; extra < 4; ++extra) {  // trailing partial frame is ignored
+            SCOPED_TRACE("frames " + std::to_string(frames) + " extra bytes " + std::to_string(extra));
+            std::vector<int16_t> stereo(2 * frames + 2), mono(frames + 2);
+            for (uint32_t i = 0; i < frames + 1; ++i) {
+                stereo[2 * i] = i % 2 ? int16_t{-3} : kLeft;
+                stereo[2 * i + 1] = i % 2 ? int16_t{0} : kRight;
+                mono[i] = kLeft;
+            }
+            std::vector<float> l(frames + 2, kSentinel), r(frames + 2, kSentinel);
+            dsp::pcmToFloat(stereo.data(), 4 * frames + extra, l.data(), r.data(), 2);
+            Split s = split(frames, v.inSplit);
+            for (uint32_t i = 0; i < frames; ++i) {
+                const int16_t a = stereo[2 * i], b = stereo[2 * i + 1];
+                EXPECT_TRUE(same(l[i], s.vector(i) ? expected::widened(a) : expected::reference(a))) << "split L " << i;
+                EXPECT_TRUE(same(r[i], s.vector(i) ? expected::widened(b) : expected::reference(b))) << "split R " << i;
+            }
+            EXPECT_EQ(l[frames], kSentinel);
+            EXPECT_EQ(r[frames], kSentinel);
+
+            std::fill(l.begin(), l.end(), kSentinel);
+            std::fill(r.begin(), r.end(), kSentinel);
+            dsp::pcmToFloat(stereo.data(), 4 * frames + extra, l.data(), nullptr, 2);
+            s = split(frames, v.inMix);
+            for (uint32_t i = 0; i < frames; ++i) {
+                const int16_t a = stereo[2 * i], b = stereo[2 * i + 1];
+                EXPECT_TRUE(same(l[i], s.vector(i) ? expected::summed(a, b) : expected::referenceMix(a, b))) << "mix " << i;
+            }
+            EXPECT_EQ(l[frames], kSentinel);
+            EXPECT_EQ(r[0], kSentinel) << "a mono mix leaves the right buffer alone";
+
+            std::fill(l.begin(), l.end(), kSentinel);
+            dsp::pcmToFloat(mono.data(), 2 * frames + extra % 2, l.data(), r.data(), 1);
+            s = split(frames, v.inMono);
+            for (uint32_t i = 0; i < frames; ++i)
+                EXPECT_TRUE(same(l[i], s.vector(i) ? expected::widened(kLeft) : expected::reference(kLeft))) << "mono " << i;
+            EXPECT_EQ(l[frames], kSentinel);
+            EXPECT_EQ(r[0], kSentinel) << "mono input leaves the right buffer alone";
+        }
+    }
+}
+
+// Inputs at a 0..3-float offset from a 16-byte boundary (inR at the same offset); the value
+// -1.5 gives -32767 through the reference and -32768 through any vector part.
+TEST_P(Variants, FloatToInt16SplitsHeadVectorBlocksAndRemainder) {
+    const Layout& v = GetParam();
+    SwitchGuard guard(v.switches);
+    alignas(16) float left[32], right[32];
+    for (uint32_t offset = 0; offset < 4; ++offset) {
+        for (uint32_t frames = 0; frames <= 21; ++frames) {
+            SCOPED_TRACE("offset " + std::to_string(offset) + " frames " + std::to_string(frames));
+            for (int i = 0; i < 32; ++i) left[i] = right[i] = -1.5f;
+            const float* inL = left + offset;
+            const float* inR = right + offset;
+            const uint32_t head = v.alignedHead ? (4 - offset) % 4 : 0;
+            std::vector<int16_t> pcm(2 * frames + 2, kPcmSentinel);
+
+            dsp::floatToPcm(inL, inR, frames, pcm.data(), 2);
+            Split s = split(frames, v.outStereo, head);
+            for (uint32_t i = 0; i < 2 * frames; ++i)
+                EXPECT_EQ(pcm[i], s.vector(i / 2) ? -32768 : -32767) << "stereo sample " << i;
+            EXPECT_EQ(pcm[2 * frames], kPcmSentinel);
+
+            std::fill(pcm.begin(), pcm.end(), kPcmSentinel);
+            dsp::floatToPcm(inL, nullptr, frames, pcm.data(), 2);
+            s = split(frames, v.outDuplicated);
+            for (uint32_t i = 0; i < 2 * frames; ++i)
+                EXPECT_EQ(pcm[i], s.vector(i / 2) ? -32768 : -32767) << "duplicated sample " << i;
+            EXPECT_EQ(pcm[2 * frames], kPcmSentinel);
+
+            std::fill(pcm.begin(), pcm.end(), kPcmSentinel);
+            dsp::floatToPcm(inL, inR, frames, pcm.data(), 1);
+            s = split(frames, v.outMono, head);
+            for (uint32_t i = 0; i < frames; ++i) EXPECT_EQ(pcm[i], s.vector(i) ? -32768 : -32767) << "mono sample " << i;
+            EXPECT_EQ(pcm[frames], kPcmSentinel);
+        }
+    }
+}
+
+// Three quarters of a count: truncation (reference, 3DNow!) gives 0, rounding (SSE) gives 1;
+// the stereo pair differs per channel so a swapped or duplicated channel shows.
+TEST_P(Variants, VectorPartUsesItsOwnRoundingPerChannel) {
+    const Layout& v = GetParam();
+    SwitchGuard guard(v.switches);
+    alignas(16) float left[16], right[16];
+    for (int i = 0; i < 16; ++i) {
+        left[i] = 0.75f / 32767;
+        right[i] = -1.75f / 32767;
+    }
+    int16_t pcm[32];
+    dsp::floatToPcm(left, right, 16, pcm, 2);
+    const bool vector = v.outStereo != 0;
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(pcm[2 * i], vector ? v.outFormula(left[i]) : 0) << "frame " << i;
+        EXPECT_EQ(pcm[2 * i + 1], vector ? v.outFormula(right[i]) : -1) << "frame " << i;
+    }
+    const bool rounds = v.outFormula == expected::rounded && vector;
+    EXPECT_EQ(pcm[0], rounds ? 1 : 0);
+    EXPECT_EQ(pcm[1], rounds ? -2 : -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Convert, Variants, ::testing::Values(kReference, k3dnow, kSse, kBoth),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The documented values of the reference conversions.
+TEST(ConvertReference, DocumentedValues) {
+    const int16_t pcm[] = {32767, -32768, 0, 1};
+    float out[5];
+    dsp::pcmToFloat(pcm, sizeof pcm, out, nullptr, 1);
+    EXPECT_EQ(out[0], 1.0f);
+    EXPECT_EQ(out[1], static_cast<float>(-32768.0 / 32767.0));
+    EXPECT_NEAR(out[1], -1.0000305, 1e-7);
+    EXPECT_EQ(out[2], 0.0f);
+
+    const int16_t mix[] = {-3, 0, 3, 0, -32768, -32768, 32767, 32767, -1, 0};
+    dsp::pcmToFloat(mix, sizeof mix, out, nullptr, 2);
+    EXPECT_EQ(out[0], static_cast<float>(-2 / 32767.0));  // halving rounds toward minus infinity
+    EXPECT_EQ(out[1], static_cast<float>(1 / 32767.0));
+    EXPECT_EQ(out[2], static_cast<float>(-32768 / 32767.0));
+    EXPECT_EQ(out[3], 1.0f);
+    EXPECT_EQ(out[4], static_cast<float>(-1 / 32767.0));
+
+    const float x[] = {1.0f, 1.5f, -1.5f, 0.99999f, -0.5f, 0.75f / 32767, NAN, -1.0f};
+    const int16_t want[] = {32767, 32767, -32767, 32766, -16383, 0, -32767, -32767};
+    int16_t got[8];
+    dsp::floatToPcm(x, nullptr, 8, got, 1);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(got[i], want[i]) << "index " << i;
+}
+
+// The vector mix halves in floating point: (-3 + 0) is -1.5 counts, not -2.
+TEST(ConvertVector, MixHalvesInFloatingPoint) {
+    const int16_t mix[] = {-3, 0, 3, 0, -32768, -32768, 32767, 32767};
+    for (Switches s : {Switches{false, true, false}, Switches{false, false, true}}) {
+        SwitchGuard guard(s);
+        float out[4];
+        dsp::pcmToFloat(mix, sizeof mix, out, nullptr, 2);
+        EXPECT_EQ(out[0], -3 * 1.5259254723787308e-05f);
+        EXPECT_EQ(out[1], 3 * 1.5259254723787308e-05f);
+        EXPECT_NEAR(out[0], -1.5 / 32767, 1e-12);
+        EXPECT_NEAR(out[2], -1.0000305, 1e-7);
+        EXPECT_NEAR(out[3], 1.0, 1e-7);
+    }
+}
+
+// Step-by-step forward copy: a destination 16 or 32 bytes past the source repeats the first
+// one or two blocks; one before the source moves the data down intact.
+TEST(BlockCopy, CopiesForwardSixteenBytesPerStep) {
+    for (int shift : {-48, -16, 0, 16, 32, 48, 64, 80}) {
+        for (uint32_t bytes : {16u, 32u, 48u, 64u, 80u, 160u, 1024u}) {
+            SCOPED_TRACE("shift " + std::to_string(shift) + " bytes " + std::to_string(bytes));
+            std::vector<unsigned char> buf(2048);
+            for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 7 + 1);
+            const std::vector<unsigned char> before = buf;
+            const size_t src = 512, dst = src + shift;
+            dsp::blockCopy(buf.data() + src, buf.data() + dst, bytes + 15);  // the rest below 16 stays
+            for (size_t i = 0; i < bytes; ++i) {
+                size_t from = i;  // a step reads bytes an earlier step already wrote
+                while (shift > 0 && from >= static_cast<size_t>(shift)) from -= shift;
+                ASSERT_EQ(buf[dst + i], before[src + from]) << "byte " << i;
+            }
+            for (size_t i = 0; i < buf.size(); ++i)
+                if (i < dst || i >= dst + bytes) {
+                    ASSERT_EQ(buf[i], before[i]) << "outside byte " << i;
+                }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,287 @@
+// Butterworth and Chebyshev cascades against closed-form coefficients and against responses
+// computed independently with scipy.signal (gen_filter_refs.py -> filter_refs.inc).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "rate/biquad_cascade.h"
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+namespace {
+
+#include "filter_refs.inc"
+
+using dsp::BiquadCascade;
+using dsp::ButterworthFilter;
+using dsp::ChebyshevFilter;
+
+// |H(e^jw)| of the cascade from its coefficients, with the additive feedback convention.
+double magnitudeAt(const BiquadCascade& f, double freq) {
+    const double w = 2.0 * M_PI * freq / f.rate();
+    const std::complex<double> z1 = std::polar(1.0, -w);
+    const std::complex<double> z2 = z1 * z1;
+    std::complex<double> h = 1.0;
+    for (int s = 0; s < f.sectionCount(); ++s) {
+        const dsp::BiquadSection c = f.section(s);
+        h *= (c.b0 + c.b1 * z1 + c.b2 * z2) / (1.0 - c.a1 * z1 - c.a2 * z2);
+    }
+    return std::abs(h);
+}
+
+std::unique_ptr<BiquadCascade> makeDesign(const FilterRef& r) {
+    std::unique_ptr<BiquadCascade> f;
+    if (r.chebyshev) {
+        auto c = std::make_unique<ChebyshevFilter>();
+        c->setOrder(r.order, r.highpass ? 1 : 0);
+        c->designWithRipple(r.rate, r.cutoff, r.ripple);
+        f = std::move(c);
+    } else {
+        f = std::make_unique<ButterworthFilter>();
+        f->setOrder(r.order, r.highpass ? 1 : 0);
+        f->design(r.rate, r.cutoff);
+    }
+    return f;
+}
+
+std::vector<float> noise(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> v(n);
+    for (float& x : v) x = dist(gen);
+    return v;
+}
+
+TEST(BiquadCascade, ButterworthOrder2AtQuarterRateMatchesClosedForm) {
+    ButterworthFilter f;
+    f.setOrder(2, 0);
+    f.design(48000.0f, 12000.0f);
+    ASSERT_EQ(f.sectionCount(), 1);
+    const dsp::BiquadSection s = f.section(0);
+    EXPECT_NEAR(s.a1, 0.0, 1e-15);  // t = tan(pi/4) is 1 within rounding
+    EXPECT_NEAR(s.a2, -0.17157287525380988, 1e-16);
+    EXPECT_NEAR(s.b0, 0.2928932188134524, 1e-16);
+    EXPECT_NEAR(s.b1, 0.5857864376269049, 1e-16);
+    EXPECT_EQ(s.b2, s.b0);
+    EXPECT_NEAR(magnitudeAt(f, 0.0), 1.0, 1e-15);
+    EXPECT_NEAR(magnitudeAt(f, 12000.0), std::sqrt(0.5), 1e-15);
+}
+
+TEST(BiquadCascade, ButterworthOrder3HighpassHasFirstOrderTail) {
+    ButterworthFilter f;
+    f.setOrder(3, 1);
+    f.design(48000.0f, 12000.0f);
+    ASSERT_EQ(f.sectionCount(), 2);
+    EXPECT_EQ(f.section(1).a2, 0.0);
+    EXPECT_EQ(f.section(1).b2, 0.0);
+    EXPECT_LT(f.section(0).b1, 0.0);
+    EXPECT_LT(f.section(1).b1, 0.0);
+    EXPECT_NEAR(magnitudeAt(f, 24000.0), 1.0, 1e-12);
+    EXPECT_NEAR(magnitudeAt(f, 12000.0), std::sqrt(0.5), 1e-12);
+    EXPECT_NEAR(magnitudeAt(f, 0.0), 0.0, 1e-12);
+}
+
+TEST(BiquadCascade, ChebyshevEvenOrderPeaksAtOneOddOrderStartsAtOne) {
+    ChebyshevFilter even;
+    even.setOrder(4, 0);
+    even.design(48000.0f, 6000.0f);  // default ripple 1 dB
+    EXPECT_EQ(even.rippleDb(), 1.0f);
+    EXPECT_NEAR(magnitudeAt(even, 0.0), 0.8912509, 1e-7);
+    EXPECT_NEAR(20.0 * std::log10(magnitudeAt(even, 6000.0)), -1.0, 1e-5);
+
+    ChebyshevFilter odd;
+    odd.setOrder(3, 0);
+    odd.designWithRipple(48000.0f, 6000.0f, 0.1f);
+    EXPECT_NEAR(magnitudeAt(odd, 0.0), 1.0, 1e-12);
+    EXPECT_NEAR(20.0 * std::log10(magnitudeAt(odd, 6000.0)), -0.1, 1e-5);
+}
+
+// Every reference design: the coefficients evaluate to scipy's response at DC, the cutoff,
+// Nyquist and a logarithmic grid.
+TEST(BiquadCascade, MagnitudeMatchesBilinearPrototype) {
+    for (size_t d = 0; d < sizeof(kFilterRefs) / sizeof(kFilterRefs[0]); ++d) {
+        const FilterRef& r = kFilterRefs[d];
+        auto f = makeDesign(r);
+        ASSERT_EQ(f->sectionCount(), (r.order + 1) / 2) << "design " << d;
+        for (int i = 0; i < 15; ++i) {
+            const double got = magnitudeAt(*f, r.freq[i]);
+            EXPECT_NEAR(got, r.mag[i], 1e-9 + 2e-6 * r.mag[i])
+                << "design " << d << " (order " << r.order << (r.highpass ? " highpass" : " lowpass")
+                << ") at " << r.freq[i] << " Hz";
+        }
+    }
+}
+
+// process() runs the cascade it designed: impulse responses against scipy's sosfilt, and the
+// steady-state gain for a constant and for an alternating input.
+TEST(BiquadCascade, ProcessMatchesReferenceImpulseAndBandEdges) {
+    for (const ImpulseRef& ref : kImpulseRefs) {
+        auto f = makeDesign(kFilterRefs[ref.design]);
+        std::vector<float> x(48, 0.0f), y(48);
+        x[0] = 1.0f;
+        f->process(x.data(), y.data(), 48);
+        for (int n = 0; n < 48; ++n)
+            ASSERT_NEAR(y[n], ref.h[n], 2e-7) << "design " << ref.design << " sample " << n;
+    }
+    for (const FilterRef& r : kFilterRefs) {
+        auto f = makeDesign(r);
+        std::vector<float> dc(20000, 0.5f), nyq(20000), out(20000);
+        for (size_t i = 0; i < nyq.size(); ++i) nyq[i] = (i % 2 == 0) ? 0.5f : -0.5f;
+        f->process(dc.data(), out.data(), 20000);
+        EXPECT_NEAR(out.back(), 0.5 * r.mag[0], 1e-5) << "order " << r.order << " cutoff " << r.cutoff;
+        f = makeDesign(r);  // fresh history
+        f->process(nyq.data(), out.data(), 20000);
+        EXPECT_NEAR(std::fabs(out.back()), 0.5 * r.mag[2], 1e-5) << "order " << r.order << " cutoff " << r.cutoff;
+    }
+}
+
+TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
+    const std::vector<float> x = noise(257, 1);
+    for (int order : {4, 3, 0, -2}) {
+        ChebyshevFilter f;
+        f.setOrder(order, 0);
+        std::vector<float> y(x.size(), 9.0f);
+        f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+        f.design(44100.0f, 1000.0f);  // no sections for order <= 0: still identity
+        if (order <= 0) f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+        for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(y[i], x[i]) << "order " << order << " index " << i;
+    }
+}
+
+TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
+    const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
+    for (int order : {1, 2, 5, 8}) {
+        ChebyshevFilter a, b, c, d;
+        for (ChebyshevFilter* f : {&a, &b, &c, &d}) {
+            f->setOrder(order, order % 2);
+            f->design(44100.0f, 3000.0f);
+        }
+        d.designWithRipple(44100.0f, 5000.0f, 0.5f);  // paired lanes may differ in coefficients
+        std::vector<float> sep(x.size()), inPlace = x, pairL(x.size()), pairR(x.size()), sepR(x.size());
+        a.process(x.data(), sep.data(), 1000);
+        a.process(x.data() + 1000, sep.data() + 1000, 2000);
+        b.process(inPlace.data(), inPlace.data(), 3000);
+        c.setOrder(order, order % 2);
+        c.design(44100.0f, 3000.0f);
+        ChebyshevFilter e;
+        e.setOrder(order, order % 2);
+        e.designWithRipple(44100.0f, 5000.0f, 0.5f);
+        e.process(x2.data(), sepR.data(), 3000);
+        BiquadCascade::processPair(c, x.data(), pairL.data(), d, x2.data(), pairR.data(), 1234);
+        BiquadCascade::processPair(c, x.data() + 1234, pairL.data() + 1234, d, x2.data() + 1234,
+                                   pairR.data() + 1234, 3000 - 1234);
+        for (size_t i = 0; i < x.size(); ++i) {
+            ASSERT_EQ(inPlace[i], sep[i]) << "order " << order << " index " << i;
+            ASSERT_EQ(pairL[i], sep[i]) << "order " << order << " index " << i;
+            ASSERT_EQ(pairR[i], sepR[i]) << "order " << order << " index " << i;
+        }
+    }
+}
+
+TEST(BiquadCascade, SmallerOrderReusesArraysAndResetsEverySection) {
+    ButterworthFilter f;
+    f.setOrder(8, 0);
+    f.design(44100.0f, 1000.0f);
+    const std::vector<float> x = noise(100, 4);
+    std::vector<float> y(100);
+    f.process(x.data(), y.data(), 100);
+    const double* storage = f.storage();
+    f.setOrder(3, 0);
+    EXPECT_EQ(f.storage(), storage);
+    ASSERT_EQ(f.sectionCount(), 2);
+    for (int s = 0; s < 2; ++s) {
+        const dsp::BiquadSection c = f.section(s);
+        EXPECT_TRUE(c.b0 == 1.0 && c.a1 == 0.0 && c.a2 == 0.0 && c.b1 == 0.0 && c.b2 == 0.0) << "section " << s;
+        EXPECT_TRUE(f.w1(s) == 0.0 && f.w2(s) == 0.0) << "section " << s;
+    }
+    // Growing again after the shrink designs all sections correctly (fresh arrays).
+    f.setOrder(7, 0);
+    f.design(44100.0f, 1000.0f);
+    ASSERT_EQ(f.sectionCount(), 4);
+    EXPECT_NEAR(magnitudeAt(f, 1000.0), std::sqrt(0.5), 1e-12);
+}
+
+TEST(BiquadCascade, RedesignKeepsHistory) {
+    const std::vector<float> x = noise(400, 5);
+    ChebyshevFilter running, reference;
+    for (ChebyshevFilter* f : {&running, &reference}) {
+        f->setOrder(4, 0);
+        f->design(48000.0f, 4000.0f);
+    }
+    std::vector<float> y1(400), y2(400);
+    running.process(x.data(), y1.data(), 200);
+    reference.process(x.data(), y2.data(), 200);
+    // Same design again mid-stream: output identical to an untouched filter.
+    running.design(48000.0f, 4000.0f);
+    running.process(x.data() + 200, y1.data() + 200, 100);
+    reference.process(x.data() + 200, y2.data() + 200, 100);
+    for (int i = 200; i < 300; ++i) ASSERT_EQ(y1[i], y2[i]) << "index " << i;
+    // Another cutoff: the next output is the new cascade applied to the kept state.
+    running.design(48000.0f, 9000.0f);
+    double v = x[300];
+    for (int s = 0; s < running.sectionCount(); ++s) {
+        const dsp::BiquadSection c = running.section(s);
+        const double w = (c.a1 * running.w1(s) + c.a2 * running.w2(s)) + v;
+        v = (c.b0 * w + c.b1 * running.w1(s)) + c.b2 * running.w2(s);
+    }
+    ASSERT_NE(running.w1(0), 0.0);
+    running.process(x.data() + 300, y1.data() + 300, 1);
+    EXPECT_EQ(y1[300], static_cast<float>(v));
+}
+
+}  // namespace
+
+namespace {
+
+// Decaying into the denormal range: outputs equal a plain loop that keeps denormals, and the
+// caller's floating-point mode is left as it was.
+TEST(BiquadCascade, SilenceAfterLoudPassageMatchesPlainArithmetic) {
+    ChebyshevFilter f;
+    f.setOrder(8, 0);
+    f.design(44100.0f, 10000.0f);
+    std::vector<double> w1(4, 0.0), w2(4, 0.0);
+    std::vector<float> x = noise(60000, 9);
+    std::fill(x.begin() + 2000, x.end(), 0.0f);
+    x[40000] = 1e-40f;  // denormal inputs are read exactly
+    x[40001] = -3e-42f;
+    std::vector<float> y(x.size()), pairA(x.size()), pairB(x.size());
+    ChebyshevFilter pa, pb;
+    for (ChebyshevFilter* p : {&pa, &pb}) {
+        p->setOrder(8, 0);
+        p->design(44100.0f, 10000.0f);
+    }
+    BiquadCascade::processPair(pa, x.data(), pairA.data(), pb, x.data(), pairB.data(), static_cast<uint32_t>(x.size()));
+#if defined(__SSE__)
+    const unsigned mode = _mm_getcsr();
+#endif
+    f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+#if defined(__SSE__)
+    EXPECT_EQ(_mm_getcsr(), mode);
+#endif
+    bool sawDenormal = false, sawFloatDenormal = false;
+    for (size_t n = 0; n < x.size(); ++n) {
+        double v = x[n];
+        for (int s = 0; s < 4; ++s) {
+            const dsp::BiquadSection c = f.section(s);
+            const double w = (c.a1 * w1[s] + c.a2 * w2[s]) + v;
+            v = (c.b0 * w + c.b1 * w1[s]) + c.b2 * w2[s];
+            w2[s] = w1[s];
+            w1[s] = w;
+            sawDenormal = sawDenormal || std::fpclassify(w) == FP_SUBNORMAL;
+        }
+        ASSERT_EQ(y[n], static_cast<float>(v)) << "index " << n;
+        ASSERT_EQ(pairA[n], y[n]) << "index " << n;
+        ASSERT_EQ(pairB[n], y[n]) << "index " << n;
+        sawFloatDenormal = sawFloatDenormal || std::fpclassify(y[n]) == FP_SUBNORMAL;
+    }
+    EXPECT_TRUE(sawFloatDenormal);
+    EXPECT_TRUE(sawDenormal);  // the plain loop really went through the denormal range
+}
+
+}  // namespace
