@@ -87,9 +87,100 @@ DSP_API void fastmemFree(void* ptr);
 DSP_API uint32_t fastmemGetAllocatedSize(void);
 
 /* --- Fader and cross-fader ----------------------------------------------------------- */
+/*
+ * One effect holding two faders (index 0 and 1) and a cross-fader. A fader multiplies its input
+ * by a gain that follows scheduled ramps ("actions"): from `start` to `end` seconds the level
+ * moves linearly in dB toward `targetDb`, over the samples trunc(start * rate) to
+ * trunc(end * rate) - 1; the sample at `end` keeps the gain of end - 1, and the next ramp
+ * starts from the exact target. The cross-fader follows a position in the same way, +1 meaning
+ * input A alone and -1 input B alone, and weights A and B by a curve (below).
+ *
+ * Times are float seconds counted from initFader (or from the last reconfiguration): each
+ * engine counts the frames that passed through it. Fader 0 advances with doFade(.., 0, ..),
+ * doCrossFade and in a chain; fader 1 with doFade(.., 1, ..) and doCrossFade; the cross-fader
+ * with doCrossFade only.
+ *
+ * Levels: gain = 10^(dB / 20), read from a 2049-entry table over -50..+50 dB with linear
+ *   interpolation (0 dB gives 0.99999987). Levels above +50 dB act as +50 dB; levels below
+ *   -50 dB mute, so a fade toward -60 dB or lower ends in silence once it passes -50 dB.
+ * Scheduling (setFaderAction / setCrossFaderAction, applied to both channel engines even on a
+ *   mono effect): an action whose start or end is not later than the frames already processed,
+ *   or whose start is not before its end, is ignored. A new action replaces whatever was
+ *   scheduled over its span: actions inside it are dropped, one that overlaps its start ends
+ *   there at the level it had reached, one that overlaps its end starts there instead (ramping
+ *   from the new target); an action that encloses the span is split in two around it.
+ *   delFaderAction / delCrossFaderAction clear a span the same way without inserting anything.
+ * Cross-fade curve, setCrossFaderCurve(centreDb, edgeDb, unityWidth, fadeWidth), widths taken
+ *   as absolute values; default (-1, -40, 0.05, 0.8). For position v, input A is at unity for
+ *   v > unityWidth, falls linearly in dB to centreDb at v = 0 and to edgeDb at v = -fadeWidth,
+ *   and is silent below -fadeWidth; input B is the mirror image. A position reached by a ramp
+ *   is clamped to [-1, +1]; crossInitial is used as given. The curve applies from the next
+ *   gain computation (next ramp sample or reconfiguration).
+ * Reconfiguration (dspAdd or dspAdjust changing the format): every engine restarts at position
+ *   0 with its initial value; actions not yet completed are kept and run again at their times
+ *   counted from the restart (kept in seconds if the rate changed).
+ *
+ * initFader(size frames, channels 1 or 2, rate Hz, crossInitial, fader0Initial dB,
+ *   fader1Initial dB): allocates the effect and its buffers; NULL when memory runs out or
+ *   channels is not 1 or 2. Free with termFader, or hand it to dspAdd (the chain then applies
+ *   fader 0 and owns it).
+ * doFade(index 0 or 1): `bytes` of PCM (at most size * channels * 2; more is cut to that) run
+ *   through fader `index` into pcmOut, which needs as many bytes; pcmIn may equal pcmOut.
+ * doCrossFade: pcmA through fader 0 and pcmB through fader 1, cross-faded into pcmOut; all three
+ *   hold `bytes` bytes and may be the same buffer.
+ * Processing allocates nothing. The setters may allocate a small node per action.
+ * Every function returns false for a NULL handle or a handle of another kind; doFade,
+ * setFaderAction and delFaderAction also for an index other than 0 and 1, doFade and
+ * doCrossFade for NULL PCM pointers. The setters return true even when the times are refused.
+ * termFader(NULL) returns false.
+ */
+DSP_API dsp_effect* initFader(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
+                              float fader0Initial, float fader1Initial);
+DSP_API bool doFade(dsp_effect* fader, uint32_t index, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool doCrossFade(dsp_effect* fader, const int16_t* pcmA, const int16_t* pcmB, int16_t* pcmOut,
+                         uint32_t bytes);
+DSP_API bool setFaderAction(dsp_effect* fader, uint32_t index, float start, float end, float targetDb);
+DSP_API bool setCrossFaderAction(dsp_effect* fader, float start, float end, float targetPosition);
+DSP_API bool delFaderAction(dsp_effect* fader, uint32_t index, float start, float end);
+DSP_API bool delCrossFaderAction(dsp_effect* fader, float start, float end);
+DSP_API bool setCrossFaderCurve(dsp_effect* fader, float centreDb, float edgeDb, float unityWidth,
+                                float fadeWidth);
+DSP_API bool termFader(dsp_effect* fader);
 /* end of fader and cross-fader */
 
 /* --- FFT analysis -------------------------------------------------------------------- */
+/*
+ * Magnitude spectra in dB of 16-bit PCM blocks. A spectrum of an n-point transform has n/2
+ * float values; value k is 20*log10 of the magnitude of bin k (frequency k/n * rate) of the
+ * unnormalised transform of the Hann-windowed float samples (full scale 1.0), or the floor
+ * when the magnitude is 0 or lies below it. Value 0 combines DC and Nyquist. A full-scale
+ * sine on a bin reads about 20*log10(n/4) dB. With two analysed channels `out` holds the left
+ * spectrum then the right one (n floats in all). No audio is produced: in a chain these
+ * analysers yield zero frames. Init allocates; do never allocates.
+ *
+ * initFft(size, channels, analysedChannels, floorDb): block analysis. size (frames per block)
+ *   is also the transform length n: a power of two from 4 to 16384. channels 1 or 2;
+ *   analysedChannels 1 (stereo is mixed to mono) or 2 (needs channels 2). Floor -floorDb dB.
+ * doFft(h, pcmIn, out, bytes): analyses one block of up to size frames, zero-padded to size;
+ *   keeps no state. Returns n/2 (also with two analysed channels), 0 for a handle of another
+ *   kind or NULL pcmIn/out. bytes = 0 analyses silence. Bytes past the block are ignored.
+ * initFftAnalyze(size, channels, fftSize, historyLen): short-time analysis. Each call appends
+ *   a block of up to `size` frames (the hop, >= 1; zero-padded) to a sliding history of
+ *   historyLen samples per channel (historyLen >= fftSize and >= size, starting as zeros) and
+ *   analyses its newest fftSize samples (a power of two, 4..16384). Floor -120 dB.
+ * doFftAnalyze(h, pcmIn, out, bytes): writes one spectrum per input channel (fftSize/2 each).
+ *   Returns true; false for a handle of another kind or NULL pcmIn/out.
+ * termFft / termFftAnalyze: destroy either kind of FFT analyser (also one made by
+ *   initEnvAnalyze); false for NULL or another kind.
+ * Both init functions return NULL for arguments outside the limits above or when memory runs
+ * out.
+ */
+DSP_API dsp_effect* initFft(uint32_t size, uint32_t channels, uint32_t analysedChannels, uint32_t floorDb);
+DSP_API uint32_t doFft(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termFft(dsp_effect* handle);
+DSP_API dsp_effect* initFftAnalyze(uint32_t size, uint32_t channels, uint32_t fftSize, uint32_t historyLen);
+DSP_API bool doFftAnalyze(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termFftAnalyze(dsp_effect* handle);
 /* end of fft analysis */
 
 /* --- Envelope analysis --------------------------------------------------------------- */
@@ -99,12 +190,76 @@ DSP_API uint32_t fastmemGetAllocatedSize(void);
 /* end of wave slice */
 
 /* --- Resampler ----------------------------------------------------------------------- */
+/*
+ * Converts from srcRate to dstRate (Hz), each channel by linear (interpolation 0) or cubic
+ * convolution (any other value) interpolation, with an optional Chebyshev lowpass (0.1 dB
+ * ripple) at the higher rate that removes what the lower rate cannot carry: it reaches
+ * stopbandDb (dB, > 0.1) of attenuation at half the lower rate, and its passband ends
+ * stopbandDb / slopeDbPerOctave octaves below that (e.g. 80 dB and 40 dB/oct: passband to a
+ * quarter of the lower rate's Nyquist frequency). Equal rates copy the samples unchanged.
+ * Each block converts on its own grid: a block of F frames gives trunc(dstRate * F / srcRate)
+ * frames, no remainder carried to the next call (three calls of 1000 frames 44100 -> 48000
+ * give 3 x 1088 frames). Filter state and cubic history run on across calls. Cubic output lags
+ * by two input samples.
+ * initResampler(size = largest block in frames, inChannels and outChannels 1 or 2, ...):
+ *   allocates; NULL when memory runs out or for other channel counts. With 1 input and 2 output
+ *   channels the mono result is duplicated; with 2 and 1 the left channel is delivered.
+ * doResampler: converts `bytes` bytes of PCM (at most size * inChannels * 2) and returns the
+ *   bytes written: getResamplerDstSize(frames) * outChannels * 2, which pcmOut must hold
+ *   (pcmOut may equal pcmIn). Does not allocate. 0 for a wrong kind or NULL.
+ * getResamplerDstSize: output frames for a block of srcFrames; 0 for a wrong kind or NULL.
+ * termResampler: destroys the effect (not after dspAdd); false for a wrong kind or NULL.
+ * In a chain the effects behind it see the converted length and dstRate; a new input format
+ * re-runs the set-up (clearing filter and cubic history); dstRate never changes.
+ */
+DSP_API dsp_effect* initResampler(uint32_t size, uint32_t inChannels, uint32_t outChannels, uint32_t srcRate,
+                                  uint32_t dstRate, uint32_t interpolation, float stopbandDb, float slopeDbPerOctave,
+                                  bool filterOn);
+DSP_API uint32_t doResampler(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API uint32_t getResamplerDstSize(dsp_effect* handle, uint32_t srcFrames);
+DSP_API bool termResampler(dsp_effect* handle);
 /* end of resampler */
 
 /* --- High-quality upsampler ---------------------------------------------------------- */
 /* end of high-quality upsampler */
 
 /* --- Chorus -------------------------------------------------------------------------- */
+/*
+ * Chorus: copies of the signal read from a delay line at delays that one sine oscillator sweeps
+ * around a base delay, the voices at evenly spaced phases of it, added to the dry signal:
+ *   out = dry * orgMix/100 + sum over voices v of in(t - d_v) * mix_v/100,
+ *   d_v = trunc(sin(2*pi*phase/period + 2*pi*v/voices) * depth + delayTime), all in samples.
+ * Tap delays are taken modulo 65536 samples (a delay of 0 reads 65536 samples back) and are
+ * not clamped; the wet sum grows with the number of voices.
+ *
+ * initChorus(size, channels, rate, voices, delayTime, depth, speed, mix, orgMix): an effect
+ *   (kind chorus) for blocks of at most `size` frames of 1 or 2 channels at `rate` Hz.
+ *   delayTime: base delay, ms. depth: sweep amplitude, ms. speed: oscillator period, s (0 stops
+ *   the sweep, each voice then sits at a fixed delay). mix: level of every voice, percent.
+ *   orgMix: level of the dry signal, percent. No parameter is range-checked. Allocates six
+ *   blocks of `size` floats and two delay lines of 65536 floats; returns NULL when memory runs
+ *   out or for 16384 voices or more. The voice count is fixed for the life of the effect.
+ * doChorus: processes `bytes` bytes of PCM (at most size * channels * 2; any excess is
+ *   ignored) from pcmIn into pcmOut (same byte count, may be the same buffer). Never allocates.
+ * Setters (between blocks, effective from the next sample; they keep the delay lines and the
+ *   oscillator phase, and are remembered: a reconfiguration by a chain whose format changed
+ *   rebuilds the effect from them, clearing the delay lines and restarting the sweep):
+ *   setChorusDelaytime (ms), setChorusDepth (ms), setChorusSpeed (s, period),
+ *   setChorusOrgMix (%), setChorusMix(voice, %): sets voice `voice` (0 .. voices-1) only; a
+ *   reconfiguration gives that level to every voice. A voice outside the range is ignored and
+ *   the result is false.
+ * termChorus: frees the effect (not after handing it to dspAdd).
+ * Every function but initChorus returns false for NULL or for a handle of another kind.
+ */
+DSP_API dsp_effect* initChorus(uint32_t size, uint32_t channels, uint32_t rate, uint32_t voices, float delayTime,
+                               float depth, float speed, float mix, float orgMix);
+DSP_API bool doChorus(dsp_effect* chorus, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool setChorusDelaytime(dsp_effect* chorus, float delayTime);
+DSP_API bool setChorusDepth(dsp_effect* chorus, float depth);
+DSP_API bool setChorusSpeed(dsp_effect* chorus, float speed);
+DSP_API bool setChorusMix(dsp_effect* chorus, int32_t voice, float mix);
+DSP_API bool setChorusOrgMix(dsp_effect* chorus, float orgMix);
+DSP_API bool termChorus(dsp_effect* chorus);
 /* end of chorus */
 
 /* --- IIR filter ---------------------------------------------------------------------- */

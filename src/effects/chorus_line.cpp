@@ -1,0 +1,249 @@
+#include "effects/chorus_line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "tables/function_table.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define DSP_CHORUS_X86 1
+#endif
+
+namespace dsp {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr uint32_t kMaxChunk = 256;
+
+// Every voice stores the same sample at the same position, so the per-voice delay regions
+// would always hold identical data: one region serves all voices. Voice counts whose regions
+// (65536 samples each) would overflow a 32-bit address space are refused as out of memory.
+constexpr uint32_t kMaxVoices = 16383;
+
+struct TapParams {
+    double voicePhase;  // radians
+    double depth;       // depthSamples
+    double delay;       // base delay in samples
+};
+
+// Tap delay of one voice for the oscillator angle theta: the interpolated table sine at
+// theta + voicePhase, scaled by the depth and offset by the base delay, truncated.
+inline int32_t tapDelay(float theta, const TapParams& p, const float* table, uint32_t tableMask, double scale) {
+    const double u = (static_cast<double>(theta) + p.voicePhase) * scale;
+    const int32_t k = truncToInt32(u);
+    const uint32_t j = static_cast<uint32_t>(k) & tableMask;
+    const double t0 = table[j];
+    const double t1 = table[j + 1];
+    const double s = t0 + (t1 - t0) * (u - static_cast<double>(k));
+    return truncToInt32(s * p.depth + p.delay);
+}
+
+void tapsScalar(const float* theta, uint32_t n, const TapParams& p, int32_t* taps) {
+    const float* table = sineTable.values;
+    const uint32_t tableMask = sineTable.mask;
+    const double scale = sineTable.indexScale;
+    for (uint32_t i = 0; i < n; ++i) taps[i] = tapDelay(theta[i], p, table, tableMask, scale);
+}
+
+#if DSP_CHORUS_X86
+// Four taps at a time in double precision: the same operations in the same order as
+// tapDelay, and the truncating conversion gives INT32_MIN out of range just as truncToInt32.
+__attribute__((target("avx2"))) void tapsAvx2(const float* theta, uint32_t n, const TapParams& p, int32_t* taps) {
+    const float* table = sineTable.values;
+    const uint32_t tableMask = sineTable.mask;
+    const double scale = sineTable.indexScale;
+    const __m256d phase = _mm256_set1_pd(p.voicePhase);
+    const __m256d scaleV = _mm256_set1_pd(scale);
+    const __m256d depth = _mm256_set1_pd(p.depth);
+    const __m256d delay = _mm256_set1_pd(p.delay);
+    const __m128i maskV = _mm_set1_epi32(static_cast<int32_t>(tableMask));
+    uint32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d u = _mm256_mul_pd(_mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(theta + i)), phase), scaleV);
+        const __m128i k = _mm256_cvttpd_epi32(u);
+        const __m128i j = _mm_and_si128(k, maskV);
+        const __m256d t0 = _mm256_cvtps_pd(_mm_i32gather_ps(table, j, 4));
+        const __m256d t1 = _mm256_cvtps_pd(_mm_i32gather_ps(table + 1, j, 4));
+        const __m256d frac = _mm256_sub_pd(u, _mm256_cvtepi32_pd(k));
+        const __m256d s = _mm256_add_pd(t0, _mm256_mul_pd(_mm256_sub_pd(t1, t0), frac));
+        const __m256d d = _mm256_add_pd(_mm256_mul_pd(s, depth), delay);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(taps + i), _mm256_cvttpd_epi32(d));
+    }
+    for (; i < n; ++i) taps[i] = tapDelay(theta[i], p, table, tableMask, scale);
+}
+
+bool cpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
+#else
+bool cpuHasAvx2() { return false; }
+#endif
+
+bool vectorTaps = cpuHasAvx2();
+
+void computeTaps(const float* theta, uint32_t n, const TapParams& p, int32_t* taps) {
+#if DSP_CHORUS_X86
+    if (vectorTaps) return tapsAvx2(theta, n, p, taps);
+#endif
+    tapsScalar(theta, n, p, taps);
+}
+
+}  // namespace
+
+namespace chorus_detail {
+void useVectorTaps(bool enable) { vectorTaps = enable && cpuHasAvx2(); }
+bool vectorTapsAvailable() { return cpuHasAvx2(); }
+}  // namespace chorus_detail
+
+void ChorusLine::release() {
+    DelayLine::release();
+    voicePhase.reset();
+    voiceGain.reset();
+    taps.reset();
+    voiceCount = 0;
+}
+
+ChorusLine::~ChorusLine() { ChorusLine::release(); }
+
+bool ChorusLine::setup(uint32_t rate_, uint32_t voices, float delayMs, float depthMs, float speed,
+                       float mixPercent, float orgMixPercent, uint32_t capacity_) {
+    bool ok = init(rate_, delayMs, capacity_) && voices <= kMaxVoices;
+    voiceCount = voices;  // after init, whose release() empties the voices
+    phaseMs = 0.0f;
+    msPerSample = static_cast<float>(1000.0 / rate_);
+    setDepth(depthMs);
+    setSpeed(speed);
+    voiceMix = static_cast<float>(mixPercent * 0.01);
+    setDryMix(orgMixPercent);
+    voicePhase.reset();
+    voiceGain.reset();
+    taps.reset();
+    if (ok) {
+        chunkFrames = std::clamp<uint32_t>(16384 / std::max<uint32_t>(voices, 1), 16, kMaxChunk);
+        voicePhase.reset(new (std::nothrow) float[voices]);
+        voiceGain.reset(new (std::nothrow) float[voices]);
+        taps.reset(new (std::nothrow) int32_t[size_t{voices} * chunkFrames]);
+        ok = voicePhase && voiceGain && taps;
+    }
+    if (!ok) {
+        release();
+        return false;
+    }
+    const double spacing = kTwoPi / voices;
+    for (uint32_t v = 0; v < voices; ++v) {
+        voicePhase[v] = static_cast<float>(spacing * v);
+        voiceGain[v] = voiceMix;
+    }
+    return true;
+}
+
+void ChorusLine::reset() {
+    if (allocated()) std::fill_n(buffer.get(), capacity, 0.0f);
+    writeIndex = 0;
+    phaseMs = 0.0f;
+}
+
+void ChorusLine::setDelayTime(float delayMs) { delay = delaySamples(rate, delayMs); }
+
+void ChorusLine::setDepth(float depthMs) { depthSamples = static_cast<float>(rate * static_cast<double>(depthMs) * 0.001); }
+
+void ChorusLine::setSpeed(float speed) {
+    const double period = speed * 1000.0;
+    periodMs = static_cast<float>(period);
+    cyclesPerMs = speed == 0.0f ? 0.0f : static_cast<float>(1.0 / period);
+}
+
+void ChorusLine::setDryMix(float orgMixPercent) { dryGain = static_cast<float>(orgMixPercent * 0.01); }
+
+bool ChorusLine::setVoiceMix(int32_t voice, float mixPercent) {
+    if (voice < 0 || static_cast<uint32_t>(voice) >= voiceCount) return false;
+    voiceMix = static_cast<float>(mixPercent * 0.01);
+    voiceGain[voice] = voiceMix;
+    return true;
+}
+
+bool ChorusLine::lockstepWith(const ChorusLine& o) const {
+    return allocated() && o.allocated() && voiceCount == o.voiceCount && writeIndex == o.writeIndex &&
+           mask == o.mask && delay == o.delay && phaseMs == o.phaseMs && periodMs == o.periodMs &&
+           cyclesPerMs == o.cyclesPerMs && msPerSample == o.msPerSample && depthSamples == o.depthSamples;
+}
+
+// Chunk by chunk: the oscillator angles (a serial recurrence), then every voice's tap delays
+// (independent per sample, vectorised), then per sample the taps in voice order, the store and
+// the mix. Lines beyond the first share the first one's oscillator and taps.
+template <int kLines>
+void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float* const* out, uint32_t frames) {
+    ChorusLine& lead = *lines[0];
+    const float w = static_cast<float>(lead.cyclesPerMs * kTwoPi);
+    const uint32_t voices = lead.voiceCount;
+    const uint32_t chunk = lead.chunkFrames;
+    const uint32_t mask = lead.mask;
+    const float period = lead.periodMs;
+    const float advance = lead.msPerSample;
+    float phase = lead.phaseMs;
+    uint32_t write = lead.writeIndex;
+    int32_t* taps = lead.taps.get();
+    float theta[kMaxChunk];
+
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = std::min(frames - done, chunk);
+        for (uint32_t i = 0; i < n; ++i) {
+            theta[i] = w * phase;
+            if (period == 0.0f) continue;  // stopped oscillator: the phase stays
+            phase += advance;
+            if (phase >= period) {
+                const double q = std::trunc(static_cast<double>(phase) / period);
+                phase = static_cast<float>(phase - q * period);
+            }
+        }
+        for (uint32_t v = 0; v < voices; ++v)
+            computeTaps(theta, n, {lead.voicePhase[v], lead.depthSamples, static_cast<double>(lead.delay)},
+                        taps + size_t{v} * chunk);
+
+        for (uint32_t i = 0; i < n; ++i) {
+            for (int l = 0; l < kLines; ++l) {
+                const float* region = lines[l]->buffer.get();
+                const float* gain = lines[l]->voiceGain.get();
+                double acc = 0.0;
+                for (uint32_t v = 0; v < voices; ++v) {
+                    const uint32_t at = (write - static_cast<uint32_t>(taps[size_t{v} * chunk + i])) & mask;
+                    acc += static_cast<double>(region[at]) * gain[v];
+                }
+                const float x = in[l][done + i];
+                lines[l]->buffer[write] = x;
+                out[l][done + i] = static_cast<float>(static_cast<double>(x) * lines[l]->dryGain + acc);
+            }
+            write = (write + 1) & mask;
+        }
+        done += n;
+    }
+    for (int l = 0; l < kLines; ++l) {
+        lines[l]->phaseMs = phase;
+        lines[l]->writeIndex = write;
+    }
+}
+
+void ChorusLine::process(const float* in, float* out, uint32_t frames) {
+    if (!allocated()) {
+        // No storage (setup failed): only the dry signal.
+        for (uint32_t i = 0; i < frames; ++i) out[i] = static_cast<float>(static_cast<double>(in[i]) * dryGain);
+        return;
+    }
+    ChorusLine* self = this;
+    render<1>(&self, &in, &out, frames);
+}
+
+void ChorusLine::processPair(ChorusLine& left, ChorusLine& right, const float* inL, const float* inR, float* outL,
+                             float* outR, uint32_t frames) {
+    if (!left.lockstepWith(right)) {
+        left.process(inL, outL, frames);
+        right.process(inR, outR, frames);
+        return;
+    }
+    ChorusLine* lines[2] = {&left, &right};
+    const float* in[2] = {inL, inR};
+    float* out[2] = {outL, outR};
+    render<2>(lines, in, out, frames);
+}
+
+}  // namespace dsp

@@ -1,0 +1,63 @@
+#include <new>
+
+#include "effects/chorus_effect.h"
+#include "exports/export.h"
+
+using namespace dsp;
+
+extern "C" {
+
+DSP_API dsp_effect* initChorus(uint32_t size, uint32_t channels, uint32_t rate, uint32_t voices, float delayTime,
+                               float depth, float speed, float mix, float orgMix) {
+    auto* effect = new (std::nothrow) ChorusEffect({voices, delayTime, depth, speed, mix, orgMix});
+    if (effect == nullptr) return nullptr;
+    effect->configure(size, channels, rate);
+    // Storage that could not be had (buffers or delay lines) fails the whole effect.
+    if (!effect->ready()) {
+        delete effect;
+        return nullptr;
+    }
+    return toHandle(effect);
+}
+
+DSP_API bool doChorus(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
+    auto* chorus = effectOfKind<ChorusEffect>(handle);
+    return chorus != nullptr && chorus->processPcmBlock(pcmIn, pcmOut, bytes);
+}
+
+DSP_API bool setChorusDelaytime(dsp_effect* handle, float delayTime) {
+    auto* chorus = effectOfKind<ChorusEffect>(handle);
+    if (chorus != nullptr) chorus->setDelayTime(delayTime);
+    return chorus != nullptr;
+}
+
+DSP_API bool setChorusDepth(dsp_effect* handle, float depth) {
+    auto* chorus = effectOfKind<ChorusEffect>(handle);
+    if (chorus != nullptr) chorus->setDepth(depth);
+    return chorus != nullptr;
+}
+
+DSP_API bool setChorusSpeed(dsp_effect* handle, float speed) {
+    auto* chorus = effectOfKind<ChorusEffect>(handle);
+    if (chorus != nullptr) chorus->setSpeed(speed);
+    return chorus != nullptr;
+}
+
+DSP_API bool setChorusMix(dsp_effect* handle, int32_t voice, float mix) {
+    auto* chorus = effectOfKind<ChorusEffect>(handle);
+    return chorus != nullptr && chorus->setMix(voice, mix);
+}
+
+DSP_API bool setChorusOrgMix(dsp_effect* handle, float orgMix) {
+    auto* chorus = effectOfKind<ChorusEffect>(handle);
+    if (chorus != nullptr) chorus->setOrgMix(orgMix);
+    return chorus != nullptr;
+}
+
+DSP_API bool termChorus(dsp_effect* handle) {
+    auto* chorus = effectOfKind<ChorusEffect>(handle);
+    delete chorus;
+    return chorus != nullptr;
+}
+
+}  // extern "C"

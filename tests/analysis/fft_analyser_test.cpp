@@ -1,0 +1,197 @@
+// The exported FFT analysers: floors, sine levels, channel handling, history and handle checks.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "dsp.h"
+#include "support/test_effects.h"
+
+namespace {
+
+const double kPi = std::acos(-1.0);
+
+struct EffectDeleter {
+    void operator()(dsp_effect* effect) const { termFft(effect); }
+};
+using Analyser = std::unique_ptr<dsp_effect, EffectDeleter>;
+
+// Interleaved PCM from one generator per channel; 32767 is 1.0 after conversion.
+template <class Left, class Right>
+std::vector<int16_t> stereo(uint32_t frames, Left left, Right right) {
+    std::vector<int16_t> pcm(2 * frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+        pcm[2 * i] = int16_t(std::lround(left(i) * 32767.0));
+        pcm[2 * i + 1] = int16_t(std::lround(right(i) * 32767.0));
+    }
+    return pcm;
+}
+
+std::vector<int16_t> sine(uint32_t frames, double cyclesPerSample) {
+    std::vector<int16_t> pcm(frames);
+    for (uint32_t i = 0; i < frames; ++i) pcm[i] = int16_t(std::lround(std::sin(2 * kPi * cyclesPerSample * i) * 32767.0));
+    return pcm;
+}
+
+uint32_t peakBin(const float* spectrum, uint32_t bins) {
+    uint32_t best = 1;
+    for (uint32_t k = 1; k < bins; ++k)
+        if (spectrum[k] > spectrum[best]) best = k;
+    return best;
+}
+
+TEST(FftAnalyser, SilenceSitsOnTheFloor) {
+    std::vector<int16_t> silence(2 * 1024, 0);
+    std::vector<float> out(1024, 0.0f);
+    Analyser block(initFft(1024, 2, 2, 96));
+    ASSERT_EQ(doFft(block.get(), silence.data(), out.data(), 1024 * 4), 512u);
+    for (uint32_t k = 0; k < 1024; ++k) ASSERT_EQ(out[k], -96.0f) << "value " << k;
+
+    Analyser shortTime(initFftAnalyze(256, 2, 512, 1024));
+    ASSERT_TRUE(doFftAnalyze(shortTime.get(), silence.data(), out.data(), 256 * 4));
+    for (uint32_t k = 0; k < 512; ++k) ASSERT_EQ(out[k], -120.0f) << "value " << k;
+}
+
+class FftAnalyserSine : public ::testing::TestWithParam<std::tuple<uint32_t, uint32_t>> {};
+
+TEST_P(FftAnalyserSine, FullScaleSineOnABinReadsAQuarterOfTheSize) {
+    const auto [n, k] = GetParam();
+    Analyser block(initFft(n, 1, 1, 200));
+    const std::vector<int16_t> pcm = sine(n, double(k) / n);
+    std::vector<float> out(n / 2);
+    ASSERT_EQ(doFft(block.get(), pcm.data(), out.data(), n * 2), n / 2);
+    EXPECT_NEAR(out[k], 20 * std::log10(n / 4.0), 0.01) << "n=" << n << " bin " << k;
+    EXPECT_EQ(peakBin(out.data(), n / 2), k);
+}
+
+INSTANTIATE_TEST_SUITE_P(SizesAndBins, FftAnalyserSine,
+                         ::testing::Values(std::make_tuple(16u, 3u), std::make_tuple(256u, 10u),
+                                           std::make_tuple(4096u, 1000u), std::make_tuple(16384u, 8000u)));
+
+TEST(FftAnalyser, ZeroBytesAnalysesSilenceAndShortBlocksArePadded) {
+    Analyser block(initFft(64, 1, 1, 96));
+    const std::vector<int16_t> pcm = sine(64, 4.0 / 64);
+    std::vector<float> out(32, 1.0f);
+    ASSERT_EQ(doFft(block.get(), pcm.data(), out.data(), 0), 32u);
+    for (float v : out) ASSERT_EQ(v, -96.0f);
+    // Half a block: the second half is zeros, not what the previous call left in the buffers.
+    std::vector<float> full(32), half(32);
+    doFft(block.get(), pcm.data(), full.data(), 64 * 2);
+    doFft(block.get(), pcm.data(), half.data(), 32 * 2);
+    EXPECT_LT(half[4], full[4] - 3.0f);
+    EXPECT_GT(half[4], full[4] - 9.0f);
+}
+
+TEST(FftAnalyser, MonoAnalysisOfStereoMixesTheChannels) {
+    constexpr uint32_t n = 256;
+    Analyser block(initFft(n, 2, 1, 96));
+    std::vector<float> out(n, 5.0f);
+    const auto x = [](uint32_t i) { return 0.5 * std::sin(2 * kPi * 20.0 * i / n); };
+    const auto minusX = [&](uint32_t i) { return -x(i); };
+    const std::vector<int16_t> cancelling = stereo(n, x, minusX);
+    ASSERT_EQ(doFft(block.get(), cancelling.data(), out.data(), n * 4), n / 2);
+    for (uint32_t k = 0; k < n / 2; ++k) ASSERT_EQ(out[k], -96.0f) << "value " << k;
+    EXPECT_EQ(out[n / 2], 5.0f) << "only one spectrum is written";
+
+    const std::vector<int16_t> same = stereo(n, x, x);
+    doFft(block.get(), same.data(), out.data(), n * 4);
+    EXPECT_EQ(peakBin(out.data(), n / 2), 20u);
+    EXPECT_NEAR(out[20], 20 * std::log10(0.5 * n / 4), 0.01);
+}
+
+TEST(FftAnalyser, StereoAnalysisWritesBothSpectra) {
+    constexpr uint32_t n = 512;
+    const std::vector<int16_t> pcm = stereo(
+        n, [](uint32_t i) { return std::sin(2 * kPi * 5.0 * i / n); },
+        [](uint32_t i) { return 0.25 * std::sin(2 * kPi * 90.0 * i / n); });
+    std::vector<float> out(n);
+    Analyser block(initFft(n, 2, 2, 120));
+    ASSERT_EQ(doFft(block.get(), pcm.data(), out.data(), n * 4), n / 2) << "n/2 even for two spectra";
+    EXPECT_EQ(peakBin(out.data(), n / 2), 5u);
+    EXPECT_EQ(peakBin(out.data() + n / 2, n / 2), 90u);
+    EXPECT_NEAR(out[n / 2 + 90], 20 * std::log10(0.25 * n / 4), 0.01);
+
+    Analyser shortTime(initFftAnalyze(n, 2, n, n));
+    std::vector<float> analysed(n);
+    ASSERT_TRUE(doFftAnalyze(shortTime.get(), pcm.data(), analysed.data(), n * 4));
+    for (uint32_t k = 0; k < n; ++k) ASSERT_NEAR(analysed[k], out[k], 1e-4) << "value " << k;
+}
+
+TEST(FftAnalyser, ShortTimeHistoryCarriesAcrossCalls) {
+    constexpr uint32_t hop = 128, n = 512;
+    Analyser shortTime(initFftAnalyze(hop, 1, n, 1024));
+    Analyser block(initFft(n, 1, 1, 120));
+    const std::vector<int16_t> signal = sine(8 * hop, 17.0 / n);
+    std::vector<float> out(n / 2, 1.0f), whole(n / 2);
+    for (uint32_t call = 0; call < 8; ++call) {
+        ASSERT_TRUE(doFftAnalyze(shortTime.get(), signal.data() + call * hop, out.data(), hop * 2));
+        // The frame is the newest n samples of everything sent, zeros before the first call.
+        std::vector<int16_t> frame(n, 0);
+        const uint32_t sent = (call + 1) * hop;
+        for (uint32_t j = 0; j < n; ++j)
+            if (sent + j >= n) frame[j] = signal[sent + j - n];
+        doFft(block.get(), frame.data(), whole.data(), n * 2);
+        for (uint32_t k = 0; k < n / 2; ++k) ASSERT_NEAR(out[k], whole[k], 1e-4) << "call " << call << " bin " << k;
+    }
+}
+
+TEST(FftAnalyser, ForeignAndNullHandlesAreRefused) {
+    dsptest::GainEffect other(1.0f);
+    other.kind = dsp::kKindChorus;
+    auto* foreign = reinterpret_cast<dsp_effect*>(static_cast<dsp::DspEffect*>(&other));
+    std::vector<int16_t> pcm(64, 100);
+    std::vector<float> out(64, 3.0f);
+    EXPECT_EQ(doFft(foreign, pcm.data(), out.data(), 64), 0u);
+    EXPECT_FALSE(doFftAnalyze(foreign, pcm.data(), out.data(), 64));
+    EXPECT_FALSE(termFft(foreign));
+    EXPECT_FALSE(termFftAnalyze(foreign));
+    EXPECT_EQ(doFft(nullptr, pcm.data(), out.data(), 64), 0u);
+    EXPECT_FALSE(doFftAnalyze(nullptr, pcm.data(), out.data(), 64));
+    EXPECT_FALSE(termFft(nullptr));
+    EXPECT_EQ(out[0], 3.0f);
+    EXPECT_EQ(other.kind, uint32_t(dsp::kKindChorus));
+
+    Analyser block(initFft(32, 1, 1, 96));
+    EXPECT_EQ(doFft(block.get(), nullptr, out.data(), 64), 0u);
+    EXPECT_EQ(doFft(block.get(), pcm.data(), nullptr, 64), 0u);
+    EXPECT_TRUE(termFftAnalyze(block.release())) << "either term function ends either analyser";
+}
+
+TEST(FftAnalyser, InitRejectsArgumentsOutsideTheLimits) {
+    EXPECT_EQ(initFft(0, 1, 1, 96), nullptr);
+    EXPECT_EQ(initFft(2, 1, 1, 96), nullptr);
+    EXPECT_EQ(initFft(1000, 1, 1, 96), nullptr);
+    EXPECT_EQ(initFft(32768, 1, 1, 96), nullptr);
+    EXPECT_EQ(initFft(64, 3, 1, 96), nullptr);
+    EXPECT_EQ(initFft(64, 1, 2, 96), nullptr);
+    EXPECT_EQ(initFft(64, 2, 0, 96), nullptr);
+    EXPECT_EQ(initFftAnalyze(0, 1, 64, 64), nullptr);
+    EXPECT_EQ(initFftAnalyze(32, 0, 64, 64), nullptr);
+    EXPECT_EQ(initFftAnalyze(32, 1, 48, 64), nullptr);
+    EXPECT_EQ(initFftAnalyze(32, 1, 64, 63), nullptr);
+    EXPECT_EQ(initFftAnalyze(128, 1, 64, 100), nullptr);
+}
+
+TEST(FftAnalyser, OversizedBlocksAreCutToTheConfiguredSize) {
+    constexpr uint32_t n = 64;
+    Analyser block(initFft(n, 1, 1, 96));
+    Analyser shortTime(initFftAnalyze(16, 1, n, n));
+    const std::vector<int16_t> pcm = sine(4 * n, 3.0 / n);
+    std::vector<float> exact(n / 2), oversized(n / 2);
+    doFft(block.get(), pcm.data(), exact.data(), n * 2);
+    EXPECT_EQ(doFft(block.get(), pcm.data(), oversized.data(), n * 8), n / 2);
+    EXPECT_EQ(exact, oversized);
+    EXPECT_TRUE(doFftAnalyze(shortTime.get(), pcm.data(), oversized.data(), n * 8));
+}
+
+TEST(FftAnalyser, InAChainItYieldsNoFrames) {
+    dsp_chain* chain = dspCreate(256, 2, 44100);
+    ASSERT_EQ(dspAdd(chain, initFftAnalyze(256, 2, 256, 256), 1), 1u);
+    std::vector<int16_t> in(512, 1000), out(512, 7);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 1024), 0u);
+    EXPECT_EQ(dspGetDstRate(chain), 44100u);
+    dspDestroy(chain);
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The real FFT and the cosine transforms against their definitions as sums, evaluated in
+// double precision.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "analysis/real_fft.h"
+
+namespace {
+
+const double kPi = std::acos(-1.0);
+
+std::vector<float> randomFrame(uint32_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> frame(n);
+    for (float& x : frame) x = dist(rng);
+    return frame;
+}
+
+// R[k] = sum a[j] cos(2πjk/n), I[k] = sum a[j] sin(2πjk/n), packed with DC and Nyquist first.
+std::vector<double> naivePackedDft(const std::vector<float>& a) {
+    const size_t n = a.size();
+    std::vector<double> cosTable(n), sinTable(n);
+    for (size_t i = 0; i < n; ++i) {
+        cosTable[i] = std::cos(2 * kPi * double(i) / double(n));
+        sinTable[i] = std::sin(2 * kPi * double(i) / double(n));
+    }
+    std::vector<double> packed(n);
+    for (size_t k = 0; k <= n / 2; ++k) {
+        double re = 0, im = 0;
+        size_t phase = 0;
+        for (size_t j = 0; j < n; ++j) {
+            re += a[j] * cosTable[phase];
+            im += a[j] * sinTable[phase];
+            phase += k;
+            if (phase >= n) phase -= n;
+        }
+        if (k == 0) packed[0] = re;
+        else if (k == n / 2) packed[1] = re;
+        else {
+            packed[2 * k] = re;
+            packed[2 * k + 1] = im;
+        }
+    }
+    return packed;
+}
+
+// Float rounding grows with log2(n) and the size of the values (about sqrt(n) for these frames).
+double tolerance(uint32_t n) { return 4e-7 * std::log2(double(n)) * std::sqrt(double(n)) * 2; }
+
+void expectNear(const std::vector<float>& actual, const std::vector<double>& expected, double tol) {
+    ASSERT_EQ(actual.size(), expected.size());
+    int reported = 0;
+    for (size_t i = 0; i < actual.size(); ++i) {
+        if (std::fabs(actual[i] - expected[i]) > tol && reported++ < 8)
+            ADD_FAILURE() << "n=" << actual.size() << " index " << i << ": expected " << expected[i]
+                          << ", actual " << actual[i];
+    }
+}
+
+std::unique_ptr<dsp::FftTables> freshTables() { return std::make_unique<dsp::FftTables>(); }
+
+class RealFftSizes : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(RealFftSizes, MatchesDirectSumsOnRandomFrames) {
+    const uint32_t n = GetParam();
+    auto tables = freshTables();
+    for (uint32_t seed : {1u, 2u}) {
+        std::vector<float> a = randomFrame(n, seed * 7919 + n);
+        const std::vector<double> expected = naivePackedDft(a);
+        dsp::realFft(a.data(), n, *tables);
+        expectNear(a, expected, tolerance(n));
+    }
+}
+
+TEST_P(RealFftSizes, InverseReturnsHalfSizeTimesInput) {
+    const uint32_t n = GetParam();
+    auto tables = freshTables();
+    const std::vector<float> original = randomFrame(n, 99 + n);
+    std::vector<float> a = original;
+    dsp::realFft(a.data(), n, *tables);
+    dsp::realFftInverse(a.data(), n, *tables);
+    std::vector<double> expected(n);
+    for (uint32_t i = 0; i < n; ++i) expected[i] = original[i] * (n / 2.0);
+    // Both passes round: the error grows with the n/2 gain of the round trip.
+    expectNear(a, expected, 1e-6 * std::log2(double(n)) * n);
+}
+
+INSTANTIATE_TEST_SUITE_P(PowersOfTwo, RealFftSizes,
+                         ::testing::Values(4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u,
+                                           8192u, 16384u));
+
+TEST(RealFft, PackingOfDcNyquistAndSineSign) {
+    constexpr uint32_t n = 16;
+    auto tables = freshTables();
+    // 3 + 2·(-1)^j + sin(2π·3j/n): DC 3n, Nyquist 2n, and +n/2 on the sine of bin 3.
+    std::vector<float> a(n);
+    for (uint32_t j = 0; j < n; ++j)
+        a[j] = float(3.0 + ((j & 1) ? -2.0 : 2.0) + std::sin(2 * kPi * 3 * j / n));
+    dsp::realFft(a.data(), n, *tables);
+    EXPECT_NEAR(a[0], 3.0 * n, 1e-4);
+    EXPECT_NEAR(a[1], 2.0 * n, 1e-4);
+    EXPECT_NEAR(a[6], 0.0, 1e-4);
+    EXPECT_NEAR(a[7], n / 2.0, 1e-4) << "sine terms carry the positive sign";
+    for (uint32_t k = 1; k < n / 2; ++k) {
+        if (k == 3) continue;
+        EXPECT_NEAR(a[2 * k], 0.0, 1e-4) << "bin " << k;
+        EXPECT_NEAR(a[2 * k + 1], 0.0, 1e-4) << "bin " << k;
+    }
+}
+
+TEST(RealFft, TablesBuiltForALargerSizeServeSmallerOnes) {
+    auto tables = freshTables();
+    std::vector<float> big = randomFrame(16384, 5);
+    dsp::realFft(big.data(), 16384, *tables);
+    EXPECT_EQ(tables->twiddleSize(), 4096u);
+    EXPECT_EQ(tables->cosineSize(), 4096u);
+    for (uint32_t n : {4u, 8u, 32u, 64u, 512u, 1024u, 8192u}) {
+        std::vector<float> a = randomFrame(n, n);
+        const std::vector<double> expected = naivePackedDft(a);
+        dsp::realFft(a.data(), n, *tables);
+        expectNear(a, expected, tolerance(n));
+        EXPECT_EQ(tables->twiddleSize(), 4096u) << "n=" << n << " rebuilt the tables";
+    }
+}
+
+TEST(RealFft, TableEntriesFollowTheirClosedForms) {
+    auto tables = freshTables();
+    dsp::buildTwiddles(64, *tables);
+    dsp::buildCosines(64, *tables);
+    const float* w = tables->trig;
+    const double delta = float(std::atan(1.0) / 32);
+    EXPECT_EQ(w[0], 1.0f);
+    EXPECT_FLOAT_EQ(w[1], float(std::sqrt(0.5)));
+    EXPECT_FLOAT_EQ(w[2], float(0.5 / std::cos(2 * delta)));
+    EXPECT_FLOAT_EQ(w[3], float(0.5 / std::cos(6 * delta)));
+    EXPECT_FLOAT_EQ(w[8], float(std::cos(8 * delta)));
+    EXPECT_FLOAT_EQ(w[11], float(std::sin(24 * delta)));
+    // The next level (16 entries at offset 32) takes every other entry of the first.
+    EXPECT_EQ(w[32], 1.0f);
+    EXPECT_FLOAT_EQ(w[34], float(0.5 / double(w[4])));
+    EXPECT_EQ(w[32 + 4], w[8]);
+    EXPECT_EQ(w[32 + 7], w[11]);
+    const float* c = tables->trig + 64;
+    EXPECT_FLOAT_EQ(c[0], float(std::sqrt(0.5)));
+    EXPECT_FLOAT_EQ(c[32], float(0.5 * std::sqrt(0.5)));
+    EXPECT_FLOAT_EQ(c[5], float(0.5 * std::cos(5 * delta)));
+    EXPECT_FLOAT_EQ(c[64 - 5], float(0.5 * std::sin(5 * delta)));
+}
+
+class CosineTransformSizes : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(CosineTransformSizes, BothDirectionsMatchTheirSums) {
+    const uint32_t n = GetParam();
+    auto tables = freshTables();
+    for (bool reverse : {false, true}) {
+        std::vector<float> a = randomFrame(n, n + (reverse ? 1 : 0));
+        std::vector<double> expected(n);
+        for (uint32_t k = 0; k < n; ++k) {
+            double sum = 0;
+            for (uint32_t j = 0; j < n; ++j) {
+                const double angle = reverse ? kPi * (j + 0.5) * k / n : kPi * j * (k + 0.5) / n;
+                sum += a[j] * std::cos(angle);
+            }
+            expected[k] = sum;
+        }
+        dsp::cosineTransform(a.data(), n, reverse, *tables);
+        SCOPED_TRACE(reverse ? "reverse" : "forward");
+        expectNear(a, expected, tolerance(n));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PowersOfTwo, CosineTransformSizes,
+                         ::testing::Values(4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u, 8192u));
+
+}  // namespace

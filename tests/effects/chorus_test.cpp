@@ -1,0 +1,402 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "dsp.h"
+#include "effects/chorus_effect.h"
+#include "support/chorus_model.h"
+#include "support/test_effects.h"
+
+using dsp::ChorusEffect;
+using dsp::ChorusLine;
+using dsptest::ChorusModel;
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+ChorusEffect* asChorus(dsp_effect* handle) { return reinterpret_cast<ChorusEffect*>(handle); }
+
+// Output of one engine for a unit impulse followed by silence.
+std::vector<float> impulseResponse(ChorusLine& line, uint32_t length) {
+    std::vector<float> in(length, 0.0f), out(length);
+    in[0] = 1.0f;
+    line.process(in.data(), out.data(), length);
+    return out;
+}
+
+std::vector<float> testSignal(uint32_t frames, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::vector<float> signal(frames);
+    for (float& x : signal) x = sample(rng) / 32768.0f;
+    return signal;
+}
+
+// Every nonzero sample of `out` beyond index 0 must be listed in `taps` with its value.
+void expectTaps(const std::vector<float>& out, const std::vector<std::pair<uint32_t, float>>& taps) {
+    std::vector<float> expected(out.size(), 0.0f);
+    expected[0] = out[0];
+    for (auto [lag, value] : taps) expected[lag] += value;
+    for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], expected[i]) << "lag " << i;
+}
+
+TEST(Chorus, ParametersAt44100Hz) {
+    ChorusLine line;
+    ASSERT_TRUE(line.setup(44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f));
+    EXPECT_EQ(line.delay, 882);
+    EXPECT_EQ(line.depthSamples, 220.5f);
+    EXPECT_EQ(line.periodMs, 2000.0f);
+    EXPECT_EQ(line.cyclesPerMs, 0.0005f);
+    EXPECT_EQ(line.msPerSample, float(1000.0 / 44100));
+    EXPECT_EQ(line.dryGain, 1.0f);
+    EXPECT_EQ(line.voiceMix, 0.5f);
+    EXPECT_EQ(line.voicePhase[0], 0.0f);
+    EXPECT_EQ(line.voicePhase[2], float(kTwoPi * 2 / 3));
+    EXPECT_EQ(line.capacity, 65536u);
+}
+
+struct DelayCase {
+    uint32_t rate;
+    float ms;
+    int32_t samples;
+};
+
+class ChorusDelaySamples : public testing::TestWithParam<DelayCase> {};
+
+TEST_P(ChorusDelaySamples, TruncatesTowardZero) {
+    const DelayCase& c = GetParam();
+    EXPECT_EQ(dsp::DelayLine::delaySamples(c.rate, c.ms), c.samples) << c.rate << " Hz, " << c.ms << " ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ChorusDelaySamples,
+                         testing::Values(DelayCase{44100, 20.0f, 882}, DelayCase{48000, 7.5f, 360},
+                                         DelayCase{22050, 0.1f, 2}, DelayCase{44100, 0.0f, 0},
+                                         DelayCase{44100, -1.0f, -44}, DelayCase{8000, 0.125f, 1},
+                                         DelayCase{44100, 1e12f, INT32_MIN},
+                                         DelayCase{44100, std::numeric_limits<float>::quiet_NaN(), INT32_MIN}));
+
+// With the oscillator stopped each voice sits at trunc(sin(2 pi v / voices) * depth + delay).
+class ChorusStoppedSweep : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(ChorusStoppedSweep, VoicesSitAtFixedDelays) {
+    const uint32_t voices = GetParam();
+    ChorusLine line;
+    ASSERT_TRUE(line.setup(44100, voices, 20.0f, 5.0f, 0.0f, 50.0f, 100.0f));
+    EXPECT_EQ(line.cyclesPerMs, 0.0f);
+    std::vector<std::pair<uint32_t, float>> taps;
+    for (uint32_t v = 0; v < voices; ++v) {
+        const double lag = std::sin(kTwoPi * v / voices) * 220.5 + 882;
+        if (v > 0) {
+            ASSERT_GT(std::fabs(lag - std::round(lag)), 0.01) << "lag too close to an integer to be robust";
+        }
+        taps.push_back({uint32_t(lag), 0.5f});
+    }
+    for (int pass = 0; pass < 2; ++pass) {  // also after a speed change that keeps it stopped
+        line.reset();
+        expectTaps(impulseResponse(line, 1200), taps);
+        line.setSpeed(0.0f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, ChorusStoppedSweep, testing::Values(1u, 3u, 5u));
+
+TEST(Chorus, TapFollowsTheSineSweep) {
+    // 1000 Hz: one sample per millisecond exactly, so the phase is i mod 500 for a 0.5 s period
+    // and returns to exactly 0 at every 500th sample, where the tap is exactly the base delay.
+    ChorusLine line;
+    ASSERT_TRUE(line.setup(1000, 1, 20.0f, 5.0f, 0.5f, 50.0f, 0.0f));
+    const std::vector<float> in = testSignal(2000, 7);
+    std::vector<float> out(in.size());
+    line.process(in.data(), out.data(), 2000);
+    for (uint32_t i : {500u, 1000u, 1500u}) EXPECT_EQ(out[i], float(in[i - 20] * 0.5)) << "sample " << i;
+    int checked = 0;
+    for (uint32_t i = 30; i < 2000; ++i) {
+        const double lag = std::sin(kTwoPi * (i % 500) / 500) * 5 + 20;
+        if (std::fabs(lag - std::round(lag)) < 0.01) continue;  // interpolation may fall either side
+        ASSERT_EQ(out[i], float(in[i - uint32_t(lag)] * 0.5)) << "sample " << i << ", lag " << lag;
+        ++checked;
+    }
+    EXPECT_GT(checked, 1800);
+}
+
+struct LongLagCase {
+    float delayMs;
+    uint32_t lag;
+};
+
+class ChorusWrappedDelay : public testing::TestWithParam<LongLagCase> {};
+
+// Tap delays wrap modulo 65536: 0 reads a full region back, negative delays the far end.
+TEST_P(ChorusWrappedDelay, ReadsAcrossTheWholeRegion) {
+    const LongLagCase& c = GetParam();
+    ChorusLine line;
+    ASSERT_TRUE(line.setup(1000, 2, c.delayMs, 0.0f, 1.5f, 25.0f, 0.0f));
+    expectTaps(impulseResponse(line, 65536 + 16), {{c.lag, 0.5f}});
+}
+
+INSTANTIATE_TEST_SUITE_P(Lags, ChorusWrappedDelay,
+                         testing::Values(LongLagCase{0.0f, 65536}, LongLagCase{-10.0f, 65526},
+                                         LongLagCase{65537.0f, 1}));
+
+TEST(Chorus, ZeroVoicesGiveOnlyTheDrySignal) {
+    ChorusLine line;
+    ASSERT_TRUE(line.setup(44100, 0, 20.0f, 5.0f, 2.0f, 50.0f, 70.0f));
+    const std::vector<float> in = testSignal(3000, 3);
+    std::vector<float> out(in.size());
+    line.process(in.data(), out.data(), 3000);
+    for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], float(in[i] * double(0.7f))) << "sample " << i;
+}
+
+// The C API on a stopped three-voice chorus (lags 882, 1072, 691 at 44.1 kHz).
+class ChorusEffectTest : public testing::Test {
+protected:
+    void SetUp() override {
+        handle = initChorus(2048, 1, 44100, 3, 20.0f, 5.0f, 0.0f, 50.0f, 100.0f);
+        ASSERT_NE(handle, nullptr);
+    }
+    void TearDown() override { EXPECT_TRUE(termChorus(handle)); }
+
+    std::vector<float> response() {
+        std::vector<float> in(1200, 0.0f), out(1200);
+        in[0] = 1.0f;
+        asChorus(handle)->processBlock(in.data(), nullptr, out.data(), nullptr, 1200);
+        return out;
+    }
+
+    dsp_effect* handle = nullptr;
+};
+
+TEST_F(ChorusEffectTest, MixSetsOneVoiceAndReconfigureGivesItToAll) {
+    ASSERT_TRUE(setChorusMix(handle, 1, 10.0f));
+    expectTaps(response(), {{882, 0.5f}, {1072, 0.1f}, {691, 0.5f}});
+    asChorus(handle)->configure(2048, 1, 44100);
+    expectTaps(response(), {{882, 0.1f}, {1072, 0.1f}, {691, 0.1f}});
+}
+
+// A voice index outside the range is ignored: false, and neither the levels nor the mix
+// stored for the next reconfiguration change.
+TEST_F(ChorusEffectTest, MixIgnoresVoicesOutOfRange) {
+    for (int32_t voice : {3, -1, INT32_MIN, INT32_MAX}) EXPECT_FALSE(setChorusMix(handle, voice, 90.0f)) << voice;
+    expectTaps(response(), {{882, 0.5f}, {1072, 0.5f}, {691, 0.5f}});
+    asChorus(handle)->configure(2048, 1, 44100);
+    expectTaps(response(), {{882, 0.5f}, {1072, 0.5f}, {691, 0.5f}});
+}
+
+TEST_F(ChorusEffectTest, SettersActAtOnceAndKeepTheHistory) {
+    ChorusEffect* chorus = asChorus(handle);
+    const std::vector<float> in = testSignal(1000, 11);
+    std::vector<float> out(1000);
+    chorus->processBlock(in.data(), nullptr, out.data(), nullptr, 1000);
+    ASSERT_TRUE(setChorusMix(handle, 1, 0.0f));
+    ASSERT_TRUE(setChorusMix(handle, 2, 0.0f));
+    ASSERT_TRUE(setChorusOrgMix(handle, 0.0f));
+    ASSERT_TRUE(setChorusDelaytime(handle, 10.0f));  // 441 samples
+    ASSERT_TRUE(setChorusDepth(handle, 0.0f));
+    const float next = 0.25f;
+    float y;
+    chorus->processBlock(&next, nullptr, &y, nullptr, 1);
+    EXPECT_EQ(y, float(in[1000 - 441] * 0.5));
+    EXPECT_EQ(chorus->lines[0].delay, 441);
+    // The stored values rebuild the engines on the next reconfiguration, at the new rate.
+    chorus->configure(2048, 1, 22050);
+    EXPECT_EQ(chorus->lines[0].delay, 220);
+    EXPECT_EQ(chorus->lines[0].depthSamples, 0.0f);
+    EXPECT_EQ(chorus->lines[0].dryGain, 0.0f);
+    EXPECT_EQ(chorus->lines[0].voiceGain[2], 0.0f);
+    EXPECT_EQ(chorus->lines[0].writeIndex, 0u);
+}
+
+TEST_F(ChorusEffectTest, SpeedChangeKeepsThePhase) {
+    ChorusEffect* chorus = asChorus(handle);
+    ASSERT_TRUE(setChorusSpeed(handle, 2.0f));
+    const std::vector<float> in = testSignal(1000, 5);
+    std::vector<float> out(1000);
+    chorus->processBlock(in.data(), nullptr, out.data(), nullptr, 1000);
+    const float phase = chorus->lines[0].phaseMs;
+    EXPECT_NEAR(phase, 1000 * 1000.0 / 44100, 1e-3);
+    ASSERT_TRUE(setChorusSpeed(handle, 3.0f));
+    EXPECT_EQ(chorus->lines[0].phaseMs, phase);
+    EXPECT_EQ(chorus->lines[0].periodMs, 3000.0f);
+    EXPECT_EQ(chorus->lines[1].periodMs, 3000.0f);
+}
+
+// The optimised engine against the literal model: random parameters, block splits, both tap
+// paths, mono and stereo, setters between blocks. Every output bit must agree.
+struct ModelCase {
+    uint32_t seed;
+    uint32_t rate;
+    uint32_t voices;
+    float delayMs, depthMs, speed;
+    uint32_t channels;
+    bool vectorTaps;
+};
+
+class ChorusAgainstModel : public testing::TestWithParam<ModelCase> {};
+
+TEST_P(ChorusAgainstModel, BitExact) {
+    const ModelCase& c = GetParam();
+    if (c.vectorTaps && !dsp::chorus_detail::vectorTapsAvailable()) GTEST_SKIP() << "no vector taps here";
+    dsp::chorus_detail::useVectorTaps(c.vectorTaps);
+    std::mt19937 rng(c.seed);
+    const uint32_t block = 1500;
+    dsp_effect* handle = initChorus(block, c.channels, c.rate, c.voices, c.delayMs, c.depthMs, c.speed, 40.0f, 80.0f);
+    ASSERT_NE(handle, nullptr);
+    ChorusEffect* chorus = asChorus(handle);
+    std::vector<ChorusModel> models;
+    for (uint32_t ch = 0; ch < c.channels; ++ch)
+        models.emplace_back(c.rate, c.voices, c.delayMs, c.depthMs, c.speed, 40.0f, 80.0f);
+    const std::vector<float> left = testSignal(60000, c.seed), right = testSignal(60000, c.seed + 1);
+    std::vector<float> outL(block), outR(block), want(block);
+    std::uniform_int_distribution<uint32_t> length(0, block), action(0, 9);
+    for (uint32_t at = 0; at < left.size();) {
+        const uint32_t n = std::min<uint32_t>(length(rng), uint32_t(left.size()) - at);
+        const int mode = int(action(rng));
+        if (c.channels == 2 && mode == 0) {  // channels driven one at a time
+            chorus->processChannel(0, &left[at], outL.data(), n);
+            chorus->processChannel(1, &right[at], outR.data(), n);
+        } else {
+            chorus->processBlock(&left[at], &right[at], outL.data(), outR.data(), n);
+        }
+        for (uint32_t ch = 0; ch < c.channels; ++ch) {
+            models[ch].process(ch == 0 ? &left[at] : &right[at], want.data(), n);
+            const std::vector<float>& got = ch == 0 ? outL : outR;
+            for (uint32_t i = 0; i < n; ++i)
+                ASSERT_EQ(got[i], want[i]) << "channel " << ch << ", sample " << at + i << ", expected " << want[i]
+                                           << ", actual " << got[i];
+        }
+        at += n;
+        const float value = std::uniform_real_distribution<float>(-5.0f, 40.0f)(rng);
+        if (mode == 1) {
+            setChorusDelaytime(handle, value);
+            for (auto& m : models) m.setDelay(value);
+        } else if (mode == 2) {
+            setChorusDepth(handle, value);
+            for (auto& m : models) m.setDepth(value);
+        } else if (mode == 3 && c.speed != 0.0f) {
+            setChorusSpeed(handle, value * 0.1f);
+            for (auto& m : models) m.setSpeed(value * 0.1f);
+        } else if (mode == 4 && c.voices > 0) {
+            const uint32_t voice = rng() % c.voices;
+            setChorusMix(handle, int32_t(voice), value);
+            for (auto& m : models) m.setMix(voice, value);
+        } else if (mode == 5) {
+            setChorusOrgMix(handle, value);
+            for (auto& m : models) m.setOrgMix(value);
+        }
+    }
+    termChorus(handle);
+    dsp::chorus_detail::useVectorTaps(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChorusAgainstModel,
+    testing::Values(ModelCase{1, 44100, 3, 20.0f, 5.0f, 2.0f, 2, true}, ModelCase{1, 44100, 3, 20.0f, 5.0f, 2.0f, 2, false},
+                    ModelCase{2, 48000, 1, 7.0f, 3.0f, 0.25f, 1, true}, ModelCase{3, 8000, 8, 30.0f, 12.0f, 0.01f, 2, true},
+                    ModelCase{4, 44100, 17, 1.0f, 9.0f, -1.5f, 2, true}, ModelCase{4, 44100, 17, 1.0f, 9.0f, -1.5f, 2, false},
+                    ModelCase{5, 22050, 0, 10.0f, 2.0f, 1.0f, 2, true}, ModelCase{6, 44100, 2, 2000.0f, 1500.0f, 3.0f, 1, true},
+                    ModelCase{7, 96000, 4, 15.0f, 4.0f, 0.0f, 2, true}, ModelCase{8, 11025, 6, 0.0f, 0.0f, 1e-6f, 2, false}));
+
+TEST(Chorus, MonoNeverTouchesTheSecondEngine) {
+    dsp_effect* handle = initChorus(512, 1, 44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f);
+    ChorusEffect* chorus = asChorus(handle);
+    std::vector<int16_t> pcm(512, 12000);
+    for (int n = 0; n < 4; ++n) ASSERT_TRUE(doChorus(handle, pcm.data(), pcm.data(), 1024));
+    std::vector<float> out(512);
+    chorus->processBlock(testSignal(512, 1).data(), nullptr, out.data(), nullptr, 512);
+    EXPECT_EQ(chorus->lines[0].writeIndex, 2560u);
+    EXPECT_EQ(chorus->lines[1].writeIndex, 0u);
+    EXPECT_EQ(chorus->lines[1].phaseMs, 0.0f);
+    for (uint32_t i = 0; i < 65536; ++i) ASSERT_EQ(chorus->lines[1].buffer[i], 0.0f) << "sample " << i;
+    termChorus(handle);
+}
+
+TEST(Chorus, StereoChannelsAreIndependent) {
+    const std::vector<float> a = testSignal(4096, 21), b = testSignal(4096, 22);
+    dsp_effect* stereo = initChorus(4096, 2, 44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f);
+    dsp_effect* monoA = initChorus(4096, 1, 44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f);
+    dsp_effect* monoB = initChorus(4096, 1, 44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f);
+    std::vector<float> outL(4096), outR(4096), wantL(4096), wantR(4096);
+    asChorus(stereo)->processBlock(a.data(), b.data(), outL.data(), outR.data(), 4096);
+    asChorus(monoA)->processBlock(a.data(), nullptr, wantL.data(), nullptr, 4096);
+    asChorus(monoB)->processBlock(b.data(), nullptr, wantR.data(), nullptr, 4096);
+    for (size_t i = 0; i < 4096; ++i) {
+        ASSERT_EQ(outL[i], wantL[i]) << "left sample " << i;
+        ASSERT_EQ(outR[i], wantR[i]) << "right sample " << i;
+    }
+    EXPECT_EQ(asChorus(stereo)->processChannel(2, a.data(), outL.data(), 16), 0u);
+    for (dsp_effect* h : {stereo, monoA, monoB}) termChorus(h);
+}
+
+TEST(Chorus, RejectsNullAndOtherKinds) {
+    dsptest::GainEffect other(1.0f);
+    other.kind = dsp::kKindFader;
+    other.configure(64, 2, 44100);
+    for (dsp_effect* h : {static_cast<dsp_effect*>(nullptr), reinterpret_cast<dsp_effect*>(&other)}) {
+        std::vector<int16_t> pcm(128, 5);
+        EXPECT_FALSE(doChorus(h, pcm.data(), pcm.data(), 256));
+        EXPECT_FALSE(setChorusDelaytime(h, 1.0f));
+        EXPECT_FALSE(setChorusDepth(h, 1.0f));
+        EXPECT_FALSE(setChorusSpeed(h, 1.0f));
+        EXPECT_FALSE(setChorusMix(h, 0, 1.0f));
+        EXPECT_FALSE(setChorusOrgMix(h, 1.0f));
+        EXPECT_FALSE(termChorus(h));
+        EXPECT_EQ(pcm[0], 5);
+    }
+    EXPECT_EQ(other.kind, uint32_t(dsp::kKindFader));
+}
+
+TEST(Chorus, InAChainMatchesStandaloneAndRestartsOnFormatChange) {
+    const uint32_t frames = 1024;
+    std::vector<int16_t> pcm(2 * frames);
+    for (uint32_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(std::lround(12000 * std::sin(0.01 * i + (i & 1))));
+    dsp_chain* chain = dspCreate(frames, 2, 44100);
+    // Created for another format: the chain reconfigures it for its own.
+    dsp_effect* inChain = initChorus(64, 1, 8000, 4, 15.0f, 4.0f, 1.0f, 30.0f, 60.0f);
+    dsp_effect* standalone = initChorus(frames, 2, 44100, 4, 15.0f, 4.0f, 1.0f, 30.0f, 60.0f);
+    ASSERT_EQ(dspAdd(chain, inChain, 1), 1u);
+    ASSERT_EQ(dspGetHandle(chain, 0), inChain);
+    ASSERT_TRUE(setChorusDepth(inChain, 6.0f));
+    ASSERT_TRUE(setChorusDepth(standalone, 6.0f));
+    std::vector<int16_t> viaChain(pcm.size()), alone(pcm.size());
+    for (int block = 0; block < 8; ++block) {
+        ASSERT_EQ(dspSend(chain, pcm.data(), viaChain.data(), frames * 4), frames * 4);
+        ASSERT_TRUE(doChorus(standalone, pcm.data(), alone.data(), frames * 4));
+        ASSERT_EQ(viaChain, alone) << "block " << block;
+    }
+    EXPECT_EQ(dspGetDstRate(chain), 44100u);
+    dspAdjust(chain, frames, 2, 48000);
+    EXPECT_EQ(asChorus(inChain)->lines[0].writeIndex, 0u);
+    EXPECT_EQ(asChorus(inChain)->lines[1].phaseMs, 0.0f);
+    EXPECT_EQ(asChorus(inChain)->lines[0].depthSamples, 288.0f);  // the stored 6 ms at 48 kHz
+    EXPECT_EQ(dspGetDstRate(chain), 48000u);
+    dspDestroy(chain);
+    termChorus(standalone);
+}
+
+// Storage a 32-bit host could never hold (16384 voices of 65536 samples) is an allocation
+// failure: no effect. Hostile parameters are accepted and processing stays in bounds.
+TEST(Chorus, RefusesImpossibleStorageAndSurvivesHostileParameters) {
+    EXPECT_EQ(initChorus(256, 2, 44100, 16384, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f), nullptr);
+    EXPECT_EQ(initChorus(256, 2, 44100, 0xffffffffu, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f), nullptr);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const float hostile[][5] = {{nan, nan, nan, nan, nan},  {inf, -inf, inf, inf, -inf}, {-1e30f, 1e30f, 1e-30f, 1e30f, 1e30f},
+                                {1e9f, 0.0f, -1e-9f, 100.0f, 0.0f}, {0.0f, 3e38f, 3e38f, -3e38f, 3e38f}};
+    std::vector<int16_t> pcm(2 * 256, -32768);
+    for (const auto& p : hostile) {
+        for (uint32_t rate : {0u, 1u, 44100u, 0xffffffffu}) {
+            dsp_effect* h = initChorus(256, 2, rate, 3, p[0], p[1], p[2], p[3], p[4]);
+            ASSERT_NE(h, nullptr);
+            for (int n = 0; n < 3; ++n) EXPECT_TRUE(doChorus(h, pcm.data(), pcm.data(), 4 * 256 + 100));
+            EXPECT_TRUE(setChorusSpeed(h, p[3]));
+            EXPECT_TRUE(doChorus(h, pcm.data(), pcm.data(), 4 * 256));
+            termChorus(h);
+        }
+    }
+}
+
+}  // namespace
