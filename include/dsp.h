@@ -87,6 +87,65 @@ DSP_API void fastmemFree(void* ptr);
 DSP_API uint32_t fastmemGetAllocatedSize(void);
 
 /* --- Fader and cross-fader ----------------------------------------------------------- */
+/*
+ * One effect holding two faders (index 0 and 1) and a cross-fader. A fader multiplies its input
+ * by a gain that follows scheduled ramps ("actions"): from `start` to `end` seconds the level
+ * moves linearly in dB toward `targetDb`, over the samples trunc(start * rate) to
+ * trunc(end * rate) - 1; the sample at `end` keeps the gain of end - 1, and the next ramp
+ * starts from the exact target. The cross-fader follows a position in the same way, +1 meaning
+ * input A alone and -1 input B alone, and weights A and B by a curve (below).
+ *
+ * Times are float seconds counted from initFader (or from the last reconfiguration): each
+ * engine counts the frames that passed through it. Fader 0 advances with doFade(.., 0, ..),
+ * doCrossFade and in a chain; fader 1 with doFade(.., 1, ..) and doCrossFade; the cross-fader
+ * with doCrossFade only.
+ *
+ * Levels: gain = 10^(dB / 20), read from a 2049-entry table over -50..+50 dB with linear
+ *   interpolation (0 dB gives 0.99999987). Levels above +50 dB act as +50 dB; levels below
+ *   -50 dB mute, so a fade toward -60 dB or lower ends in silence once it passes -50 dB.
+ * Scheduling (setFaderAction / setCrossFaderAction, applied to both channel engines even on a
+ *   mono effect): an action whose start or end is not later than the frames already processed,
+ *   or whose start is not before its end, is ignored. A new action replaces whatever was
+ *   scheduled over its span: actions inside it are dropped, one that overlaps its start ends
+ *   there at the level it had reached, one that overlaps its end starts there instead (ramping
+ *   from the new target); an action that encloses the span is split in two around it.
+ *   delFaderAction / delCrossFaderAction clear a span the same way without inserting anything.
+ * Cross-fade curve, setCrossFaderCurve(centreDb, edgeDb, unityWidth, fadeWidth), widths taken
+ *   as absolute values; default (-1, -40, 0.05, 0.8). For position v, input A is at unity for
+ *   v > unityWidth, falls linearly in dB to centreDb at v = 0 and to edgeDb at v = -fadeWidth,
+ *   and is silent below -fadeWidth; input B is the mirror image. A position reached by a ramp
+ *   is clamped to [-1, +1]; crossInitial is used as given. The curve applies from the next
+ *   gain computation (next ramp sample or reconfiguration).
+ * Reconfiguration (dspAdd or dspAdjust changing the format): every engine restarts at position
+ *   0 with its initial value; actions not yet completed are kept and run again at their times
+ *   counted from the restart (kept in seconds if the rate changed).
+ *
+ * initFader(size frames, channels 1 or 2, rate Hz, crossInitial, fader0Initial dB,
+ *   fader1Initial dB): allocates the effect and its buffers; NULL when memory runs out or
+ *   channels is not 1 or 2. Free with termFader, or hand it to dspAdd (the chain then applies
+ *   fader 0 and owns it).
+ * doFade(index 0 or 1): `bytes` of PCM (at most size * channels * 2; more is cut to that) run
+ *   through fader `index` into pcmOut, which needs as many bytes; pcmIn may equal pcmOut.
+ * doCrossFade: pcmA through fader 0 and pcmB through fader 1, cross-faded into pcmOut; all three
+ *   hold `bytes` bytes and may be the same buffer.
+ * Processing allocates nothing. The setters may allocate a small node per action.
+ * Every function returns false for a NULL handle or a handle of another kind; doFade,
+ * setFaderAction and delFaderAction also for an index other than 0 and 1, doFade and
+ * doCrossFade for NULL PCM pointers. The setters return true even when the times are refused.
+ * termFader(NULL) returns false.
+ */
+DSP_API dsp_effect* initFader(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
+                              float fader0Initial, float fader1Initial);
+DSP_API bool doFade(dsp_effect* fader, uint32_t index, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool doCrossFade(dsp_effect* fader, const int16_t* pcmA, const int16_t* pcmB, int16_t* pcmOut,
+                         uint32_t bytes);
+DSP_API bool setFaderAction(dsp_effect* fader, uint32_t index, float start, float end, float targetDb);
+DSP_API bool setCrossFaderAction(dsp_effect* fader, float start, float end, float targetPosition);
+DSP_API bool delFaderAction(dsp_effect* fader, uint32_t index, float start, float end);
+DSP_API bool delCrossFaderAction(dsp_effect* fader, float start, float end);
+DSP_API bool setCrossFaderCurve(dsp_effect* fader, float centreDb, float edgeDb, float unityWidth,
+                                float fadeWidth);
+DSP_API bool termFader(dsp_effect* fader);
 /* end of fader and cross-fader */
 
 /* --- FFT analysis -------------------------------------------------------------------- */

@@ -1,0 +1,369 @@
+// Timing and scheduling of the fade engines, measured as the gain applied to a signal of ones
+// and compared with 10^(dB/20) of the level the ramp should have reached.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "effects/fade_engine.h"
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+constexpr double kTolerance = 5e-6;  // table interpolation, relative
+
+double amplitude(double db) { return std::pow(10.0L, static_cast<long double>(db) / 20.0L); }
+
+// Gains applied to `frames` samples of 1.0, processed in chunks of `chunk`.
+std::vector<float> run(dsp::FadeEngine& engine, uint32_t frames, uint32_t chunk = 4096) {
+    std::vector<float> out(frames, 1.0f);
+    for (uint32_t at = 0; at < frames; at += chunk)
+        engine.process(out.data() + at, out.data() + at, std::min(chunk, frames - at));
+    return out;
+}
+
+// Expects out[at] to be the gain of `db` within the interpolation tolerance.
+void expectDb(const std::vector<float>& out, uint32_t at, double db) {
+    const double expected = amplitude(db);
+    EXPECT_NEAR(out[at], expected, expected * kTolerance) << "sample " << at << ", expected " << db << " dB";
+}
+
+// Expects out[from..to) all equal to `value`; reports the first difference.
+void expectHeld(const std::vector<float>& out, uint32_t from, uint32_t to, float value) {
+    for (uint32_t i = from; i < to; ++i)
+        if (out[i] != value) {
+            ADD_FAILURE() << "sample " << i << ": expected " << value << ", got " << out[i];
+            return;
+        }
+}
+
+struct Span {
+    uint32_t start, end;
+    float target;
+};
+
+std::vector<Span> schedule(const dsp::FadeEngine& engine) {
+    std::vector<Span> spans;
+    for (const dsp::FadeAction* a = engine.firstPending(); a != nullptr; a = a->next) spans.push_back({a->start, a->end, a->target});
+    return spans;
+}
+
+void expectSchedule(const dsp::FadeEngine& engine, const std::vector<Span>& expected) {
+    const std::vector<Span> got = schedule(engine);
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].start, expected[i].start) << "action " << i;
+        EXPECT_EQ(got[i].end, expected[i].end) << "action " << i;
+        EXPECT_NEAR(got[i].target, expected[i].target, 1e-3) << "action " << i;
+    }
+}
+
+}  // namespace
+
+// 0 dB, then (1 s, 2 s) to -20 dB and (3 s, 4 s) back to 0 dB, in several chunkings: the
+// ramps cover samples start..end-1, the gain holds the value of end-1 (one step short of the
+// target) until the next ramp, which starts from the exact target.
+class FadeEngineRamp : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(FadeEngineRamp, RunsOverStartToEndMinusOneAndHoldsTheLastValue) {
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    ASSERT_TRUE(engine.add(1.0f, 2.0f, -20.0f));
+    ASSERT_TRUE(engine.add(3.0f, 4.0f, 0.0f));
+    const std::vector<float> out = run(engine, 5 * kRate, GetParam());
+    const double step = 20.0 / kRate;
+
+    expectHeld(out, 0, 44101, 0.99999987f);  // the ramp's first sample is computed at 0 dB
+    for (uint32_t p : {44101u, 50000u, 66150u, 88000u, 88199u}) expectDb(out, p, -(p - 44100.0) * step);
+    EXPECT_GT(out[88199], 0.1f);
+    EXPECT_LT(out[88199], amplitude(-20.0 + 1.5 * step));
+    expectHeld(out, 88199, 132300, out[88199]);
+    expectDb(out, 132300, -20.0);  // exact target, not the value held before
+    for (uint32_t p : {132301u, 150000u, 176399u}) expectDb(out, p, -20.0 + (p - 132300.0) * step);
+    expectHeld(out, 176399, 5 * kRate, out[176399]);
+    EXPECT_NEAR(out[176399], amplitude(-step), 1e-5);  // within one ramp step of unity
+    EXPECT_FALSE(engine.pending);
+    EXPECT_FALSE(engine.inRamp);
+    EXPECT_EQ(engine.baseLevel, 0.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, FadeEngineRamp, ::testing::Values(1u, 64u, 1000u, 4096u, 5u * kRate));
+
+TEST(FadeEngine, ChunkedProcessingMatchesOneBlockBitForBit) {
+    std::vector<float> blocks[2];
+    const uint32_t chunks[2] = {3 * kRate, 777};
+    for (int k = 0; k < 2; ++k) {
+        dsp::FadeEngine engine;
+        engine.init(4096, kRate, -3.0f);
+        engine.add(0.25f, 0.5f, 6.0f);
+        engine.add(0.5f, 0.75f, -30.0f);
+        engine.add(1.0f, 2.5f, -1.0f);
+        blocks[k] = run(engine, 3 * kRate, chunks[k]);
+    }
+    for (size_t i = 0; i < blocks[0].size(); ++i) ASSERT_EQ(blocks[0][i], blocks[1][i]) << "sample " << i;
+}
+
+// Times become trunc(t * rate) samples for common rates (the decimal time, not its float).
+TEST(FadeEngine, TimesConvertToSamplesOfCommonRates) {
+    const uint32_t rates[] = {8000, 11025, 22050, 32000, 44100, 48000};
+    const uint32_t millis[] = {1, 20, 100, 250, 500, 1000, 1500, 2000, 10000, 60000};
+    for (uint32_t rate : rates) {
+        dsp::FadeEngine engine;
+        engine.init(256, rate, 0.0f);
+        for (uint32_t ms : millis) {
+            const uint32_t expected = uint32_t(uint64_t{ms} * rate / 1000);
+            EXPECT_EQ(engine.toSamples(ms * 0.001f), expected) << ms << " ms at " << rate << " Hz";
+        }
+    }
+    dsp::FadeEngine engine;
+    engine.init(256, kRate, 0.0f);
+    EXPECT_EQ(engine.toSamples(-1.0f), 0u);
+    EXPECT_EQ(engine.toSamples(std::numeric_limits<float>::quiet_NaN()), 0u);
+    EXPECT_EQ(engine.toSamples(1e9f), 4294967295u);
+}
+
+// After half a second, actions that start or end at or before the position, or that do not
+// run forward, are refused and leave the schedule and the gain alone.
+TEST(FadeEngine, RefusesActionsAtOrBeforeThePositionOrRunningBackwards) {
+    struct Case {
+        float start, end;
+    };
+    const Case refused[] = {{0.5f, 1.0f}, {0.25f, 1.0f}, {0.0f, 1.0f}, {-1.0f, 1.0f}, {1.0f, 1.0f},
+                            {1.0f, 0.75f}, {std::numeric_limits<float>::quiet_NaN(), 1.0f}};
+    for (const Case& c : refused) {
+        dsp::FadeEngine engine;
+        EXPECT_FALSE(engine.add(1.0f, 2.0f, -6.0f)) << "an engine before init takes nothing";
+        engine.init(4096, kRate, -6.0f);
+        run(engine, kRate / 2);
+        EXPECT_FALSE(engine.add(c.start, c.end, 0.0f)) << c.start << " .. " << c.end;
+        EXPECT_FALSE(engine.remove(c.start, c.end)) << c.start << " .. " << c.end;
+        EXPECT_FALSE(engine.pending);
+        const std::vector<float> out = run(engine, kRate);
+        expectHeld(out, 0, kRate, out[0]);
+        expectDb(out, 0, -6.0);
+    }
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    run(engine, kRate / 2);
+    EXPECT_TRUE(engine.add(0.51f, 1.0f, 0.0f));
+}
+
+// (1, 2) -> -20 dB and (3, 4) -> 0 dB, then (1.5, 3.5) -> -30 dB: the first is cut at 1.5 s
+// with the level it reached there (-10 dB), the second starts at 3.5 s, the new one between.
+TEST(FadeEngine, NewActionShortensTheActionsItOverlaps) {
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    engine.add(1.0f, 2.0f, -20.0f);
+    engine.add(3.0f, 4.0f, 0.0f);
+    ASSERT_TRUE(engine.add(1.5f, 3.5f, -30.0f));
+    expectSchedule(engine, {{44100, 66150, -10.0f}, {66150, 154350, -30.0f}, {154350, 176400, 0.0f}});
+    const std::vector<float> out = run(engine, 5 * kRate);
+    expectDb(out, 55125, -5.0);    // 1.25 s: halfway to -10
+    expectDb(out, 110250, -20.0);  // 2.5 s: halfway from -10 to -30
+    expectDb(out, 165375, -15.0);  // 3.75 s: halfway from -30 to 0
+}
+
+TEST(FadeEngine, NewActionReplacesActionsItCoversAndAppendsInOrder) {
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    engine.add(3.0f, 4.0f, -6.0f);
+    engine.add(1.0f, 2.0f, -20.0f);  // before the first: becomes first
+    engine.add(5.0f, 6.0f, -3.0f);   // after the last: appended
+    expectSchedule(engine, {{44100, 88200, -20.0f}, {132300, 176400, -6.0f}, {220500, 264600, -3.0f}});
+    engine.add(2.5f, 5.5f, -12.0f);  // covers the middle one, cuts the last at 5.5 s
+    expectSchedule(engine, {{44100, 88200, -20.0f}, {110250, 242550, -12.0f}, {242550, 264600, -3.0f}});
+    engine.add(0.5f, 7.0f, -1.0f);  // covers everything
+    expectSchedule(engine, {{22050, 308700, -1.0f}});
+}
+
+// An action inside one pending action splits it: the first part ramps to the level reached at
+// the new start, the rest resumes toward the original target after the new end.
+TEST(FadeEngine, ActionInsideAnotherSplitsIt) {
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    engine.add(1.0f, 3.0f, -20.0f);
+    ASSERT_TRUE(engine.add(1.5f, 2.5f, 0.0f));
+    expectSchedule(engine, {{44100, 66150, -5.0f}, {66150, 110250, 0.0f}, {110250, 132300, -20.0f}});
+    const std::vector<float> out = run(engine, 4 * kRate);
+    expectDb(out, 88200, -2.5);    // 2 s: halfway from -5 to 0
+    expectDb(out, 121275, -10.0);  // 2.75 s: halfway from 0 to -20
+}
+
+TEST(FadeEngine, DeletingASpanRemovesCoveredActionsAndCutsOverlappingOnes) {
+    {
+        dsp::FadeEngine engine;
+        engine.init(4096, kRate, 0.0f);
+        engine.add(1.0f, 2.0f, -20.0f);
+        engine.add(3.0f, 4.0f, -6.0f);
+        ASSERT_TRUE(engine.remove(0.5f, 2.5f));
+        expectSchedule(engine, {{132300, 176400, -6.0f}});
+        const std::vector<float> out = run(engine, 5 * kRate);
+        expectHeld(out, 0, 132301, 0.99999987f);  // nothing happens through the deleted span
+        expectDb(out, 154350, -3.0);
+    }
+    {
+        // A span inside one action leaves a gap: constant at the level reached, then the rest.
+        dsp::FadeEngine engine;
+        engine.init(4096, kRate, 0.0f);
+        engine.add(1.0f, 3.0f, -20.0f);
+        ASSERT_TRUE(engine.remove(1.5f, 2.5f));
+        expectSchedule(engine, {{44100, 66150, -5.0f}, {110250, 132300, -20.0f}});
+        const std::vector<float> out = run(engine, 4 * kRate);
+        expectHeld(out, 66149, 110250, out[66149]);
+        expectDb(out, 110250, -5.0);  // the rest starts from the exact level of the cut
+        expectDb(out, 121275, -12.5);
+    }
+    {
+        // Deleting while a ramp runs cuts it where the span starts; deleting all empties it.
+        dsp::FadeEngine engine;
+        engine.init(4096, kRate, 0.0f);
+        engine.add(1.0f, 3.0f, -20.0f);
+        run(engine, kRate + 100);
+        ASSERT_TRUE(engine.inRamp);
+        ASSERT_TRUE(engine.remove(2.0f, 4.0f));
+        expectSchedule(engine, {{44100, 88200, -10.0f}});
+        const std::vector<float> out = run(engine, 2 * kRate);
+        expectHeld(out, 88099, 2 * kRate, out[88099]);
+        expectDb(out, 88099, -10.0 + 10.0 / kRate);
+        EXPECT_TRUE(engine.add(4.0f, 5.0f, 0.0f));
+        EXPECT_TRUE(engine.remove(3.5f, 6.0f));
+        EXPECT_FALSE(engine.pending);
+        EXPECT_EQ(engine.pendingCount(), 0u);
+    }
+}
+
+// A reconfiguration restarts the schedule: position 0, initial level, pending actions run
+// again at their times from the restart, kept in seconds when the rate changes.
+TEST(FadeEngine, ReinitRestartsPendingActionsFromTheInitialLevel) {
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    engine.add(1.0f, 2.0f, -20.0f);
+    run(engine, kRate * 3 / 2);
+    ASSERT_TRUE(engine.inRamp);
+    engine.init(4096, kRate, 0.0f);
+    EXPECT_EQ(engine.position, 0u);
+    EXPECT_FALSE(engine.inRamp);
+    expectSchedule(engine, {{44100, 88200, -20.0f}});
+    std::vector<float> out = run(engine, 3 * kRate);
+    expectHeld(out, 0, 44101, 0.99999987f);
+    expectDb(out, 66150, -10.0);
+    expectDb(out, 88199, -20.0 + 20.0 / kRate);
+
+    dsp::FadeEngine halfRate;
+    halfRate.init(4096, kRate, -6.0f);
+    halfRate.add(1.0f, 2.0f, -20.0f);
+    halfRate.init(4096, kRate / 2, -6.0f);
+    expectSchedule(halfRate, {{22050, 44100, -20.0f}});
+    out = run(halfRate, kRate);
+    expectDb(out, 33075, -13.0);
+}
+
+// Ramps may go past the table: above +50 dB the gain is capped, below -50 dB it mutes.
+TEST(FadeEngine, RampsBeyondTheTableCapOrMute) {
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    engine.add(1.0f, 2.0f, -60.0f);  // passes -50 dB at 1 + 5/6 s
+    engine.add(3.0f, 4.0f, 60.0f);   // from -60: passes -50 dB at 3 + 1/12 s, +50 dB at 3 + 11/12 s
+    const std::vector<float> out = run(engine, 5 * kRate);
+    EXPECT_NEAR(out[80840], amplitude(-50.0 + 10 * 60.0 / kRate), 1e-7);
+    expectHeld(out, 80860, 135960, 0.0f);
+    EXPECT_GT(out[135990], 0.0f);
+    EXPECT_LT(out[135990], 0.0032f);
+    const float cap = out[172730];
+    EXPECT_NEAR(cap, 316.22776, 316.22776 * kTolerance);
+    EXPECT_LT(out[172700], cap);
+    expectHeld(out, 172730, 5 * kRate, cap);
+}
+
+struct CurveCase {
+    const char* name;
+    float centre, edge, unity, fade;
+    float position;
+    double gainA, gainB;  // dB, or NAN for silence, or INFINITY for unity exactly
+};
+
+class CrossFadeCurve : public ::testing::TestWithParam<CurveCase> {};
+
+// Gains of the cross-fade curve against the piecewise-linear-in-dB law.
+TEST_P(CrossFadeCurve, GainsFollowThePiecewiseDecibelLaw) {
+    const CurveCase& c = GetParam();
+    dsp::CrossFadeEngine engine;
+    engine.setCurve(c.centre, c.edge, c.unity, c.fade);
+    engine.gainFor(c.position);
+    const auto check = [&](float got, double want, const char* input) {
+        if (std::isnan(want)) EXPECT_EQ(got, 0.0f) << input << " should be silent";
+        else if (std::isinf(want)) EXPECT_EQ(got, 1.0f) << input << " should be at unity";
+        else EXPECT_NEAR(got, amplitude(want), amplitude(want) * kTolerance) << input << " at " << want << " dB";
+    };
+    check(engine.gainA, c.gainA, "A");
+    check(engine.gainB, c.gainB, "B");
+}
+
+const double kSilent = NAN;
+const double kUnity = INFINITY;
+
+INSTANTIATE_TEST_SUITE_P(
+    Curves, CrossFadeCurve,
+    ::testing::Values(
+        CurveCase{"DefaultAOnly", -1, -40, 0.05f, 0.8f, 1.0f, kUnity, kSilent},
+        CurveCase{"DefaultBOnly", -1, -40, 0.05f, 0.8f, -1.0f, kSilent, kUnity},
+        CurveCase{"DefaultCentre", -1, -40, 0.05f, 0.8f, 0.0f, -1.0, -1.0},
+        CurveCase{"DefaultUnityEdge", -1, -40, 0.05f, 0.8f, 0.05f, 0.0, -1.0 - 0.05 * 39 / 0.8},
+        CurveCase{"DefaultInsideUnity", -1, -40, 0.05f, 0.8f, -0.025f, -1.0 - 0.025 * 39 / 0.8, -0.5},
+        CurveCase{"DefaultMidFade", -1, -40, 0.05f, 0.8f, 0.4f, kUnity, -20.5},
+        CurveCase{"DefaultFadeEdge", -1, -40, 0.05f, 0.8f, -0.8f, -40.0, kUnity},
+        CurveCase{"DefaultPastFade", -1, -40, 0.05f, 0.8f, 0.81f, kUnity, kSilent},
+        CurveCase{"HardSwitchRight", -1, -40, 0.05f, 0.0f, 0.01f, -0.8, kSilent},
+        CurveCase{"HardSwitchLeft", -1, -40, 0.05f, 0.0f, -0.01f, kSilent, -0.8},
+        CurveCase{"HardSwitchCentre", -1, -40, 0.05f, 0.0f, 0.0f, -1.0, -1.0},
+        CurveCase{"NoUnityWidthRight", -1, -40, 0.0f, 0.8f, 0.001f, kUnity, -1.0 - 0.001 * 39 / 0.8},
+        CurveCase{"NoUnityWidthLeft", -1, -40, 0.0f, 0.8f, -0.001f, -1.0 - 0.001 * 39 / 0.8, kUnity},
+        CurveCase{"NoUnityWidthCentre", -1, -40, 0.0f, 0.8f, 0.0f, -1.0, -1.0},
+        CurveCase{"NegativeWidths", -1, -40, -0.05f, -0.8f, 0.4f, kUnity, -20.5},
+        CurveCase{"NegativeWidthsInside", -1, -40, -0.05f, -0.8f, -0.025f, -1.0 - 0.025 * 39 / 0.8, -0.5},
+        CurveCase{"WideCurve", -6, -30, 0.5f, 2.0f, 1.5f, kUnity, -6.0 - 1.5 * 12}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CrossFadeEngine, DefaultCentreGivesAboutMinusOneDecibelEach) {
+    dsp::CrossFadeEngine engine;
+    engine.init(1024, kRate, 0.0f);
+    EXPECT_NEAR(engine.gainA, 0.8913, 5e-5);
+    EXPECT_NEAR(engine.gainB, 0.8913, 5e-5);
+}
+
+// A ramped position is clamped to +-1; an initial position is used as given.
+TEST(CrossFadeEngine, RampedPositionsClampWhileTheInitialOneDoesNot) {
+    dsp::CrossFadeEngine engine;
+    engine.setCurve(-1.0f, -40.0f, 0.05f, 3.0f);  // B still audible out to position 3
+    engine.init(1024, kRate, 2.0f);
+    EXPECT_NEAR(engine.gainB, amplitude(-1.0 - 2.0 * 13), amplitude(-27) * kTolerance);
+    engine.add(0.5f, 1.0f, -3.0f);  // from 2 to -3: clamped at -1 from 0.8 s
+    engine.add(2.0f, 3.0f, 3.0f);   // from -3 to 3: clamped at +1 from 2 + 2/3 s
+    std::vector<float> a(3 * kRate, 1.0f), b(3 * kRate, 0.0f), out(3 * kRate);
+    std::vector<float> levels(3 * kRate);
+    for (uint32_t i = 0; i < 3 * kRate; ++i) {
+        engine.mix(&a[i], &b[i], &out[i], 1);
+        levels[i] = engine.level;
+    }
+    EXPECT_EQ(levels[22050], 1.0f);  // the line starts at 2: clamped from the first ramp sample
+    EXPECT_NEAR(levels[22050 + 11025], -0.5f, 1e-5);  // inside the range the line itself
+    for (uint32_t p : {39700u, 44099u, 100000u}) EXPECT_EQ(levels[p], -1.0f) << "sample " << p;
+    for (uint32_t p : {118000u, 132299u}) EXPECT_EQ(levels[p], 1.0f) << "sample " << p;
+    EXPECT_EQ(out[132299], 1.0f);  // A alone at +1
+    EXPECT_NEAR(engine.gainB, amplitude(-14.0), amplitude(-14.0) * kTolerance);
+}
+
+// out = A * gainA + B * gainB, following a ramp from B alone to A alone.
+TEST(CrossFadeEngine, MixWeightsBothInputsAlongTheRamp) {
+    dsp::CrossFadeEngine engine;
+    engine.init(1024, kRate, -1.0f);
+    engine.add(1.0f, 2.0f, 1.0f);
+    std::vector<float> a(3 * kRate, 0.5f), b(3 * kRate, -0.25f);
+    engine.mix(a.data(), b.data(), b.data(), 3 * kRate);  // in place on B
+    EXPECT_EQ(b[1000], -0.25f);
+    const uint32_t centre = 66150;  // position 0 at 1.5 s
+    const double g = amplitude(-1.0);
+    EXPECT_NEAR(b[centre], 0.5 * g - 0.25 * g, 0.25 * g * kTolerance * 4);
+    EXPECT_EQ(b[2 * kRate + 10], 0.5f);
+}

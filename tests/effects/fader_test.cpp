@@ -1,0 +1,252 @@
+// The fader effect through its exported functions: PCM in and out, the chain, the kind checks.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "dsp.h"
+#include "effects/fader_effect.h"
+#include "support/test_effects.h"
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+constexpr uint32_t kBlock = 1024;
+
+double amplitude(double db) { return std::pow(10.0L, static_cast<long double>(db) / 20.0L); }
+
+dsp::FaderEffect* internals(dsp_effect* handle) { return reinterpret_cast<dsp::FaderEffect*>(handle); }
+
+// Interleaved PCM of `frames` frames, each channel a constant.
+std::vector<int16_t> constant(uint32_t frames, uint32_t channels, int16_t left, int16_t right = 0) {
+    std::vector<int16_t> pcm(size_t{frames} * channels);
+    for (uint32_t i = 0; i < frames; ++i) {
+        pcm[size_t{i} * channels] = left;
+        if (channels == 2) pcm[size_t{i} * 2 + 1] = right;
+    }
+    return pcm;
+}
+
+// What a 16-bit sample becomes after a gain: x/32767 * gain * 32767, truncated toward zero;
+// allows one step either way for the rounding of the float stages.
+void expectSample(int16_t got, int16_t in, double gain, const char* what, size_t at) {
+    const double expected = in * gain;
+    EXPECT_NEAR(got, expected, 1.01) << what << " at " << at;
+}
+
+}  // namespace
+
+TEST(Fader, InitRecordsTheFormatAndRejectsOtherChannelCounts) {
+    dsp_effect* fader = initFader(kBlock, 2, kRate, 1.0f, -6.0f, 0.0f);
+    ASSERT_NE(fader, nullptr);
+    dsp::FaderEffect* effect = internals(fader);
+    EXPECT_EQ(effect->kind, 2u);
+    EXPECT_TRUE(effect->configured);
+    EXPECT_EQ(effect->inSize, kBlock);
+    EXPECT_EQ(effect->outRate, kRate);
+    EXPECT_EQ(effect->inChannels, 2u);
+    EXPECT_FALSE(effect->curveSet);
+    EXPECT_TRUE(termFader(fader));
+    EXPECT_EQ(initFader(kBlock, 0, kRate, 0, 0, 0), nullptr);
+    EXPECT_EQ(initFader(kBlock, 3, kRate, 0, 0, 0), nullptr);
+}
+
+// Each fader scales its own index; each advances only with its own calls.
+TEST(Fader, DoFadeAppliesTheFaderOfTheIndexStereo) {
+    dsp_effect* fader = initFader(kBlock, 2, kRate, 0.0f, -6.0f, -20.0f);
+    const std::vector<int16_t> in = constant(kBlock, 2, 20000, -12000);
+    std::vector<int16_t> out(in.size());
+    for (uint32_t index : {0u, 1u}) {
+        ASSERT_TRUE(doFade(fader, index, in.data(), out.data(), kBlock * 4));
+        const double gain = amplitude(index == 0 ? -6.0 : -20.0);
+        for (size_t i = 0; i < out.size(); ++i) expectSample(out[i], in[i], gain, "doFade", i);
+    }
+    EXPECT_EQ(internals(fader)->fader(0, 0).position, kBlock);
+    EXPECT_EQ(internals(fader)->fader(1, 1).position, kBlock);
+    EXPECT_EQ(internals(fader)->crossEngines[0].position, 0u);
+    EXPECT_FALSE(doFade(fader, 2, in.data(), out.data(), kBlock * 4));
+    termFader(fader);
+}
+
+// A ramp scheduled through the exports, in PCM: 0 dB until 1 s, toward -20 dB until 2 s.
+TEST(Fader, ScheduledRampInPcmFollowsTheDecibelLine) {
+    dsp_effect* fader = initFader(kBlock, 1, kRate, 0.0f, 0.0f, 0.0f);
+    ASSERT_TRUE(setFaderAction(fader, 0, 1.0f, 2.0f, -20.0f));
+    const uint32_t frames = 3 * kRate;
+    std::vector<int16_t> in = constant(frames, 1, 30000), out(frames);
+    for (uint32_t at = 0; at < frames; at += kBlock) {
+        const uint32_t n = std::min(kBlock, frames - at);
+        ASSERT_TRUE(doFade(fader, 0, &in[at], &out[at], n * 2));
+    }
+    for (uint32_t p : {0u, 44100u, 55125u, 66150u, 77175u, 88199u, 100000u, 132299u}) {
+        const double db = p < 44100 ? 0.0 : p >= 88199 ? -20.0 + 20.0 / kRate : -(p - 44100.0) * 20.0 / kRate;
+        expectSample(out[p], in[p], amplitude(db), "ramp", p);
+    }
+    termFader(fader);
+}
+
+// A mono effect processes only the left engines, but both engines of a pair take every action.
+TEST(Fader, MonoEffectStillSchedulesBothEngines) {
+    dsp_effect* fader = initFader(kBlock, 1, kRate, 0.0f, 0.0f, 0.0f);
+    dsp::FaderEffect* effect = internals(fader);
+    setFaderAction(fader, 0, 1.0f, 2.0f, -20.0f);
+    setFaderAction(fader, 1, 1.0f, 2.0f, -10.0f);
+    setCrossFaderAction(fader, 1.0f, 2.0f, 1.0f);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(effect->fader(0, k).pendingCount(), 1u) << "fader 0 engine " << k;
+        EXPECT_EQ(effect->fader(1, k).pendingCount(), 1u) << "fader 1 engine " << k;
+        EXPECT_EQ(effect->crossEngines[k].pendingCount(), 1u) << "cross engine " << k;
+    }
+    std::vector<int16_t> pcm(kBlock, 1000);
+    doFade(fader, 0, pcm.data(), pcm.data(), kBlock * 2);
+    EXPECT_EQ(effect->fader(0, 0).position, kBlock);
+    EXPECT_EQ(effect->fader(0, 1).position, 0u);
+    delFaderAction(fader, 1, 0.5f, 3.0f);
+    delCrossFaderAction(fader, 0.5f, 3.0f);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(effect->fader(1, k).pendingCount(), 0u) << "fader 1 engine " << k;
+        EXPECT_EQ(effect->crossEngines[k].pendingCount(), 0u) << "cross engine " << k;
+    }
+    termFader(fader);
+}
+
+// +1 gives A, -1 gives B, 0 gives both at about -1 dB, each input through its own fader.
+TEST(Fader, DoCrossFadeWeightsTheFadedInputs) {
+    struct Case {
+        float position;
+        double gainA, gainB;
+    };
+    const double centre = amplitude(-1.0);
+    const Case cases[] = {{1.0f, 1.0, 0.0}, {-1.0f, 0.0, 1.0}, {0.0f, centre, centre}};
+    for (const Case& c : cases) {
+        dsp_effect* fader = initFader(kBlock, 2, kRate, c.position, -6.0f, 0.0f);
+        const std::vector<int16_t> a = constant(kBlock, 2, 16000, -8000);
+        const std::vector<int16_t> b = constant(kBlock, 2, -10000, 12000);
+        std::vector<int16_t> out(a.size());
+        ASSERT_TRUE(doCrossFade(fader, a.data(), b.data(), out.data(), kBlock * 4));
+        const double fadeA = amplitude(-6.0);
+        for (size_t i = 0; i < out.size(); ++i) {
+            const double expected = a[i] * fadeA * c.gainA + b[i] * c.gainB;
+            ASSERT_NEAR(out[i], expected, 1.5) << "position " << c.position << " sample " << i;
+        }
+        termFader(fader);
+    }
+}
+
+// The output buffer may be either input.
+TEST(Fader, DoCrossFadeInPlaceMatchesSeparateOutput) {
+    std::vector<int16_t> a(2 * kBlock), b(2 * kBlock);
+    for (uint32_t i = 0; i < 2 * kBlock; ++i) {
+        a[i] = int16_t((i * 7919) % 30000 - 15000);
+        b[i] = int16_t((i * 104729) % 30000 - 15000);
+    }
+    std::vector<int16_t> results[3];
+    for (int mode = 0; mode < 3; ++mode) {
+        dsp_effect* fader = initFader(kBlock, 2, kRate, 0.3f, -3.0f, -9.0f);
+        std::vector<int16_t> aa = a, bb = b, out(a.size());
+        int16_t* target = mode == 0 ? out.data() : mode == 1 ? aa.data() : bb.data();
+        doCrossFade(fader, aa.data(), bb.data(), target, kBlock * 4);
+        results[mode].assign(target, target + a.size());
+        termFader(fader);
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0], results[2]);
+}
+
+// A curve set on the effect is recorded and survives a reconfiguration.
+TEST(Fader, CurveIsRecordedAndReappliedOnReconfiguration) {
+    dsp_effect* fader = initFader(kBlock, 2, kRate, 0.0f, 0.0f, 0.0f);
+    dsp::FaderEffect* effect = internals(fader);
+    ASSERT_TRUE(setCrossFaderCurve(fader, -3.0f, -30.0f, -0.1f, 0.5f));
+    EXPECT_TRUE(effect->curveSet);
+    EXPECT_EQ(effect->curveParams[2], -0.1f);
+    EXPECT_NEAR(effect->crossEngines[1].gainA, amplitude(-1.0), 1e-5);  // not recomputed at once
+    effect->configure(2 * kBlock, 2, 48000);
+    for (const dsp::CrossFadeEngine& engine : effect->crossEngines) {
+        EXPECT_EQ(engine.unityWidth, 0.1f);
+        EXPECT_NEAR(engine.gainA, amplitude(-3.0), amplitude(-3.0) * 5e-6);
+    }
+    termFader(fader);
+}
+
+// In a chain the effect applies fader 0 only, as processBlock, exactly as doFade would.
+TEST(Fader, InAChainAppliesFaderZeroLikeDoFade) {
+    dsp_chain* chain = dspCreate(kBlock, 2, kRate);
+    dsp_effect* inChain = initFader(kBlock, 2, kRate, -1.0f, 0.0f, -40.0f);
+    dsp_effect* alone = initFader(kBlock, 2, kRate, -1.0f, 0.0f, -40.0f);
+    for (dsp_effect* f : {inChain, alone}) setFaderAction(f, 0, 0.01f, 0.05f, -12.0f);
+    ASSERT_EQ(dspAdd(chain, inChain, 1), 1u);
+    const uint32_t frames = kRate / 10;
+    std::vector<int16_t> in(2 * size_t{frames});
+    for (size_t i = 0; i < in.size(); ++i) in[i] = int16_t(12000 * std::sin(0.01 * i));
+    std::vector<int16_t> viaChain(in.size()), viaDo(in.size());
+    for (uint32_t at = 0; at < frames; at += kBlock) {
+        const uint32_t n = std::min(kBlock, frames - at);
+        ASSERT_EQ(dspSend(chain, &in[2 * at], &viaChain[2 * at], n * 4), n * 4);
+        ASSERT_TRUE(doFade(alone, 0, &in[2 * at], &viaDo[2 * at], n * 4));
+    }
+    EXPECT_EQ(viaChain, viaDo);
+    EXPECT_EQ(internals(inChain)->fader(1, 0).position, 0u);
+    expectSample(viaChain[2 * 1323], in[2 * 1323], amplitude(-6.0), "chain", 1323);
+    expectSample(viaChain[2 * 4409 + 1], in[2 * 4409 + 1], amplitude(-12.0), "chain", 4409);
+    dspDestroy(chain);
+    termFader(alone);
+}
+
+// Added to a chain of another block size and rate, the schedule restarts with the chain and
+// keeps its times in seconds.
+TEST(Fader, ActionsSurviveTheReconfigurationOfDspAdd) {
+    dsp_effect* fader = initFader(4096, 2, 48000, 0.0f, 0.0f, 0.0f);
+    setFaderAction(fader, 0, 0.5f, 1.0f, -20.0f);
+    dsp_chain* chain = dspCreate(kBlock, 2, kRate);
+    ASSERT_EQ(dspAdd(chain, fader, 0), 1u);
+    const dsp::FadeEngine& engine = internals(fader)->fader(0, 1);
+    ASSERT_EQ(engine.pendingCount(), 1u);
+    EXPECT_EQ(engine.firstPending()->start, 22050u);
+    EXPECT_EQ(engine.firstPending()->end, 44100u);
+    dspDestroy(chain);
+}
+
+// Every function refuses NULL and handles of another kind, and leaves them alone.
+TEST(Fader, EveryFunctionChecksTheHandleKind) {
+    auto* other = new dsptest::GainEffect(0.5f);
+    other->configure(kBlock, 2, kRate);
+    dsp_effect* wrong = reinterpret_cast<dsp_effect*>(other);
+    std::vector<int16_t> pcm(2 * kBlock, 1234), out(2 * kBlock, 77);
+    for (dsp_effect* handle : {static_cast<dsp_effect*>(nullptr), wrong}) {
+        EXPECT_FALSE(doFade(handle, 0, pcm.data(), out.data(), kBlock * 4));
+        EXPECT_FALSE(doCrossFade(handle, pcm.data(), pcm.data(), out.data(), kBlock * 4));
+        EXPECT_FALSE(setFaderAction(handle, 0, 1.0f, 2.0f, -6.0f));
+        EXPECT_FALSE(setCrossFaderAction(handle, 1.0f, 2.0f, 1.0f));
+        EXPECT_FALSE(delFaderAction(handle, 0, 1.0f, 2.0f));
+        EXPECT_FALSE(delCrossFaderAction(handle, 1.0f, 2.0f));
+        EXPECT_FALSE(setCrossFaderCurve(handle, -1.0f, -40.0f, 0.05f, 0.8f));
+        EXPECT_FALSE(termFader(handle));
+    }
+    EXPECT_EQ(out[0], 77);
+    EXPECT_EQ(other->gain, 0.5f);
+    delete other;
+
+    dsp_effect* fader = initFader(kBlock, 2, kRate, 0.0f, 0.0f, 0.0f);
+    EXPECT_FALSE(doFade(fader, 0, nullptr, out.data(), kBlock * 4));
+    EXPECT_FALSE(doCrossFade(fader, pcm.data(), nullptr, out.data(), kBlock * 4));
+    EXPECT_FALSE(setFaderAction(fader, 2, 1.0f, 2.0f, -6.0f));
+    EXPECT_FALSE(delFaderAction(fader, 7, 1.0f, 2.0f));
+    // Refused times still report true.
+    EXPECT_TRUE(setFaderAction(fader, 0, 2.0f, 1.0f, -6.0f));
+    EXPECT_EQ(internals(fader)->fader(0, 0).pendingCount(), 0u);
+    termFader(fader);
+}
+
+// More bytes than the configured block are cut to the block.
+TEST(Fader, OversizedBlocksAreCutToTheConfiguredSize) {
+    dsp_effect* fader = initFader(64, 2, kRate, 0.0f, -6.0f, 0.0f);
+    std::vector<int16_t> pcm(2 * 256, 1000), out(2 * 256, 5);
+    ASSERT_TRUE(doFade(fader, 0, pcm.data(), out.data(), 256 * 4));
+    EXPECT_NE(out[2 * 64 - 1], 5);
+    EXPECT_EQ(out[2 * 64], 5);
+    ASSERT_TRUE(doCrossFade(fader, pcm.data(), pcm.data(), out.data(), 256 * 4));
+    EXPECT_EQ(internals(fader)->crossEngines[0].position, 64u);
+    termFader(fader);
+}

@@ -1,0 +1,66 @@
+// The decibel table against closed-form 10^(dB/20).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tables/db_table.h"
+
+namespace {
+
+double amplitude(double db) { return std::pow(10.0L, static_cast<long double>(db) / 20.0L); }
+
+// Linear interpolation over 100/2048 dB steps of an exponential: relative error at most
+// (ln 10 / 20 * step)^2 / 8 ~ 3.9e-6, plus float rounding of the table and the result.
+constexpr double kInterpolationTolerance = 5e-6;
+
+}  // namespace
+
+TEST(DbTable, EntriesAreTheAmplitudesOfTheirLevels) {
+    const dsp::DbTable& table = dsp::dbTable();
+    ASSERT_EQ(table.size, 2048u);
+    ASSERT_EQ(table.mask, 2047u);
+    ASSERT_EQ(table.step, 0.048828125);
+    ASSERT_EQ(table.scale, 20.48f);
+    ASSERT_EQ(table.levelOffset, 50.0f);
+    for (uint32_t i = 0; i <= 2048; ++i) {
+        const float expected = static_cast<float>(amplitude(i * 100.0 / 2048.0 - 50.0));
+        ASSERT_NEAR(table.values[i], expected, std::abs(expected) * 1.2e-7) << "entry " << i;
+    }
+    EXPECT_EQ(table.values[1024], 1.0f);
+    EXPECT_FLOAT_EQ(table.values[0], 0.0031622776f);
+    EXPECT_FLOAT_EQ(table.values[2048], 316.22776f);
+}
+
+TEST(DbTable, InterpolatedGainFollowsTheDecibelLawAcrossTheRange) {
+    const dsp::DbTable& table = dsp::dbTable();
+    // 0 dB lands just below the entry for 0 dB, because 20.48 is not exact in single precision.
+    EXPECT_EQ(table.gainFor(0.0f), 0.99999987f);
+    for (int k = 0; k < 20000; ++k) {
+        const float db = -50.0f + k * 0.005f + 0.0013f;
+        const double expected = amplitude(db);
+        const float got = table.gainFor(db);
+        ASSERT_NEAR(got, expected, expected * kInterpolationTolerance) << "level " << db << " dB";
+    }
+}
+
+// Outside -50..+50 dB the level mutes below and is capped above, never wrapping round.
+TEST(DbTable, LevelsOutsideTheTableMuteBelowAndCapAbove) {
+    const dsp::DbTable& table = dsp::dbTable();
+    const float ceiling = table.gainFor(50.0f);
+    EXPECT_NEAR(ceiling, 316.22776, 316.22776 * kInterpolationTolerance);
+    EXPECT_NEAR(table.gainFor(-50.0f), 0.0031622776, 1e-9);
+    struct Case {
+        float db;
+        float expected;
+    };
+    const Case cases[] = {{50.001f, ceiling},
+                          {60.0f, ceiling},
+                          {std::numeric_limits<float>::infinity(), ceiling},
+                          {-50.001f, 0.0f},
+                          {-60.0f, 0.0f},
+                          {-1000.0f, 0.0f},
+                          {-std::numeric_limits<float>::infinity(), 0.0f},
+                          {std::numeric_limits<float>::quiet_NaN(), 0.0f}};
+    for (const Case& c : cases) EXPECT_EQ(table.gainFor(c.db), c.expected) << "level " << c.db << " dB";
+}
