@@ -1,0 +1,256 @@
+#include "rate/rate_converter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "convert/convert.h"
+
+namespace dsp {
+
+namespace {
+
+constexpr int32_t kMaxFilterOrder = 64;  // bounds the design for extreme stopband/slope requests
+
+double acoshByLog(double x) { return std::log(x + std::sqrt(x * x - 1.0)); }
+
+// Cubic convolution weights (a = -1) for a fraction in [0, 1): the four taps' |x| always fall
+// in the same pieces (frac + 1 and 2 - frac in [1, 2], frac and 1 - frac in [0, 1], where both
+// pieces give exactly 0 at the joins), so no branch is needed.
+inline double innerWeight(double a) { return (1.0 - 2.0 * a * a) + a * a * a; }
+inline double outerWeight(double a) { return ((4.0 - 8.0 * a) + 5.0 * a * a) - a * a * a; }
+
+struct CubicWeights {
+    double before, at, after, after2;  // for H[i-1], H[i], H[i+1], H[i+2]
+    explicit CubicWeights(double frac)
+        : before(outerWeight(std::fabs(frac + 1.0))),
+          at(innerWeight(std::fabs(frac))),
+          after(innerWeight(std::fabs(frac - 1.0))),
+          after2(outerWeight(std::fabs(frac - 2.0))) {}
+};
+
+template <int C>
+void linearChunk(const float* const s[], float* const d[], uint32_t inChunk, uint32_t outChunk, float step) {
+    // Taps stay inside the chunk: idx is lowered to inChunk - 2 keeping the unlowered fraction
+    // (the grid can overshoot near a chunk's end when going up by 2 or more, or on a short last
+    // chunk going down); a one-frame chunk uses its frame for both taps.
+    const uint32_t highest = inChunk >= 2 ? inChunk - 2 : 0;
+    const uint32_t nextOffset = inChunk >= 2 ? 1 : 0;
+    float pos = 0.0f;
+    for (uint32_t j = 0; j + 1 < outChunk; ++j) {
+        uint32_t idx = static_cast<uint32_t>(pos);
+        const double frac = pos - std::floor(pos);
+        if (idx > highest) idx = highest;
+        for (int c = 0; c < C; ++c) {
+            const double a = s[c][idx];
+            const double b = s[c][idx + nextOffset];
+            d[c][j] = static_cast<float>((b - a) * frac + a);
+        }
+        pos = pos + step;
+    }
+    if (outChunk != 0)
+        for (int c = 0; c < C; ++c) d[c][outChunk - 1] = s[c][inChunk - 1];
+}
+
+// Cubic mode reads H, where H[k] is input sample k - 3 of the chunk. Index lowering as in
+// linear mode, to inChunk - 1 (at least 1, so a one-frame chunk keeps H[i - 1] in range).
+template <int C, bool kUp>
+void cubicChunk(float* const h[], float* const d[], uint32_t inChunk, uint32_t outChunk, float step) {
+    const uint32_t highest = std::max<uint32_t>(inChunk - 1, 1);
+    float posF = 1.0f;   // going up: float position, rounded after each step
+    double posD = 1.0;   // going down: double position, float step
+    for (uint32_t j = 0; j + 1 < outChunk; ++j) {
+        uint32_t i;
+        double frac;
+        if (kUp) {
+            i = static_cast<uint32_t>(posF);
+            frac = posF - static_cast<float>(i);
+            posF = posF + step;
+        } else {
+            i = static_cast<uint32_t>(posD);
+            frac = posD - i;
+            posD = posD + static_cast<double>(step);
+        }
+        if (i > highest) i = highest;
+        const CubicWeights w(frac);
+        for (int c = 0; c < C; ++c) {
+            const float* H = h[c];
+            double v;
+            if (kUp)
+                v = ((w.before * H[i - 1] + w.after * H[i + 1]) + w.after2 * H[i + 2]) + w.at * H[i];
+            else
+                v = ((w.at * H[i] + w.after * H[i + 1]) + w.after2 * H[i + 2]) + w.before * H[i - 1];
+            d[c][j] = static_cast<float>(v);
+        }
+    }
+    if (outChunk != 0)
+        for (int c = 0; c < C; ++c) d[c][outChunk - 1] = h[c][inChunk];
+}
+
+}  // namespace
+
+RateConverter::~RateConverter() { release(); }
+
+void RateConverter::release() {
+    delete[] filtered_;
+    delete[] history_;
+    filtered_ = history_ = nullptr;
+    allocated_ = false;
+}
+
+uint32_t RateConverter::getDstSize(uint32_t frames) const {
+    if (srcRate_ == 0) return 0;  // a zero source rate yields nothing instead of dividing by 0
+    const double n = std::trunc(static_cast<double>(dstRate_) * frames / srcRate_);
+    return n >= 4294967295.0 ? 0xffffffffu : static_cast<uint32_t>(n);
+}
+
+uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRate, uint32_t interpolation,
+                              float stopbandDb, float slopeDbPerOctave, bool filterOn, float rippleDb) {
+    srcRate_ = srcRate;
+    dstRate_ = dstRate;
+    interpolation_ = interpolation;
+    filterOn_ = filterOn;
+    if (!allocated_ || capacity_ < frames) {
+        release();
+        // A failed allocation leaves the converter unusable: process() then writes nothing.
+        filtered_ = new (std::nothrow) float[frames];
+        history_ = new (std::nothrow) float[size_t{frames} + 3];
+        if (filtered_ == nullptr || history_ == nullptr) release();
+    }
+    capacity_ = frames;
+    dstFrames_ = getDstSize(frames);
+    direction_ = srcRate < dstRate ? 1 : (srcRate > dstRate ? -1 : 0);
+    const uint32_t hi = std::max(srcRate, dstRate);
+    const uint32_t lo = std::min(srcRate, dstRate);
+
+    const double nyquist = lo * 0.5;
+    const float cutoff = static_cast<float>(nyquist / std::pow(2.0, static_cast<double>(stopbandDb) / slopeDbPerOctave));
+    const double k1 = std::sqrt((std::pow(10.0, stopbandDb * 0.1) - 1.0) / (std::pow(10.0, rippleDb * 0.1) - 1.0));
+    const float r = static_cast<float>(nyquist / cutoff);
+    const double order = std::trunc(acoshByLog(k1) / acoshByLog(r) + 1.0);
+    // Parameters that give no usable order (non-positive stopband or slope, stopband within the
+    // ripple) give order 0: the filter then passes the signal unchanged.
+    const int32_t filterOrder = order >= 1.0 ? static_cast<int32_t>(std::min<double>(order, kMaxFilterOrder)) : 0;
+    filter_.setOrder(filterOrder, kLowpass);
+    filter_.designWithRipple(static_cast<float>(hi), cutoff, rippleDb);
+
+    if (history_ != nullptr) {
+        std::fill(history_, history_ + size_t{capacity_} + 3, 0.0f);
+        allocated_ = true;
+    }
+    prevChunkFrames_ = capacity_;
+    return dstFrames_;
+}
+
+template <int C>
+void RateConverter::runChunks(RateConverter* const conv[], const float* const src[], float* const dst[],
+                              uint32_t frames, uint32_t n) {
+    const RateConverter& k = *conv[0];
+    const float step = static_cast<float>(static_cast<double>(k.srcRate_) / k.dstRate_);
+    const uint32_t maxOut = k.getDstSize(kChunkFrames);
+    uint32_t remainingIn = frames, remainingOut = n, inAt = 0, outAt = 0;
+    while (remainingIn != 0) {
+        const uint32_t inChunk = std::min(remainingIn, kChunkFrames);
+        const uint32_t outChunk = std::min(remainingOut, maxOut);
+        const float* s[C];
+        float* d[C];
+        for (int c = 0; c < C; ++c) {
+            s[c] = src[c] + inAt;
+            d[c] = dst[c] + outAt;
+        }
+        if (k.interpolation_ == 0) {
+            linearChunk<C>(s, d, inChunk, outChunk, step);
+        } else {
+            float* h[C];
+            for (int c = 0; c < C; ++c) {
+                RateConverter& cv = *conv[c];
+                h[c] = cv.history_;
+                const uint32_t p = cv.prevChunkFrames_;
+                h[c][0] = h[c][p];  // in this order: correct also when p < 3 overlaps
+                h[c][1] = h[c][p + 1];
+                h[c][2] = h[c][p + 2];
+                cv.prevChunkFrames_ = inChunk;
+                std::memcpy(h[c] + 3, s[c], size_t{inChunk} * sizeof(float));
+            }
+            if (k.direction_ > 0)
+                cubicChunk<C, true>(h, d, inChunk, outChunk, step);
+            else
+                cubicChunk<C, false>(h, d, inChunk, outChunk, step);
+        }
+        inAt += inChunk;
+        outAt += outChunk;
+        remainingIn -= inChunk;
+        remainingOut -= outChunk;
+    }
+    // Full chunks each take trunc(4096 * dst / src) outputs, so over many chunks the block's
+    // count can exceed what the chunks wrote by a few frames: those repeat the last output.
+    for (int c = 0; c < C; ++c) {
+        const float last = outAt != 0 ? dst[c][outAt - 1] : (frames != 0 ? src[c][frames - 1] : 0.0f);
+        std::fill(dst[c] + outAt, dst[c] + n, last);
+    }
+}
+
+template <int C>
+void RateConverter::convert(RateConverter* const conv[], const float* const in[], float* const out[],
+                            uint32_t frames, uint32_t n) {
+    RateConverter& k = *conv[0];
+    if (k.direction_ == 0) {
+        for (int c = 0; c < C; ++c) copyBytes(in[c], out[c], frames * 4);
+    } else if (k.direction_ > 0) {
+        runChunks<C>(conv, in, out, frames, n);
+        if (k.filterOn_) {
+            if (C == 2)
+                BiquadCascade::processPair(conv[0]->filter_, out[0], out[0], conv[C - 1]->filter_, out[C - 1],
+                                           out[C - 1], n);
+            else
+                k.filter_.process(out[0], out[0], n);
+        }
+    } else if (k.filterOn_) {
+        const float* filtered[C];
+        for (int c = 0; c < C; ++c) filtered[c] = conv[c]->filtered_;
+        if (C == 2)
+            BiquadCascade::processPair(conv[0]->filter_, in[0], conv[0]->filtered_, conv[C - 1]->filter_, in[C - 1],
+                                       conv[C - 1]->filtered_, frames);
+        else
+            k.filter_.process(in[0], k.filtered_, frames);
+        runChunks<C>(conv, filtered, out, frames, n);
+    } else {
+        runChunks<C>(conv, in, out, frames, n);
+    }
+}
+
+uint32_t RateConverter::process(const float* in, float* out, uint32_t frames) {
+    if (!allocated_) return 0;
+    frames = std::min(frames, capacity_);
+    const uint32_t n = getDstSize(frames);
+    RateConverter* conv[1] = {this};
+    const float* src[1] = {in};
+    float* dst[1] = {out};
+    convert<1>(conv, src, dst, frames, n);
+    return n;
+}
+
+bool RateConverter::pairsWith(const RateConverter& o) const {
+    return allocated_ && o.allocated_ && srcRate_ == o.srcRate_ && dstRate_ == o.dstRate_ &&
+           capacity_ == o.capacity_ && interpolation_ == o.interpolation_ && filterOn_ == o.filterOn_ &&
+           prevChunkFrames_ == o.prevChunkFrames_ && filter_.sectionCount() == o.filter_.sectionCount();
+}
+
+uint32_t RateConverter::processPair(RateConverter& a, const float* inA, float* outA, RateConverter& b,
+                                    const float* inB, float* outB, uint32_t frames) {
+    if (!a.pairsWith(b)) {
+        const uint32_t n = a.process(inA, outA, frames);
+        b.process(inB, outB, frames);
+        return n;
+    }
+    frames = std::min(frames, a.capacity_);
+    const uint32_t n = a.getDstSize(frames);
+    RateConverter* conv[2] = {&a, &b};
+    const float* src[2] = {inA, inB};
+    float* dst[2] = {outA, outB};
+    convert<2>(conv, src, dst, frames, n);
+    return n;
+}
+
+}  // namespace dsp

@@ -1,0 +1,312 @@
+// Rate converter engine: worked examples, chunk grid, cubic history, filter design promises,
+// measured audio behaviour (gain, stopband, frequency) and memory safety over many shapes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "convert/convert.h"
+#include "rate/rate_converter.h"
+
+namespace {
+
+using dsp::RateConverter;
+
+struct ConvSetup {
+    uint32_t src, dst;
+    uint32_t interpolation = 0;
+    bool filterOn = false;
+    uint32_t capacity = 16384;
+    float stopbandDb = 80.0f, slope = 40.0f;
+};
+
+std::unique_ptr<RateConverter> make(const ConvSetup& s) {
+    auto c = std::make_unique<RateConverter>();
+    c->setup(s.capacity, s.src, s.dst, s.interpolation, s.stopbandDb, s.slope, s.filterOn, 0.1f);
+    return c;
+}
+
+std::vector<float> run(RateConverter& c, const std::vector<float>& in) {
+    std::vector<float> out(c.getDstSize(static_cast<uint32_t>(in.size())));  // exact size: ASan sees overruns
+    EXPECT_EQ(c.process(in.data(), out.data(), static_cast<uint32_t>(in.size())), out.size());
+    return out;
+}
+
+std::vector<float> ramp(size_t n) {
+    std::vector<float> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(i);
+    return v;
+}
+
+std::vector<float> sine(size_t n, double freq, double rate, double amp = 0.5) {
+    std::vector<float> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(amp * std::sin(2.0 * M_PI * freq * i / rate));
+    return v;
+}
+
+std::vector<float> noise(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> dist(-0.9f, 0.9f);
+    std::vector<float> v(n);
+    for (float& x : v) x = dist(gen);
+    return v;
+}
+
+// Amplitude of the component at `freq` by least squares on sin/cos over y[from..].
+double toneAmplitude(const std::vector<float>& y, size_t from, double freq, double rate) {
+    double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0;
+    for (size_t i = from; i < y.size(); ++i) {
+        const double s = std::sin(2.0 * M_PI * freq * i / rate), c = std::cos(2.0 * M_PI * freq * i / rate);
+        ss += s * s; cc += c * c; sc += s * c; ys += y[i] * s; yc += y[i] * c;
+    }
+    const double det = ss * cc - sc * sc;
+    const double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
+    return std::hypot(a, b);
+}
+
+double rmsFrom(const std::vector<float>& y, size_t from) {
+    double sum = 0;
+    for (size_t i = from; i < y.size(); ++i) sum += double(y[i]) * y[i];
+    return std::sqrt(sum / (y.size() - from));
+}
+
+// Frequency from the first and last upward zero crossings, interpolated between samples.
+double zeroCrossingFrequency(const std::vector<float>& y, size_t from, double rate) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (size_t i = from + 1; i < y.size(); ++i)
+        if (y[i - 1] < 0.0f && y[i] >= 0.0f) {
+            const double t = (i - 1) + y[i - 1] / (double(y[i - 1]) - y[i]);
+            if (first < 0) first = t;
+            last = t;
+            ++crossings;
+        }
+    return (crossings - 1) / ((last - first) / rate);
+}
+
+double magnitudeDb(const dsp::BiquadCascade& f, double freq) {
+    const std::complex<double> z1 = std::polar(1.0, -2.0 * M_PI * freq / f.rate()), z2 = z1 * z1;
+    std::complex<double> h = 1.0;
+    for (int s = 0; s < f.sectionCount(); ++s) {
+        const dsp::BiquadSection c = f.section(s);
+        h *= (c.b0 + c.b1 * z1 + c.b2 * z2) / (1.0 - c.a1 * z1 - c.a2 * z2);
+    }
+    return 20.0 * std::log10(std::abs(h));
+}
+
+TEST(RateConverter, LinearWorkedExamples) {
+    struct Case { uint32_t src, dst; std::vector<float> in, out; } cases[] = {
+        {32000, 48000, {0, 1, 2, 3}, {0, 0.6666667f, 1.3333334f, 2, 2.6666667f, 3}},
+        {48000, 32000, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1.5f, 3, 4.5f, 7}},
+        // Rate factor 2: the grid overshoots at the chunk end; the lowered index keeps the
+        // unlowered fraction, so the next-to-last output repeats the sample before the last.
+        {22050, 44100, {0, 1, 2, 3}, {0, 0.5f, 1, 1.5f, 2, 2.5f, 2, 3}},
+    };
+    for (const Case& c : cases) {
+        auto conv = make({c.src, c.dst});
+        const std::vector<float> out = run(*conv, c.in);
+        ASSERT_EQ(out.size(), c.out.size()) << c.src << " -> " << c.dst;
+        for (size_t j = 0; j < out.size(); ++j) EXPECT_EQ(out[j], c.out[j]) << c.src << " -> " << c.dst << " output " << j;
+    }
+}
+
+TEST(RateConverter, OutputLengthTruncatesPerBlock) {
+    auto up = make({44100, 48000});
+    EXPECT_EQ(up->getDstSize(1000), 1088u);
+    EXPECT_EQ(3 * up->getDstSize(1000), 3264u);
+    EXPECT_EQ(up->getDstSize(3000), 3265u);
+    // 88200 -> 44100, 4097 frames: 2048 outputs, all from the first chunk; nothing more is written.
+    auto down = make({88200, 44100, 1, true});
+    std::vector<float> in = noise(4097, 1), out(2049, 123.0f);
+    EXPECT_EQ(down->process(in.data(), out.data(), 4097), 2048u);
+    EXPECT_EQ(out[2048], 123.0f);
+}
+
+TEST(RateConverter, FilterOrderAndStopbandPromise) {
+    EXPECT_EQ(make({44100, 48000, 0, true})->filterOrder(), 6);
+    struct Case { uint32_t src, dst; float stop, slope; } cases[] = {
+        {44100, 48000, 80, 40}, {48000, 44100, 80, 40}, {48000, 32000, 60, 24}, {8000, 44100, 100, 30},
+        {96000, 22050, 40, 60}, {32000, 48000, 120, 12}};
+    for (const Case& c : cases) {
+        auto conv = make({c.src, c.dst, 0, true, 1024, c.stop, c.slope});
+        const double lowNyquist = std::min(c.src, c.dst) * 0.5;
+        const double edge = lowNyquist / std::pow(2.0, c.stop / c.slope);
+        EXPECT_EQ(conv->filter().rate(), float(std::max(c.src, c.dst)));
+        EXPECT_LE(magnitudeDb(conv->filter(), lowNyquist), -c.stop) << c.src << " -> " << c.dst;
+        EXPECT_NEAR(magnitudeDb(conv->filter(), edge), -0.1, 1e-3) << c.src << " -> " << c.dst;
+    }
+}
+
+TEST(RateConverter, ChunksRestartTheGridOnTheirOwnLastSample) {
+    const std::vector<float> in = ramp(10000);
+    auto lin = make({44100, 48000});
+    const std::vector<float> out = run(*lin, in);
+    const uint32_t maxOut = lin->getDstSize(4096);  // 4458
+    ASSERT_EQ(maxOut, 4458u);
+    EXPECT_EQ(out[maxOut - 1], in[4095]);
+    EXPECT_EQ(out[maxOut], in[4096]);  // next chunk starts at position 0
+    EXPECT_EQ(out[2 * maxOut - 1], in[8191]);
+    EXPECT_EQ(out[2 * maxOut], in[8192]);
+    EXPECT_EQ(out.back(), in.back());
+
+    // Cubic: each chunk's first output is the carried second-to-last sample of the chunk
+    // before, silence right after setup.
+    auto cub = make({44100, 48000, 1});
+    const std::vector<float> c1 = run(*cub, in);
+    EXPECT_EQ(c1[0], 0.0f);
+    EXPECT_EQ(c1[maxOut], in[4094]);
+    EXPECT_EQ(c1[2 * maxOut], in[8190]);
+    EXPECT_EQ(c1.back(), in[9999 - 2]);  // the chunk's last output is H[inChunk]: two samples behind
+    const std::vector<float> c2 = run(*cub, in);  // next call: history carried across calls
+    EXPECT_EQ(c2[0], in[9998]);
+}
+
+TEST(RateConverter, ShortLastChunkGoingDownStaysInside) {
+    // 48000 -> 32000, 8241 frames: chunks 4096/2730, 4096/2730, 49/34. The last chunk's grid
+    // reaches position 48 (> 47): lowered to 47 with the unlowered fraction 0.
+    auto conv = make({48000, 32000});
+    const std::vector<float> in = ramp(8241);
+    const std::vector<float> out = run(*conv, in);
+    ASSERT_EQ(out.size(), 5494u);
+    EXPECT_EQ(out[5460 + 31], in[8192 + 46] + 0.5f);
+    EXPECT_EQ(out[5460 + 32], in[8192 + 47]);
+    EXPECT_EQ(out[5460 + 33], in[8240]);
+}
+
+TEST(RateConverter, OutputsBeyondTheChunksRepeatTheLastOne) {
+    // 10 full chunks 44100 -> 48000 give 10 x 4458 = 44580 outputs of the block's 44582.
+    auto conv = make({44100, 48000, 0, false, 40960});
+    const std::vector<float> in = ramp(40960);
+    const std::vector<float> out = run(*conv, in);
+    ASSERT_EQ(out.size(), 44582u);
+    EXPECT_EQ(out[44579], in[40959]);
+    EXPECT_EQ(out[44580], in[40959]);
+    EXPECT_EQ(out[44581], in[40959]);
+}
+
+TEST(RateConverter, ConstantInputGivesConstant) {
+    const std::vector<float> in(9000, 0.25f);
+    for (uint32_t interpolation : {0u, 1u})
+        for (auto rates : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 44100}, {8000, 48000}, {48000, 11025}})
+            for (bool filterOn : {false, true}) {
+                auto conv = make({rates.first, rates.second, interpolation, filterOn});
+                run(*conv, in);  // settle the filter and fill the cubic history
+                const std::vector<float> out = run(*conv, in);
+                // An even-order design sits at the bottom of its 0.1 dB ripple at DC.
+                const double gain = filterOn && conv->filterOrder() % 2 == 0 ? std::pow(10.0, -0.1 / 20.0) : 1.0;
+                for (size_t j = 0; j < out.size(); ++j)
+                    ASSERT_NEAR(out[j], 0.25 * gain, 2e-6) << rates.first << " -> " << rates.second << " interp "
+                                                           << interpolation << " filter " << filterOn << " at " << j;
+            }
+}
+
+TEST(RateConverter, EqualRatesCopyBitExact) {
+    const std::vector<float> in = noise(5000, 2);
+    for (bool switches : {false, true}) {
+        dsp::useSse = switches;
+        for (uint32_t interpolation : {0u, 1u})
+            for (bool filterOn : {false, true}) {
+                auto conv = make({44100, 44100, interpolation, filterOn});
+                for (uint32_t len : {5000u, 4093u, 1u}) {
+                    std::vector<float> out(len);
+                    ASSERT_EQ(conv->process(in.data(), out.data(), len), len);
+                    ASSERT_TRUE(std::equal(out.begin(), out.end(), in.begin()))
+                        << "interp " << interpolation << " filter " << filterOn << " switches " << switches;
+                }
+            }
+    }
+    dsp::useSse = false;
+}
+
+TEST(RateConverter, PairedChannelsEqualTwoSingleConverters) {
+    const std::vector<float> left = noise(9000, 3), right = noise(9000, 4);
+    for (auto rates : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}, {22050, 96000}, {44100, 44100}})
+        for (uint32_t interpolation : {0u, 1u})
+            for (bool filterOn : {false, true}) {
+                const ConvSetup s{rates.first, rates.second, interpolation, filterOn, 9000};
+                auto a = make(s), b = make(s), ref0 = make(s), ref1 = make(s);
+                std::vector<float> outA(a->dstFrames()), outB(a->dstFrames()), r0(a->dstFrames()), r1(a->dstFrames());
+                for (uint32_t len : {9000u, 1u, 4097u, 333u}) {
+                    const uint32_t n = RateConverter::processPair(*a, left.data(), outA.data(), *b, right.data(),
+                                                                  outB.data(), len);
+                    ASSERT_EQ(ref0->process(left.data(), r0.data(), len), n);
+                    ASSERT_EQ(ref1->process(right.data(), r1.data(), len), n);
+                    for (uint32_t j = 0; j < n; ++j) {
+                        ASSERT_EQ(outA[j], r0[j]) << rates.first << " -> " << rates.second << " len " << len << " j " << j;
+                        ASSERT_EQ(outB[j], r1[j]) << rates.first << " -> " << rates.second << " len " << len << " j " << j;
+                    }
+                }
+            }
+}
+
+// Every tap inside the chunk for many block lengths and ratios (run under ASan in CI): input
+// and output vectors are exactly sized, so any read or write past them is reported.
+TEST(RateConverter, TapsStayInsideForManyShapes) {
+    const std::pair<uint32_t, uint32_t> rates[] = {{48000, 32000}, {32000, 48000}, {22050, 44100}, {44100, 22050},
+                                                   {8000, 48000}, {48000, 8000}, {88200, 44100}, {44100, 48000},
+                                                   {11025, 96000}, {96000, 11025}, {44100, 44099}, {44099, 44100}};
+    const uint32_t lengths[] = {1, 2, 3, 5, 100, 4095, 4096, 4097, 8191, 8241, 12289};
+    const std::vector<float> source = noise(12289, 5);
+    for (auto r : rates)
+        for (uint32_t interpolation : {0u, 1u}) {
+            auto conv = make({r.first, r.second, interpolation, true, 12289});
+            for (uint32_t len : lengths) {
+                const std::vector<float> in(source.begin(), source.begin() + len);
+                const std::vector<float> out = run(*conv, in);
+                for (size_t j = 0; j < out.size(); ++j)
+                    ASSERT_TRUE(std::isfinite(out[j])) << r.first << " -> " << r.second << " len " << len << " j " << j;
+            }
+        }
+}
+
+TEST(RateConverter, PassbandToneKeepsGainAndFrequency) {
+    struct Case { uint32_t src, dst, interpolation; } cases[] = {
+        {44100, 48000, 0}, {48000, 44100, 0}, {44100, 48000, 1}, {48000, 44100, 1}, {32000, 48000, 1}, {48000, 32000, 0}};
+    const double tone = 2000.0;
+    for (const Case& c : cases) {
+        auto conv = make({c.src, c.dst, c.interpolation, true, 4096});
+        const std::vector<float> in = sine(4096 * 12, tone, c.src);
+        std::vector<float> out;
+        for (size_t at = 0; at < in.size(); at += 4096) {
+            const std::vector<float> block(in.begin() + at, in.begin() + at + 4096);
+            const std::vector<float> o = run(*conv, block);
+            out.insert(out.end(), o.begin(), o.end());
+        }
+        // Passband ripple 0.1 dB; linear interpolation of a sine at a uniformly spread fraction
+        // keeps 1 - (1 - cos w)/3 of its power (w at the rate interpolated on); cubic ~ none.
+        const double w = 2.0 * M_PI * tone / c.src;
+        const double interpolationDb = c.interpolation == 0 ? 10.0 * std::log10(1.0 - (1.0 - std::cos(w)) / 3.0) : 0.0;
+        const double gainDb = 20.0 * std::log10(rmsFrom(out, 4000) * std::sqrt(2.0) / 0.5);
+        EXPECT_LE(gainDb, 0.02) << c.src << " -> " << c.dst << " interp " << c.interpolation;
+        EXPECT_GE(gainDb, -0.1 + interpolationDb - 0.02) << c.src << " -> " << c.dst << " interp " << c.interpolation;
+        // Each chunk ends on its own last input with trunc(4096 dst/src) outputs, so the pitch
+        // may move by up to one output frame per chunk.
+        const double chunkShift = 1.0 / conv->getDstSize(4096);
+        EXPECT_NEAR(zeroCrossingFrequency(out, 4000, c.dst), tone, tone * (chunkShift + 2e-5))
+            << c.src << " -> " << c.dst << " interp " << c.interpolation;
+    }
+}
+
+TEST(RateConverter, ContentAboveTheLowerNyquistIsRemoved) {
+    // Down: a tone just above half the destination rate must not alias back.
+    {
+        auto conv = make({48000, 32000, 0, true, 48000});
+        const std::vector<float> out = run(*conv, sine(48000, 16100.0, 48000));
+        EXPECT_LE(20.0 * std::log10(rmsFrom(out, 2000) / (0.5 / std::sqrt(2.0))), -80.0);
+    }
+    // Up: the interpolation image of a 3000 Hz tone (29000 Hz, folded to 19000 Hz at 48 kHz)
+    // lies above the lower Nyquist and must be stopband-attenuated.
+    {
+        auto conv = make({32000, 48000, 0, true, 32000});
+        const std::vector<float> out = run(*conv, sine(32000, 3000.0, 32000));
+        EXPECT_LE(20.0 * std::log10(toneAmplitude(out, 3000, 19000.0, 48000) / 0.5), -80.0);
+        auto unfiltered = make({32000, 48000, 0, false, 32000});
+        const std::vector<float> raw = run(*unfiltered, sine(32000, 3000.0, 32000));
+        EXPECT_GE(20.0 * std::log10(toneAmplitude(raw, 3000, 19000.0, 48000) / 0.5), -60.0);  // the image exists
+    }
+}
+
+}  // namespace

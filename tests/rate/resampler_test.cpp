@@ -1,0 +1,159 @@
+// Resampler effect through the C API: byte counts, state rules, channels, handle checks, and
+// its place in a chain (it changes the block length and rate for the effects behind it).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "chain/dsp_effect.h"
+#include "dsp.h"
+
+namespace {
+
+std::vector<int16_t> pcmNoise(size_t samples, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> dist(-25000, 25000);
+    std::vector<int16_t> v(samples);
+    for (int16_t& x : v) x = static_cast<int16_t>(dist(gen));
+    return v;
+}
+
+dsp_effect* resampler(uint32_t size, uint32_t channels, uint32_t src, uint32_t dst, uint32_t interpolation = 1,
+                      bool filterOn = true) {
+    return initResampler(size, channels, channels, src, dst, interpolation, 80.0f, 40.0f, filterOn);
+}
+
+TEST(Resampler, ByteCountsTruncatePerCall) {
+    dsp_effect* e = resampler(3000, 2, 44100, 48000);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(getResamplerDstSize(e, 1000), 1088u);
+    EXPECT_EQ(getResamplerDstSize(e, 3000), 3265u);
+    const std::vector<int16_t> in = pcmNoise(6000, 1);
+    std::vector<int16_t> out(2 * 3265);
+    uint32_t total = 0;
+    for (int call = 0; call < 3; ++call) total += doResampler(e, &in[2000 * call], out.data(), 4000);
+    EXPECT_EQ(total, 3264u * 4);
+    EXPECT_EQ(doResampler(e, in.data(), out.data(), 12000), 3265u * 4);
+    EXPECT_EQ(doResampler(e, in.data(), out.data(), 12003), 3265u * 4);  // partial frame ignored
+    termResampler(e);
+}
+
+TEST(Resampler, EmptyCallsLeaveStateUntouched) {
+    const std::vector<int16_t> in = pcmNoise(2 * 2048, 2);
+    dsp_effect* a = resampler(2048, 2, 48000, 44100);
+    dsp_effect* b = resampler(2048, 2, 48000, 44100);
+    std::vector<int16_t> outA(2 * 2048), outB(2 * 2048);
+    doResampler(a, in.data(), outA.data(), 4096);
+    doResampler(b, in.data(), outB.data(), 4096);
+    EXPECT_EQ(doResampler(a, in.data(), outA.data(), 0), 0u);
+    EXPECT_EQ(doResampler(a, in.data(), outA.data(), 3), 0u);  // less than one stereo frame
+    const uint32_t bytes = doResampler(a, in.data(), outA.data(), 2 * 4096);
+    ASSERT_EQ(doResampler(b, in.data(), outB.data(), 2 * 4096), bytes);
+    EXPECT_EQ(outA, outB);
+    termResampler(a);
+    termResampler(b);
+}
+
+TEST(Resampler, EqualRatesPassSamplesUnchanged) {
+    // Only the PCM conversions act: the result equals an order-0 (identity) IIR effect's.
+    const std::vector<int16_t> in = pcmNoise(2 * 1000, 3);
+    for (bool sse : {false, true}) {
+        dspEnableSse(sse);
+        dsp_effect* identity = initIirFilter(1000, 2, 44100, 0, 1000.0f, 0);
+        std::vector<int16_t> want(in.size());
+        doIirFilter(identity, in.data(), want.data(), 4000);
+        termIirFilter(identity);
+        for (uint32_t interpolation : {0u, 1u}) {
+            dsp_effect* e = resampler(1000, 2, 44100, 44100, interpolation, true);
+            std::vector<int16_t> out(in.size());
+            EXPECT_EQ(doResampler(e, in.data(), out.data(), 4000), 4000u);
+            EXPECT_EQ(out, want) << "interp " << interpolation << " sse " << sse;
+            termResampler(e);
+        }
+    }
+    dspEnableSse(false);
+}
+
+TEST(Resampler, StereoEqualsTwoMonoAndChannelCountsConvert) {
+    const uint32_t frames = 5000;
+    const std::vector<int16_t> stereo = pcmNoise(2 * frames, 4);
+    std::vector<int16_t> left(frames), right(frames);
+    for (uint32_t i = 0; i < frames; ++i) left[i] = stereo[2 * i], right[i] = stereo[2 * i + 1];
+    for (uint32_t interpolation : {0u, 1u}) {
+        dsp_effect* s = resampler(frames, 2, 44100, 32000, interpolation);
+        dsp_effect* l = resampler(frames, 1, 44100, 32000, interpolation);
+        dsp_effect* r = resampler(frames, 1, 44100, 32000, interpolation);
+        dsp_effect* toStereo = initResampler(frames, 1, 2, 44100, 32000, interpolation, 80.0f, 40.0f, true);
+        const uint32_t n = getResamplerDstSize(s, frames);
+        std::vector<int16_t> outS(2 * n), outL(n), outR(n), dup(2 * n);
+        ASSERT_EQ(doResampler(s, stereo.data(), outS.data(), frames * 4), n * 4);
+        ASSERT_EQ(doResampler(l, left.data(), outL.data(), frames * 2), n * 2);
+        ASSERT_EQ(doResampler(r, right.data(), outR.data(), frames * 2), n * 2);
+        ASSERT_EQ(doResampler(toStereo, left.data(), dup.data(), frames * 2), n * 4);
+        for (uint32_t j = 0; j < n; ++j) {
+            ASSERT_EQ(outS[2 * j], outL[j]) << "interp " << interpolation << " frame " << j;
+            ASSERT_EQ(outS[2 * j + 1], outR[j]) << "interp " << interpolation << " frame " << j;
+            ASSERT_TRUE(dup[2 * j] == outL[j] && dup[2 * j + 1] == outL[j]) << "frame " << j;
+        }
+        for (dsp_effect* e : {s, l, r, toStereo}) termResampler(e);
+    }
+    EXPECT_EQ(initResampler(100, 3, 3, 44100, 48000, 0, 80.0f, 40.0f, false), nullptr);
+    EXPECT_EQ(initResampler(100, 0, 1, 44100, 48000, 0, 80.0f, 40.0f, false), nullptr);
+}
+
+TEST(Resampler, RejectsOtherKindsAndNull) {
+    std::vector<int16_t> pcm(200, 500), out(400, 0);
+    dsp_effect* iir = initIirFilter(100, 1, 44100, 2, 1000.0f, 0);
+    for (dsp_effect* h : {static_cast<dsp_effect*>(nullptr), iir}) {
+        EXPECT_EQ(doResampler(h, pcm.data(), out.data(), 200), 0u);
+        EXPECT_EQ(getResamplerDstSize(h, 100), 0u);
+        EXPECT_FALSE(termResampler(h));
+    }
+    EXPECT_EQ(out, std::vector<int16_t>(400, 0));
+    EXPECT_TRUE(doIirFilter(iir, pcm.data(), out.data(), 200));  // still alive
+    EXPECT_TRUE(termIirFilter(iir));
+    dsp_effect* rs = resampler(100, 1, 44100, 48000);
+    EXPECT_FALSE(doIirFilter(rs, pcm.data(), out.data(), 200));
+    EXPECT_FALSE(termIirFilter(rs));
+    EXPECT_TRUE(termResampler(rs));
+}
+
+TEST(Resampler, ChainCarriesConvertedLengthAndRate) {
+    dsp_chain* chain = dspCreate(1000, 2, 44100);
+    ASSERT_EQ(dspAdd(chain, resampler(1000, 2, 44100, 48000), 1), 1u);
+    ASSERT_EQ(dspAdd(chain, initIirFilter(1000, 2, 44100, 4, 3000.0f, 0), 2), 2u);
+    EXPECT_EQ(dspGetDstSize(chain, 1000), 1088u);
+    EXPECT_EQ(dspGetDstRate(chain), 48000u);
+    auto* behind = reinterpret_cast<dsp::DspEffect*>(dspGetHandle(chain, 1));
+    EXPECT_EQ(behind->inRate, 48000u);
+    EXPECT_EQ(behind->inSize, 1088u);
+    const std::vector<int16_t> in = pcmNoise(2 * 1000, 5);
+    std::vector<int16_t> out(2 * 1088);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 4000), 1088u * 4);
+
+    // A new source rate: 1000 frames at 8000 Hz become 6000 frames behind the resampler.
+    dspAdjust(chain, 1000, 2, 8000);
+    EXPECT_EQ(dspGetDstSize(chain, 1000), 6000u);
+    EXPECT_EQ(dspGetDstRate(chain), 48000u);
+    EXPECT_EQ(behind->inSize, 6000u);
+    std::vector<int16_t> big(2 * 6000);
+    EXPECT_EQ(dspSend(chain, in.data(), big.data(), 4000), 6000u * 4);
+    dspDestroy(chain);
+
+    // The set-up re-run clears the history and grows the output buffers: the result equals
+    // that of a fresh resampler created for the new rate.
+    dsp_chain* adjusted = dspCreate(1000, 2, 44100);
+    dsp_chain* reference = dspCreate(1000, 2, 8000);
+    dspAdd(adjusted, resampler(1000, 2, 44100, 48000), 1);
+    dspAdd(reference, resampler(1000, 2, 8000, 48000), 1);
+    dspSend(adjusted, in.data(), out.data(), 4000);
+    dspAdjust(adjusted, 1000, 2, 8000);
+    std::vector<int16_t> got(2 * 6000), want(2 * 6000);
+    ASSERT_EQ(dspSend(adjusted, in.data(), got.data(), 4000), 6000u * 4);
+    ASSERT_EQ(dspSend(reference, in.data(), want.data(), 4000), 6000u * 4);
+    EXPECT_EQ(got, want);
+    dspDestroy(adjusted);
+    dspDestroy(reference);
+}
+
+}  // namespace
