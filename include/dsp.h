@@ -184,9 +184,41 @@ DSP_API bool termFftAnalyze(dsp_effect* handle);
 /* end of fft analysis */
 
 /* --- Envelope analysis --------------------------------------------------------------- */
+/* Amplitude envelope per channel: |x| * 2.5 smoothed by a 33 Hz second-order Butterworth
+ * lowpass, continuous across calls. The handle is of the FFT analyser kind (termEnvAnalyze and
+ * termFft are the same operation). doEnvAnalyze writes, when out is not NULL, frames values for
+ * the left channel followed by frames values for the right (stereo only), in 16-bit sample
+ * units truncated toward zero and not clamped (a full-scale signal gives values above 32767);
+ * with out NULL the envelope state still advances. It returns false for a foreign handle and
+ * for a handle made by initFft/initFftAnalyze (which has no envelope engines). Blocks are at
+ * most `size` frames (excess is ignored); initEnvAnalyze returns NULL when memory runs out. */
+DSP_API dsp_effect* initEnvAnalyze(uint32_t size, uint32_t channels, uint32_t rate);
+DSP_API bool doEnvAnalyze(dsp_effect* handle, const int16_t* pcmIn, float* out, uint32_t bytes);
+DSP_API bool termEnvAnalyze(dsp_effect* handle);
 /* end of envelope analysis */
 
 /* --- Wave slice ---------------------------------------------------------------------- */
+/* Onset slicing of a stream mixed to mono: band-limited to 2-20 kHz, enveloped, and cut at the
+ * valley before every rise of at least risePercent % that reaches onDb; a slice ends when the
+ * envelope falls below offDb, or at the next onset, once it is longer than minLengthSec.
+ * Levels are dB relative to an envelope of 1.0 (the envelope carries a gain of 2.5).
+ * The rate must exceed 40000 Hz (the 20 kHz lowpass must lie below half the rate).
+ * initWaveSlice returns NULL when memory runs out. Blocks are at most `size` frames (excess
+ * is ignored). getWaveSlice first closes an open slice at the current position (so a query
+ * mid-stream splits a sound there), then returns record `index`, the last record for an index
+ * past the end, or NULL when there is none. Records belong to the slicer and stay valid until
+ * termWaveSlice. */
+typedef struct DspSliceRecord {
+    struct DspSliceRecord* next; /* later record, NULL for the last */
+    struct DspSliceRecord* prev; /* earlier record, NULL for the first */
+    float startTime;             /* seconds since initWaveSlice */
+    float endTime;               /* seconds since initWaveSlice */
+} DspSliceRecord;
+DSP_API dsp_effect* initWaveSlice(uint32_t size, uint32_t channels, uint32_t rate, float onDb, float offDb,
+                                  float risePercent, float minLengthSec);
+DSP_API bool doWaveSlice(dsp_effect* handle, const int16_t* pcmIn, uint32_t bytes);
+DSP_API const DspSliceRecord* getWaveSlice(dsp_effect* handle, uint32_t index);
+DSP_API bool termWaveSlice(dsp_effect* handle);
 /* end of wave slice */
 
 /* --- Resampler ----------------------------------------------------------------------- */

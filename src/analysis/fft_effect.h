@@ -12,6 +12,7 @@
 #pragma once
 #include <cstdint>
 
+#include "analysis/envelope_tracker.h"
 #include "analysis/fft_plan.h"
 #include "chain/dsp_effect.h"
 
@@ -47,10 +48,19 @@ public:
     // hop) to each channel's history and writes one spectrum per input channel.
     void analyseShortTime(const int16_t* pcm, float* out, uint32_t bytes);
 
+    // Envelope analysis of blocks of up to `size` frames at `rate` Hz (channels other than 2 are
+    // mono); nullptr when memory runs out.
+    static FftEffect* createEnvelopeAnalyser(uint32_t size, uint32_t channels, uint32_t rate);
+
+    // Follows each channel's envelope over `bytes` of PCM (cut to the block size); when `out`
+    // is given writes frames left values, then frames right values, in 16-bit units truncated.
+    // False, writing nothing, for an analyser whose envelope engines were never set up.
+    bool analyseEnvelope(const int16_t* pcm, float* out, uint32_t bytes);
+
     uint32_t hopSize = 0;
     uint32_t fftSize = 0;
     FftPlan analysisPlans[2];
-    // Per-channel envelope engines of the envelope analyser sit here, between the two pairs.
+    EnvelopeTracker envelopeTrackers[2];  // envelope analysis only
     DirectFftPlan blockPlans[2];
 };
 

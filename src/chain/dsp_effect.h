@@ -68,14 +68,14 @@ public:
     uint32_t inRate = 0;
     uint32_t outRate = 0;
 
+    // True when all six buffers exist (false after a failed allocation); init functions and
+    // processing paths use it to stay in bounds.
+    bool buffersUsable() const;
+
 protected:
     // The shared processPcm of the effects that keep the signal length: convert `bytes` of
     // PCM into the input buffers, processChannel per channel, convert back; returns `bytes`.
     uint32_t processPcmByChannel(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
-
-    // True when the buffers can hold `frames` frames (false for an effect whose allocation
-    // failed); processing paths use it to stay in bounds.
-    bool buffersUsable() const;
 };
 
 // Analysers that produce no audio: slots 4 to 6 do nothing and return 0. outRate follows

@@ -190,7 +190,11 @@ TEST_P(EmptyChainCopy, CopiesEveryByteCount) {
 
 INSTANTIATE_TEST_SUITE_P(AllSwitches, EmptyChainCopy,
                          ::testing::Values(Switches{false, false, false}, Switches{true, false, false},
-                                           Switches{false, true, false}, Switches{false, false, true}));
+                                           Switches{false, true, false}, Switches{false, false, true}),
+                         [](const ::testing::TestParamInfo<Switches>& info) {
+                             const Switches& s = info.param;
+                             return std::string(s.mmx ? "Mmx" : s.amd3dnow ? "Amd3dnow" : s.sse ? "Sse" : "None");
+                         });
 
 TEST(Chain, SendInPlaceAndIgnoresPartialFrames) {
     dsp_chain* chain = dspCreate(64, 2, 44100);
