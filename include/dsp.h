@@ -314,9 +314,72 @@ DSP_API bool termIirFilter(dsp_effect* handle);
 /* end of iir filter */
 
 /* --- Pitch shift --------------------------------------------------------------------- */
+/* Granular pitch shifter: shifts by up to one octave either way, same length out as in.
+ *
+ * initPitchShift(size, channels, rate, pitch, outLevel, grainTime, hopTime): an effect for
+ *   blocks of at most `size` frames, 1 or 2 channels (anything else gives NULL), `rate` Hz.
+ *   pitch: cents, clamped to -1200 ... +1200; exactly 0 is a bit-exact pass-through that also
+ *   ignores outLevel (a NaN pitch counts as 0). outLevel: output gain in dB.
+ *   grainTime: seconds; grains are trunc(rate * grainTime * 1.5330188679245282) samples long
+ *   (at most 1048576; negative or NaN gives no grains and silence). hopTime: seconds between
+ *   grain starts, trunc(rate * hopTime) samples, at least 1 (a shorter hop is taken as one
+ *   sample). A hop longer than the grain gives silence. Allocates (the arrays grow with
+ *   grainTime); NULL when memory runs out. Typical: grainTime 0.05, hopTime 0.01.
+ * doPitchShift(h, pcmIn, pcmOut, bytes): processes `bytes` of PCM (at most size * channels * 2;
+ *   the excess is ignored) into pcmOut, which receives as many bytes. pcmIn may equal pcmOut.
+ *   Blocks are handled in chunks of 32768 frames. Returns true (false for a wrong handle).
+ * setPitchShiftPitch(h, cents): applies from the end of the next processed chunk on.
+ * setPitchShiftOutLevel(h, dB): applies at once.
+ * termPitchShift(h): frees the effect (not once it belongs to a chain).
+ * In a chain the effect keeps the block length. Never allocates while processing.
+ */
+DSP_API dsp_effect* initPitchShift(uint32_t size, uint32_t channels, uint32_t rate, float pitch, float outLevel,
+                                   float grainTime, float hopTime);
+DSP_API bool doPitchShift(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool setPitchShiftPitch(dsp_effect* handle, float pitch);
+DSP_API bool setPitchShiftOutLevel(dsp_effect* handle, float outLevel);
+DSP_API bool termPitchShift(dsp_effect* handle);
 /* end of pitch shift */
 
 /* --- Time stretch -------------------------------------------------------------------- */
+/* Granular time stretcher: changes the length, not the pitch. The length factor (output frames
+ * per input frame) is f = 2^(-scale / 1000) with scale clamped to -2000 ... 3000: f runs from 4
+ * (scale -2000, four times longer) to 0.125 (scale 3000, eight times shorter); scale 1000
+ * halves the length, -1000 doubles it. To stretch by a tempo factor T (T > 1 faster/shorter)
+ * use scale = 1000 * log2(T); for a length factor L use scale = -1000 * log2(L).
+ *
+ * initStretch(size, channels, rate, scale, outLevel, grainTime, hopTime): an effect for blocks
+ *   of at most `size` frames, 1 or 2 channels (anything else gives NULL), `rate` Hz. scale
+ *   exactly 0 is a bit-exact pass-through that ignores outLevel (a NaN scale counts as 0).
+ *   outLevel, grainTime, hopTime as for initPitchShift. Allocates; NULL when out of memory.
+ * doStretch(h, pcmIn, pcmOut, bytes): processes `bytes` of PCM (at most size * channels * 2;
+ *   the excess is ignored) and returns the bytes written to pcmOut (channels * 2 * output
+ *   frames). The input is handled in chunks of 32768 frames, each giving trunc(chunk * f)
+ *   frames, so a long block can give one frame less than trunc(frames * f).
+ * setStretchScale(h, scale): getStretchDstSize reflects it at once, but processing uses it only
+ *   from the end of the next processed chunk: the first chunk of the next doStretch/dspSend
+ *   still runs at the factor in force before.
+ * getStretchDstSize(h, frames): trunc(frames * f) for the newest scale.
+ * setStretchOutLevel(h, dB): applies at once. termStretch(h): frees the effect.
+ *
+ * Output room (pcmOut): getStretchDstSize(h, frames) frames per call, EXCEPT on the first call
+ *   after setStretchScale, which can produce up to the larger of getStretchDstSize(h, frames)
+ *   taken before and after the change; 4 * frames (the largest factor) is always enough. The
+ *   same holds for dspSend on a chain holding a stretcher: right after a scale change size
+ *   pcmOut for the larger of dspGetDstSize before and after it (or 4x the stretcher's share).
+ * In a chain: the stretcher changes the block length for the effects behind it. It announces
+ *   4 * its input block as its output block, so the effects behind it are configured for the
+ *   longest block any scale can produce and raising the scale through dspGetHandle between
+ *   dspSend calls never overruns their buffers; dspGetDstSize still gives the exact length.
+ * Never allocates while processing.
+ */
+DSP_API dsp_effect* initStretch(uint32_t size, uint32_t channels, uint32_t rate, float scale, float outLevel,
+                                float grainTime, float hopTime);
+DSP_API uint32_t doStretch(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API bool setStretchScale(dsp_effect* handle, float scale);
+DSP_API bool setStretchOutLevel(dsp_effect* handle, float outLevel);
+DSP_API uint32_t getStretchDstSize(dsp_effect* handle, uint32_t srcSize);
+DSP_API bool termStretch(dsp_effect* handle);
 /* end of time stretch */
 
 /* --- Wave file reader ---------------------------------------------------------------- */

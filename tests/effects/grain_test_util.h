@@ -1,0 +1,75 @@
+// Measurements shared by the pitch-shift and time-stretch tests, independent of the library.
+#pragma once
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace graintest {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+inline std::vector<float> sine(double hz, double rate, size_t n, double amplitude = 0.5) {
+    std::vector<float> x(n);
+    for (size_t i = 0; i < n; ++i) x[i] = float(amplitude * std::sin(kTwoPi * hz * double(i) / rate));
+    return x;
+}
+
+inline std::vector<int16_t> randomPcm(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> dist(-32768, 32767);
+    std::vector<int16_t> pcm(n);
+    for (auto& s : pcm) s = int16_t(dist(rng));
+    return pcm;
+}
+
+// Power of x[from, from + n) at `hz` under a Hann window (Goertzel recurrence).
+inline double goertzelPower(const std::vector<float>& x, size_t from, size_t n, double hz, double rate) {
+    const double coeff = 2.0 * std::cos(kTwoPi * hz / rate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(kTwoPi * double(i) / double(n - 1));
+        const double s0 = w * x[from + i] + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coeff * s1 * s2;
+}
+
+// Frequency of the strongest component between lo and hi Hz: a 2 Hz scan refined to 0.1 Hz.
+inline double dominantFrequency(const std::vector<float>& x, size_t from, size_t n, double rate, double lo,
+                                double hi) {
+    double best = lo, bestPower = -1;
+    for (double hz = lo; hz <= hi; hz += 2.0) {
+        const double p = goertzelPower(x, from, n, hz, rate);
+        if (p > bestPower) bestPower = p, best = hz;
+    }
+    const double centre = best;
+    for (double hz = centre - 2.0; hz <= centre + 2.0; hz += 0.1) {
+        const double p = goertzelPower(x, from, n, hz, rate);
+        if (p > bestPower) bestPower = p, best = hz;
+    }
+    return best;
+}
+
+// Mean frequency from upward zero crossings, interpolated between samples.
+inline double zeroCrossingFrequency(const std::vector<float>& x, size_t from, size_t to, double rate) {
+    double first = -1, lastCrossing = -1;
+    int crossings = 0;
+    for (size_t i = from + 1; i < to; ++i) {
+        if (x[i - 1] < 0 && x[i] >= 0) {
+            const double at = double(i - 1) + double(x[i - 1]) / double(x[i - 1] - x[i]);
+            if (first < 0) first = at; else ++crossings;
+            lastCrossing = at;
+        }
+    }
+    return crossings > 0 ? rate * crossings / (lastCrossing - first) : 0.0;
+}
+
+inline double rms(const std::vector<float>& x, size_t from, size_t to) {
+    double s = 0;
+    for (size_t i = from; i < to; ++i) s += double(x[i]) * x[i];
+    return std::sqrt(s / double(to - from));
+}
+
+}  // namespace graintest

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "convert/convert.h"
+#include "dsp.h"
+#include "effects/grain_reference.h"
+#include "effects/grain_test_util.h"
+#include "effects/pitch_shift_effect.h"
+#include "effects/pitch_shifter.h"
+
+using namespace graintest;
+
+namespace {
+
+dsp::PitchShiftEffect* asEffect(dsp_effect* h) { return reinterpret_cast<dsp::PitchShiftEffect*>(h); }
+
+// PCM through the bare conversions to float and back.
+std::vector<int16_t> roundTrip(const std::vector<int16_t>& pcm, uint32_t channels) {
+    const uint32_t frames = uint32_t(pcm.size() / channels);
+    std::vector<float> l(frames), r(frames);
+    std::vector<int16_t> out(pcm.size());
+    dsp::pcmToFloat(pcm.data(), uint32_t(pcm.size() * 2), l.data(), r.data(), channels);
+    dsp::floatToPcm(l.data(), r.data(), frames, out.data(), channels);
+    return out;
+}
+
+// Runs `input` (mono float) through initPitchShift/doPitchShift in blocks, as a host would.
+std::vector<float> shiftPcm(const std::vector<float>& input, float cents, float outLevel = 0.0f,
+                            float grainTime = 0.05f, float hopTime = 0.01f, uint32_t block = 4096) {
+    dsp_effect* h = initPitchShift(block, 1, 44100, cents, outLevel, grainTime, hopTime);
+    EXPECT_NE(h, nullptr);
+    std::vector<int16_t> in(input.size()), out(input.size());
+    for (size_t i = 0; i < input.size(); ++i) in[i] = int16_t(std::lround(input[i] * 32767.0));
+    for (size_t at = 0; at < in.size(); at += block) {
+        const uint32_t n = uint32_t(std::min<size_t>(block, in.size() - at));
+        EXPECT_TRUE(doPitchShift(h, &in[at], &out[at], n * 2));
+    }
+    termPitchShift(h);
+    std::vector<float> result(out.size());
+    for (size_t i = 0; i < out.size(); ++i) result[i] = out[i] / 32768.0f;
+    return result;
+}
+
+}  // namespace
+
+struct LengthCase {
+    uint32_t rate;
+    float grainTime, hopTime;
+    uint32_t grainLength, hop, slots;
+};
+
+class PitchShiftLengths : public ::testing::TestWithParam<LengthCase> {};
+
+// Times are floats, their products with the rate are truncated in double: 0.01f is slightly
+// below 0.01, so 44100 Hz x 0.01 s gives a 440-sample hop, not 441.
+TEST_P(PitchShiftLengths, GrainLengthHopAndSlotCountFromTimes) {
+    const LengthCase c = GetParam();
+    dsp::PitchShifter shifter;
+    ASSERT_TRUE(shifter.init(c.rate, 100.0f, 0.0f, c.grainTime, c.hopTime));
+    EXPECT_EQ(shifter.grainLength(), c.grainLength);
+    EXPECT_EQ(shifter.hop(), c.hop);
+    EXPECT_EQ(shifter.grainCount(), c.slots);
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, PitchShiftLengths,
+                         ::testing::Values(LengthCase{44100, 0.05f, 0.01f, 3380, 440, 7},
+                                           LengthCase{48000, 0.05f, 0.01f, 3679, 479, 7},
+                                           LengthCase{22050, 0.1f, 0.02f, 3380, 440, 7},
+                                           LengthCase{44100, 0.05f, 0.05f, 3380, 2205, 1},
+                                           // a hop under one sample is taken as one sample
+                                           LengthCase{44100, 0.002f, 0.00001f, 135, 1, 135},
+                                           LengthCase{44100, 0.05f, 0.0f, 3380, 1, 3380}));
+
+struct PitchCase {
+    float cents;
+    float ratio;
+    int32_t startOffset;
+    uint32_t span;
+};
+
+class PitchShiftClamp : public ::testing::TestWithParam<PitchCase> {};
+
+// Grain length 3380: offsets and history spans follow from the ratio, out-of-range pitches clamp.
+TEST_P(PitchShiftClamp, RatioOffsetAndSpanFollowTheClampedPitch) {
+    const PitchCase c = GetParam();
+    dsp::PitchShifter shifter;
+    ASSERT_TRUE(shifter.init(44100, c.cents, 0.0f, 0.05f, 0.01f));
+    EXPECT_FLOAT_EQ(shifter.ratio(), c.ratio);
+    EXPECT_EQ(shifter.startOffsetPending(), c.startOffset);
+    EXPECT_EQ(shifter.span(), c.span);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cents, PitchShiftClamp,
+                         ::testing::Values(PitchCase{1200, 2.0f, -3380, 6763}, PitchCase{1500, 2.0f, -3380, 6763},
+                                           PitchCase{-1200, 0.5f, 0, 1693}, PitchCase{-1500, 0.5f, 0, 1693},
+                                           PitchCase{700, 1.4983071f, -1684, 5067},
+                                           PitchCase{-700, 0.6674199f, 0, 2258}));
+
+// Pitch 0 leaves every float sample untouched, so the PCM comes out exactly as the bare
+// conversions to float and back give it, whatever the level.
+TEST(PitchShift, PitchZeroPassesThroughExactlyWhateverTheLevel) {
+    const uint32_t frames = 5000;
+    for (uint32_t channels : {1u, 2u}) {
+        dsp_effect* h = initPitchShift(frames, channels, 44100, 0.0f, -20.0f, 0.05f, 0.01f);
+        ASSERT_NE(h, nullptr);
+        const auto in = randomPcm(frames * channels, 7 + channels);
+        std::vector<int16_t> out(in.size());
+        ASSERT_TRUE(doPitchShift(h, in.data(), out.data(), frames * channels * 2));
+        const auto trip = roundTrip(in, channels);
+        for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], trip[i]) << "channels " << channels << " index " << i;
+        dsp::PitchShifter engine;
+        ASSERT_TRUE(engine.init(44100, 0.0f, -20.0f, 0.05f, 0.01f));
+        const auto x = sine(1000.0, 44100.0, 40000);
+        std::vector<float> y(x.size());
+        engine.process(x.data(), y.data(), uint32_t(x.size()));
+        ASSERT_EQ(std::memcmp(x.data(), y.data(), x.size() * sizeof(float)), 0);
+        // Any other pitch, however small, runs the grains (and so the level).
+        ASSERT_TRUE(setPitchShiftPitch(h, 0.001f));
+        ASSERT_TRUE(doPitchShift(h, in.data(), out.data(), frames * channels * 2));  // still bypassed
+        ASSERT_TRUE(doPitchShift(h, in.data(), out.data(), frames * channels * 2));
+        EXPECT_NE(std::memcmp(trip.data(), out.data(), in.size() * 2), 0);
+        termPitchShift(h);
+    }
+}
+
+struct ShiftCase {
+    float cents;
+    double inHz, expectHz;
+};
+
+class PitchShiftTone : public ::testing::TestWithParam<ShiftCase> {};
+
+// A sine comes out at f x 2^(cents/1200) (clamped to an octave), same length. Grains a hop
+// apart read positions hop x (1 - ratio) apart; the test frequencies make that a whole number
+// of cycles, else the mix drifts in phase from grain to grain and the tone is pulled by up to
+// rate / (2 hop).
+constexpr double kAligned = 44100.0 / 440.0;  // one cycle per 440-sample hop
+TEST_P(PitchShiftTone, SineComesOutAtTheShiftedFrequency) {
+    const ShiftCase c = GetParam();
+    const auto input = sine(c.inHz, 44100.0, 44100);
+    const auto output = shiftPcm(input, c.cents);
+    ASSERT_EQ(output.size(), input.size());
+    const double measured = dominantFrequency(output, 11025, 32768, 44100.0, 100.0, 1500.0);
+    EXPECT_NEAR(measured, c.expectHz, c.expectHz * 0.002) << "cents " << c.cents;
+    EXPECT_GT(rms(output, 11025, 44100), 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cents, PitchShiftTone,
+                         ::testing::Values(ShiftCase{1200, 4 * kAligned, 8 * kAligned},
+                                           ShiftCase{1500, 4 * kAligned, 8 * kAligned},
+                                           ShiftCase{-1200, 4 * kAligned, 2 * kAligned},
+                                           ShiftCase{-1500, 4 * kAligned, 2 * kAligned},
+                                           // a fifth down: 1 - 2^(-7/12) = 0.33258
+                                           ShiftCase{-700, 2 * kAligned / 0.3325800729, 2 * kAligned / 0.3325800729 * 0.6674199271},
+                                           ShiftCase{300, kAligned / 0.1892071150, kAligned / 0.1892071150 * 1.1892071150}));
+
+struct OverlapCase {
+    float hopTime;
+    uint32_t slots;
+    float outLevel;
+};
+
+class PitchShiftLevel : public ::testing::TestWithParam<OverlapCase> {};
+
+// The output divides by the summed windows: with grains all reading the same signal (a tiny
+// pitch), the output is the input two samples later times the level, for any overlap count.
+TEST_P(PitchShiftLevel, LevelDoesNotDependOnHowManyGrainsOverlap) {
+    const OverlapCase c = GetParam();
+    dsp::PitchShifter shifter;
+    ASSERT_TRUE(shifter.init(44100, 0.001f, c.outLevel, 0.05f, c.hopTime));
+    ASSERT_EQ(shifter.grainCount(), c.slots);
+    const auto input = sine(300.0, 44100.0, 20000);
+    std::vector<float> output(input.size());
+    shifter.process(input.data(), output.data(), uint32_t(input.size()));
+    const double gain = std::pow(10.0, c.outLevel / 20.0);
+    // (the grains staggered at start-up read three samples further back until they end)
+    for (size_t i = shifter.grainLength(); i < input.size(); ++i)
+        ASSERT_NEAR(output[i], gain * input[i - 2], 2e-3) << "index " << i << " slots " << c.slots;
+}
+
+INSTANTIATE_TEST_SUITE_P(Overlaps, PitchShiftLevel,
+                         ::testing::Values(OverlapCase{0.0766553f, 1, 0.0f}, OverlapCase{0.03f, 2, 0.0f},
+                                           OverlapCase{0.01f, 7, 0.0f}, OverlapCase{0.002f, 38, 0.0f},
+                                           OverlapCase{0.01f, 7, -6.0f}));
+
+TEST(PitchShift, HopLongerThanGrainGivesSilenceOfTheSameLength) {
+    dsp_effect* h = initPitchShift(1000, 2, 44100, 500.0f, 0.0f, 0.01f, 0.02f);
+    ASSERT_NE(h, nullptr);
+    const auto in = randomPcm(2000, 3);
+    std::vector<int16_t> out(2000, 1234);
+    ASSERT_TRUE(doPitchShift(h, in.data(), out.data(), 4000));
+    for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], 0) << "index " << i;
+    termPitchShift(h);
+}
+
+// 40000 samples run as 32768 + 7232: a pitch set before the call applies to the second chunk only.
+TEST(PitchShift, PitchSetBeforeALongBlockAppliesFromItsSecondChunk) {
+    const auto input = sine(500.0, 44100.0, 40000);
+    dsp::PitchShifter changed, unchanged, split;  // split: the same change, block given in two calls
+    for (auto* s : {&changed, &unchanged, &split}) ASSERT_TRUE(s->init(44100, 200.0f, 0.0f, 0.05f, 0.01f));
+    std::vector<float> a(40000), b(40000), c(40000);
+    changed.setPitch(-500.0f);
+    changed.process(input.data(), a.data(), 40000);
+    unchanged.process(input.data(), b.data(), 40000);
+    split.setPitch(-500.0f);
+    split.process(input.data(), c.data(), 32768);
+    split.process(input.data() + 32768, c.data() + 32768, 7232);
+    for (size_t i = 0; i < 32768; ++i) ASSERT_EQ(a[i], b[i]) << "index " << i;
+    for (size_t i = 0; i < 40000; ++i) ASSERT_EQ(a[i], c[i]) << "index " << i;
+    EXPECT_NE(std::memcmp(a.data() + 32768, b.data() + 32768, 7232 * sizeof(float)), 0);
+    EXPECT_FLOAT_EQ(changed.ratio(), float(std::pow(2.0, -500.0 / 1200.0)));
+}
+
+TEST(PitchShift, EveryFunctionRefusesNullAndForeignHandles) {
+    dsp_effect* stretch = initStretch(256, 2, 44100, 500.0f, 0.0f, 0.05f, 0.01f);
+    ASSERT_NE(stretch, nullptr);
+    std::vector<int16_t> pcm(512, 100), out(512, 7);
+    for (dsp_effect* wrong : {static_cast<dsp_effect*>(nullptr), stretch}) {
+        EXPECT_FALSE(doPitchShift(wrong, pcm.data(), out.data(), 1024));
+        EXPECT_FALSE(setPitchShiftPitch(wrong, 100.0f));
+        EXPECT_FALSE(setPitchShiftOutLevel(wrong, -3.0f));
+        EXPECT_FALSE(termPitchShift(wrong));
+    }
+    EXPECT_EQ(out, std::vector<int16_t>(512, 7));
+    EXPECT_EQ(initPitchShift(256, 3, 44100, 0.0f, 0.0f, 0.05f, 0.01f), nullptr);
+    EXPECT_TRUE(termStretch(stretch));
+}
+
+TEST(PitchShift, MonoNeverTouchesTheSecondEngine) {
+    dsp_effect* h = initPitchShift(4096, 1, 44100, 300.0f, 0.0f, 0.05f, 0.01f);
+    ASSERT_NE(h, nullptr);
+    const dsp::PitchShifter& right = asEffect(h)->shifters[1];
+    std::vector<dsp::Grain> before(right.grains(), right.grains() + right.grainCount());
+    const auto in = randomPcm(4096, 11);
+    std::vector<int16_t> out(4096);
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(doPitchShift(h, in.data(), out.data(), 8192));
+    EXPECT_EQ(right.hopCounter(), 0u);
+    EXPECT_EQ(right.historyPos(), 0u);
+    for (size_t s = 0; s < before.size(); ++s) {
+        EXPECT_EQ(right.grains()[s].age, before[s].age) << "slot " << s;
+        EXPECT_EQ(right.grains()[s].start, before[s].start) << "slot " << s;
+    }
+    EXPECT_NE(asEffect(h)->shifters[0].hopCounter(), 0u);
+    termPitchShift(h);
+}
+
+TEST(PitchShift, SecondChannelOfStereoMatchesAMonoRunOfTheSameSignal) {
+    const auto pcm = randomPcm(2 * 3000, 5);
+    std::vector<int16_t> right(3000), stereoOut(pcm.size()), monoOut(3000);
+    for (size_t i = 0; i < 3000; ++i) right[i] = pcm[2 * i + 1];
+    dsp_effect* stereo = initPitchShift(3000, 2, 44100, -400.0f, -2.0f, 0.03f, 0.007f);
+    dsp_effect* mono = initPitchShift(3000, 1, 44100, -400.0f, -2.0f, 0.03f, 0.007f);
+    ASSERT_TRUE(doPitchShift(stereo, pcm.data(), stereoOut.data(), 12000));
+    ASSERT_TRUE(doPitchShift(mono, right.data(), monoOut.data(), 6000));
+    for (size_t i = 0; i < 3000; ++i) ASSERT_EQ(stereoOut[2 * i + 1], monoOut[i]) << "frame " << i;
+    termPitchShift(stereo);
+    termPitchShift(mono);
+}
+
+// Random pitches (including beyond the clamp) between blocks of random lengths: reads stay in
+// bounds (checked by the sanitizer build) and every sample matches the sample-by-sample model.
+TEST(PitchShift, RandomPitchChangesBetweenRandomBlocksMatchTheSampleModel) {
+    std::mt19937 rng(20261205);
+    std::uniform_real_distribution<float> cents(-1500.0f, 1500.0f), level(-12.0f, 6.0f), unit(-1.0f, 1.0f);
+    struct Setup { float grainTime, hopTime; };
+    for (Setup setup : {Setup{0.05f, 0.01f}, Setup{0.01f, 0.0005f}, Setup{0.002f, 0.00001f}, Setup{0.02f, 0.03f}}) {
+        dsp::PitchShifter engine;
+        grainref::PitchModel model;
+        const float start = cents(rng);
+        ASSERT_TRUE(engine.init(44100, start, 0.0f, setup.grainTime, setup.hopTime));
+        model.init(44100, start, 0.0f, setup.grainTime, setup.hopTime);
+        for (int block = 0; block < 60; ++block) {
+            const uint32_t n = block % 7 == 3 ? 33000 + rng() % 4000 : 1 + rng() % 700;
+            std::vector<float> in(n), got(n), want(n);
+            for (float& v : in) v = unit(rng);
+            engine.process(in.data(), got.data(), n);
+            model.process(in.data(), want.data(), n);
+            for (uint32_t i = 0; i < n; ++i)
+                ASSERT_EQ(got[i], want[i]) << "grain " << setup.grainTime << " block " << block << " index " << i;
+            const int change = rng() % 4;
+            if (change == 0) {
+                engine.setPitch(0.0f), model.setPitch(0.0f);
+            } else if (change != 3) {
+                const float p = cents(rng);
+                engine.setPitch(p), model.setPitch(p);
+            }
+            if (block % 5 == 0) engine.setOutLevel(level(rng));
+            model.gain = engine.outGain();
+        }
+    }
+}
+
+TEST(PitchShift, AChainKeepsTheBlockLengthAndReconfiguresOnANewRate) {
+    dsp_chain* chain = dspCreate(2048, 2, 44100);
+    dsp_effect* h = initPitchShift(2048, 2, 44100, 700.0f, 0.0f, 0.05f, 0.01f);
+    ASSERT_EQ(dspAdd(chain, h, 1), 1u);
+    EXPECT_EQ(dspGetDstSize(chain, 2048), 2048u);
+    const auto in = randomPcm(4096, 9);
+    std::vector<int16_t> out(4096);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 8192), 8192u);
+    dspAdjust(chain, 1024, 2, 22050);
+    EXPECT_EQ(asEffect(h)->shifters[0].grainLength(), 1690u);  // rebuilt for the new rate
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 4096), 4096u);
+    EXPECT_EQ(dspGetDstRate(chain), 22050u);
+    dspDestroy(chain);
+}

@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "convert/convert.h"
+#include "dsp.h"
+#include "effects/grain_reference.h"
+#include "effects/grain_test_util.h"
+#include "effects/stretch_effect.h"
+#include "effects/stretcher.h"
+#include "support/test_effects.h"
+
+using namespace graintest;
+
+namespace {
+
+dsp::StretchEffect* asEffect(dsp_effect* h) { return reinterpret_cast<dsp::StretchEffect*>(h); }
+
+}  // namespace
+
+struct SizeCase {
+    float scale;
+    uint32_t channels, frames, outFrames;
+};
+
+class StretchSize : public ::testing::TestWithParam<SizeCase> {};
+
+// Output frames = trunc(frames x 2^(-scale/1000)), scale clamped to -2000 ... 3000; doStretch
+// returns channels x 2 bytes per output frame.
+TEST_P(StretchSize, OutputLengthFollowsTheClampedScale) {
+    const SizeCase c = GetParam();
+    dsp_effect* h = initStretch(c.frames, c.channels, 44100, c.scale, 0.0f, 0.05f, 0.01f);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(getStretchDstSize(h, c.frames), c.outFrames);
+    const auto in = randomPcm(size_t{c.frames} * c.channels, 2);
+    std::vector<int16_t> out(size_t{c.frames} * c.channels * 4 + 8, 0x5a5a);
+    EXPECT_EQ(doStretch(h, in.data(), out.data(), c.frames * c.channels * 2), c.outFrames * c.channels * 2);
+    for (size_t i = size_t{c.outFrames} * c.channels; i < out.size(); ++i)
+        ASSERT_EQ(out[i], 0x5a5a) << "written past the output at " << i;
+    termStretch(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, StretchSize,
+                         ::testing::Values(SizeCase{1000, 1, 1024, 512}, SizeCase{-1000, 2, 441, 882},
+                                           SizeCase{-2000, 2, 100, 400}, SizeCase{-3000, 1, 100, 400},
+                                           SizeCase{3000, 2, 100, 12}, SizeCase{5000, 1, 100, 12},
+                                           SizeCase{0, 2, 777, 777}, SizeCase{500, 1, 1000, 707}));
+
+TEST(Stretch, ScaleZeroPassesPcmThroughExactlyWhateverTheLevel) {
+    for (uint32_t channels : {1u, 2u}) {
+        dsp_effect* h = initStretch(3000, channels, 44100, 0.0f, 12.0f, 0.05f, 0.01f);
+        ASSERT_NE(h, nullptr);
+        const auto in = randomPcm(3000 * channels, 4 + channels);
+        std::vector<int16_t> out(in.size()), trip(in.size());
+        std::vector<float> l(3000), r(3000);
+        dsp::pcmToFloat(in.data(), 6000 * channels, l.data(), r.data(), channels);
+        dsp::floatToPcm(l.data(), r.data(), 3000, trip.data(), channels);  // the bare conversions
+        for (int pass = 0; pass < 2; ++pass) {
+            ASSERT_EQ(doStretch(h, in.data(), out.data(), 6000 * channels), 6000 * channels);
+            for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], trip[i]) << "channels " << channels << " index " << i;
+        }
+        termStretch(h);
+    }
+}
+
+// Chunks of 32768 frames are truncated one by one: at f = 2^-0.5, 23170 + 5113 = 28283 frames,
+// one less than trunc(40000 f) = 28284.
+TEST(Stretch, LongBlocksAreTruncatedPerChunk) {
+    dsp::Stretcher stretcher;
+    stretcher.init(40000, 44100, 500.0f, 0.0f, 0.05f, 0.01f);
+    EXPECT_EQ(stretcher.dstSize(40000), 28284u);
+    std::vector<float> in(40000, 0.25f), out(40000 * 4);
+    EXPECT_EQ(stretcher.process(in.data(), out.data(), 40000), 23170u + 5113u);
+}
+
+// getStretchDstSize follows a new scale at once; processing follows one chunk later.
+TEST(Stretch, NewScaleIsReportedAtOnceButProcessedFromTheNextChunk) {
+    dsp_effect* h = initStretch(40000, 2, 44100, 1000.0f, 0.0f, 0.05f, 0.01f);
+    ASSERT_NE(h, nullptr);
+    const auto in = randomPcm(80000, 8);
+    std::vector<int16_t> out(4 * 80000);
+    ASSERT_TRUE(setStretchScale(h, -1000.0f));
+    EXPECT_EQ(getStretchDstSize(h, 1000), 2000u);
+    EXPECT_EQ(doStretch(h, in.data(), out.data(), 4000), 500u * 4);    // still at half length
+    EXPECT_EQ(doStretch(h, in.data(), out.data(), 4000), 2000u * 4);   // now twice as long
+    ASSERT_TRUE(setStretchScale(h, 1000.0f));
+    // A long block: its first chunk at the old factor 2, the rest at 0.5.
+    EXPECT_EQ(doStretch(h, in.data(), out.data(), 160000), (32768u * 2 + 7232u / 2) * 4);
+    termStretch(h);
+}
+
+struct ToneCase {
+    float scale;
+    double factor;
+};
+
+class StretchTone : public ::testing::TestWithParam<ToneCase> {};
+
+// A stretched sine keeps its frequency while its length changes by the factor. Grains a hop
+// apart start hop x (1/f - 1) input samples apart; 400.9 Hz makes that whole cycles for these
+// factors (otherwise the mix drifts in phase from grain to grain and pulls the tone).
+constexpr double kAligned = 4 * 44100.0 / 440.0;
+TEST_P(StretchTone, SineKeepsItsFrequencyAndChangesLength) {
+    const ToneCase c = GetParam();
+    const uint32_t block = 4096, frames = 20 * block;
+    dsp_effect* h = initStretch(block, 1, 44100, c.scale, 0.0f, 0.05f, 0.01f);
+    ASSERT_NE(h, nullptr);
+    const auto tone = sine(kAligned, 44100.0, frames);
+    std::vector<int16_t> in(frames), chunk(4 * block);
+    for (size_t i = 0; i < frames; ++i) in[i] = int16_t(std::lround(tone[i] * 32767.0));
+    std::vector<float> output;
+    for (uint32_t at = 0; at < frames; at += block) {
+        const uint32_t bytes = doStretch(h, &in[at], chunk.data(), block * 2);
+        for (uint32_t i = 0; i < bytes / 2; ++i) output.push_back(chunk[i] / 32768.0f);
+    }
+    termStretch(h);
+    EXPECT_EQ(output.size(), size_t(20 * uint32_t(block * c.factor)));
+    const size_t from = output.size() / 4, to = output.size() - 1000;
+    EXPECT_NEAR(zeroCrossingFrequency(output, from, to, 44100.0), kAligned, kAligned * 0.002) << "scale " << c.scale;
+    EXPECT_NEAR(dominantFrequency(output, from, 16384, 44100.0, 100.0, 1500.0), kAligned, 1.0);
+    EXPECT_GT(rms(output, from, to), 0.2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, StretchTone,
+                         ::testing::Values(ToneCase{1000, 0.5}, ToneCase{-1000, 2.0}, ToneCase{-2000, 4.0},
+                                           ToneCase{2000, 0.25}));
+
+struct OverlapCase {
+    float hopTime;
+    uint32_t slots;
+    float outLevel;
+};
+
+class StretchLevel : public ::testing::TestWithParam<OverlapCase> {};
+
+// With a factor a hair below 1 every grain reads the current input sample, so the window-
+// weighted average gives back the input times the level, for any overlap count.
+TEST_P(StretchLevel, LevelDoesNotDependOnHowManyGrainsOverlap) {
+    const OverlapCase c = GetParam();
+    dsp::Stretcher stretcher;
+    stretcher.init(20000, 44100, 0.001f, c.outLevel, 0.05f, c.hopTime);
+    ASSERT_EQ(stretcher.grainCount(), c.slots);
+    const auto input = sine(300.0, 44100.0, 20000);
+    std::vector<float> output(20000);
+    ASSERT_EQ(stretcher.process(input.data(), output.data(), 20000), 19999u);
+    const double gain = std::pow(10.0, c.outLevel / 20.0);
+    for (size_t i = 0; i < 19999; ++i)
+        ASSERT_NEAR(output[i], gain * input[i], 1e-6) << "index " << i << " slots " << c.slots;
+}
+
+INSTANTIATE_TEST_SUITE_P(Overlaps, StretchLevel,
+                         ::testing::Values(OverlapCase{0.0766553f, 1, 0.0f}, OverlapCase{0.03f, 2, 0.0f},
+                                           OverlapCase{0.01f, 7, 0.0f}, OverlapCase{0.002f, 38, 0.0f},
+                                           OverlapCase{0.01f, 7, 6.0f}));
+
+TEST(Stretch, HopLongerThanGrainGivesSilenceOfTheStretchedLength) {
+    dsp_effect* h = initStretch(1000, 2, 44100, -1000.0f, 0.0f, 0.01f, 0.02f);
+    ASSERT_NE(h, nullptr);
+    const auto in = randomPcm(2000, 3);
+    std::vector<int16_t> out(8000, 99);
+    ASSERT_EQ(doStretch(h, in.data(), out.data(), 4000), 8000u);
+    for (size_t i = 0; i < 4000; ++i) ASSERT_EQ(out[i], 0) << "index " << i;
+    termStretch(h);
+}
+
+TEST(Stretch, EveryFunctionRefusesNullAndForeignHandles) {
+    dsp_effect* pitch = initPitchShift(256, 2, 44100, 300.0f, 0.0f, 0.05f, 0.01f);
+    ASSERT_NE(pitch, nullptr);
+    std::vector<int16_t> pcm(512, 100), out(2048, 7);
+    for (dsp_effect* wrong : {static_cast<dsp_effect*>(nullptr), pitch}) {
+        EXPECT_EQ(doStretch(wrong, pcm.data(), out.data(), 1024), 0u);
+        EXPECT_FALSE(setStretchScale(wrong, 100.0f));
+        EXPECT_FALSE(setStretchOutLevel(wrong, -3.0f));
+        EXPECT_EQ(getStretchDstSize(wrong, 100), 0u);
+        EXPECT_FALSE(termStretch(wrong));
+    }
+    EXPECT_EQ(out, std::vector<int16_t>(2048, 7));
+    EXPECT_EQ(initStretch(256, 0, 44100, 0.0f, 0.0f, 0.05f, 0.01f), nullptr);
+    EXPECT_TRUE(termPitchShift(pitch));
+}
+
+TEST(Stretch, MonoNeverTouchesTheSecondEngine) {
+    dsp_effect* h = initStretch(4096, 1, 44100, -700.0f, 0.0f, 0.05f, 0.01f);
+    ASSERT_NE(h, nullptr);
+    const dsp::Stretcher& right = asEffect(h)->stretchers[1];
+    std::vector<dsp::Grain> before(right.grains(), right.grains() + right.grainCount());
+    const auto in = randomPcm(4096, 12);
+    std::vector<int16_t> out(4 * 4096);
+    for (int k = 0; k < 3; ++k) ASSERT_GT(doStretch(h, in.data(), out.data(), 8192), 0u);
+    EXPECT_EQ(right.hopCounter(), 0u);
+    EXPECT_EQ(right.historyPos(), 0u);
+    for (size_t s = 0; s < before.size(); ++s) {
+        EXPECT_EQ(right.grains()[s].age, before[s].age) << "slot " << s;
+        EXPECT_EQ(right.grains()[s].start, before[s].start) << "slot " << s;
+    }
+    termStretch(h);
+}
+
+// Random scales (beyond the clamps too) between blocks of random lengths, including short
+// blocks after a jump to a longer stretch, where old grains read past the block's end: reads
+// stay in bounds (sanitizer build), output never exceeds 4x the input, and every sample
+// matches the sample-by-sample model.
+TEST(Stretch, RandomScaleChangesBetweenRandomBlocksMatchTheSampleModel) {
+    std::mt19937 rng(5122026);
+    std::uniform_real_distribution<float> scales(-3000.0f, 4000.0f), unit(-1.0f, 1.0f);
+    struct Setup { float grainTime, hopTime; };
+    for (Setup setup : {Setup{0.05f, 0.01f}, Setup{0.01f, 0.0005f}, Setup{0.002f, 0.00001f}, Setup{0.02f, 0.03f}}) {
+        dsp::Stretcher engine;
+        grainref::StretchModel model;
+        const float start = scales(rng);
+        engine.init(1024, 44100, start, 0.0f, setup.grainTime, setup.hopTime);
+        model.init(44100, start, 0.0f, setup.grainTime, setup.hopTime);
+        for (int block = 0; block < 60; ++block) {
+            const uint32_t n = block % 9 == 4 ? 33000 + rng() % 4000 : 1 + rng() % 500;
+            std::vector<float> in(n), got(4 * size_t{n} + 1, 7.0f), want(4 * size_t{n});
+            for (float& v : in) v = unit(rng);
+            const uint32_t produced = engine.process(in.data(), got.data(), n);
+            ASSERT_EQ(produced, model.process(in.data(), want.data(), n)) << "block " << block;
+            ASSERT_LE(produced, 4 * n);
+            ASSERT_EQ(got[4 * size_t{n}], 7.0f);
+            for (uint32_t i = 0; i < produced; ++i)
+                ASSERT_EQ(got[i], want[i]) << "grain " << setup.grainTime << " block " << block << " index " << i;
+            const int change = rng() % 5;
+            const float s = change == 0 ? 0.0f : change == 1 ? -2000.0f : scales(rng);
+            if (change != 4) engine.setScale(s), model.setScale(s);
+        }
+    }
+}
+
+// Raising the scale of a chained stretcher through dspGetHandle between dspSend calls: the
+// effect behind it was configured for the longest block any scale gives, so nothing overruns
+// (sanitizer build), and each call returns what the factor in force produced.
+TEST(Stretch, RaisingTheScaleInAChainNeverOverrunsTheEffectsBehind) {
+    const uint32_t size = 1000;
+    dsp_chain* chain = dspCreate(size, 2, 44100);
+    dsp_effect* h = initStretch(size, 2, 44100, 3000.0f, 0.0f, 0.02f, 0.005f);
+    auto* gain = new dsptest::GainEffect(0.5f);
+    gain->configure(size, 2, 44100);
+    ASSERT_EQ(dspAdd(chain, h, 1), 1u);
+    ASSERT_EQ(dspAdd(chain, reinterpret_cast<dsp_effect*>(gain), 2), 2u);
+    EXPECT_GE(gain->inSize, 4 * size);
+    EXPECT_EQ(dspGetDstSize(chain, size), 125u);
+    const auto in = randomPcm(2 * size, 6);
+    std::vector<int16_t> out(2 * 4 * size + 16, 0x7777);
+    uint32_t expectFrames = 125;  // factor in force for the next call
+    for (float scale : {3000.0f, 1000.0f, -1000.0f, -2000.0f, -2000.0f, 0.0f, -1500.0f}) {
+        dsp_effect* stretcher = dspGetHandle(chain, 0);
+        ASSERT_TRUE(setStretchScale(stretcher, scale));
+        const uint32_t reported = dspGetDstSize(chain, size);
+        EXPECT_EQ(dspSend(chain, in.data(), out.data(), 4 * size), expectFrames * 4) << "scale " << scale;
+        expectFrames = reported;
+        ASSERT_EQ(out[2 * 4 * size], 0x7777);
+    }
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 4 * size), expectFrames * 4);
+    dspDestroy(chain);
+}
+
+TEST(Stretch, ReconfiguringForALargerBlockKeepsRoomForTheLongestOutput) {
+    dsp_chain* chain = dspCreate(100, 1, 44100);
+    dsp_effect* h = initStretch(100, 1, 44100, -2000.0f, 0.0f, 0.01f, 0.002f);
+    ASSERT_EQ(dspAdd(chain, h, 0), 1u);
+    dspAdjust(chain, 900, 1, 44100);
+    EXPECT_GE(asEffect(h)->outCapacity, 3600u);
+    const auto in = randomPcm(900, 1);
+    std::vector<int16_t> out(3600);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 1800), 7200u);
+    dspAdjust(chain, 300, 1, 48000);  // a new rate rebuilds the engines
+    EXPECT_EQ(asEffect(h)->stretchers[0].grainLength(), uint32_t(48000 * double(0.01f) * 1.5330188679245282));
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 600), 2400u);
+    dspDestroy(chain);
+}
