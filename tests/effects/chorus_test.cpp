@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "dsp.h"
@@ -141,7 +142,10 @@ TEST_P(ChorusWrappedDelay, ReadsAcrossTheWholeRegion) {
 
 INSTANTIATE_TEST_SUITE_P(Lags, ChorusWrappedDelay,
                          testing::Values(LongLagCase{0.0f, 65536}, LongLagCase{-10.0f, 65526},
-                                         LongLagCase{65537.0f, 1}));
+                                         LongLagCase{65537.0f, 1}),
+                         [](const testing::TestParamInfo<LongLagCase>& info) {
+                             return "lag" + std::to_string(info.param.lag);
+                         });
 
 TEST(Chorus, ZeroVoicesGiveOnlyTheDrySignal) {
     ChorusLine line;
@@ -299,7 +303,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ModelCase{2, 48000, 1, 7.0f, 3.0f, 0.25f, 1, true}, ModelCase{3, 8000, 8, 30.0f, 12.0f, 0.01f, 2, true},
                     ModelCase{4, 44100, 17, 1.0f, 9.0f, -1.5f, 2, true}, ModelCase{4, 44100, 17, 1.0f, 9.0f, -1.5f, 2, false},
                     ModelCase{5, 22050, 0, 10.0f, 2.0f, 1.0f, 2, true}, ModelCase{6, 44100, 2, 2000.0f, 1500.0f, 3.0f, 1, true},
-                    ModelCase{7, 96000, 4, 15.0f, 4.0f, 0.0f, 2, true}, ModelCase{8, 11025, 6, 0.0f, 0.0f, 1e-6f, 2, false}));
+                    ModelCase{7, 96000, 4, 15.0f, 4.0f, 0.0f, 2, true}, ModelCase{8, 11025, 6, 0.0f, 0.0f, 1e-6f, 2, false}),
+    [](const testing::TestParamInfo<ModelCase>& info) {
+        const ModelCase& c = info.param;
+        return "seed" + std::to_string(c.seed) + "_" + std::to_string(c.rate) + "Hz_" + std::to_string(c.voices) +
+               "voices_" + std::to_string(c.channels) + "ch_" + (c.vectorTaps ? "vector" : "scalar");
+    });
 
 TEST(Chorus, MonoNeverTouchesTheSecondEngine) {
     dsp_effect* handle = initChorus(512, 1, 44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f);
