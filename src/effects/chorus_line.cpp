@@ -265,7 +265,9 @@ void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float*
             MixLine mix[kLines];
             for (int l = 0; l < kLines; ++l) {
                 float* region = lines[l]->buffer.get();
-                for (uint32_t i = 0; i < n; ++i) region[(write + i) & mask] = in[l][done + i];
+                const uint32_t straight = std::min(n, mask + 1 - write);  // up to the end of the line
+                std::copy_n(in[l] + done, straight, region + write);
+                std::copy_n(in[l] + done + straight, n - straight, region);
                 mix[l] = {region, lines[l]->voiceGain.get(), lines[l]->dryGain, in[l] + done, out[l] + done};
             }
             mixChunkAvx2<kLines>(mix, n, write, mask, taps, chunk, voices);
