@@ -6,9 +6,11 @@
 
 #include "tables/function_table.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(DSP_NO_SIMD)
 #include <immintrin.h>
 #define DSP_CHORUS_X86 1
+#else
+#define DSP_CHORUS_X86 0
 #endif
 
 namespace dsp {
