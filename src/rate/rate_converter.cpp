@@ -96,10 +96,16 @@ void cubicChunk(float* const h[], float* const d[], uint32_t inChunk, uint32_t o
 // The stereo cubic chunk with the two channels in the lanes of one register: the same double
 // operations in the same order as cubicChunk<2, kUp>, the weights computed two at a time.
 template <bool kUp>
-void cubicChunkPairSse(float* const h[], float* const d[], uint32_t inChunk, uint32_t outChunk, float step) {
+void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_t inChunk, uint32_t outChunk,
+                       float step) {
     const uint32_t highest = std::max<uint32_t>(inChunk - 1, 1);
     const float* L = h[0];
     const float* R = h[1];
+    // Each history sample widened once, both channels side by side, instead of at every tap.
+    for (uint32_t k = 0; k < inChunk + 3; ++k) {
+        wide[2 * k] = L[k];
+        wide[2 * k + 1] = R[k];
+    }
     float* dL = d[0];
     float* dR = d[1];
     const __m128d signMask = _mm_set1_pd(-0.0);
@@ -107,9 +113,7 @@ void cubicChunkPairSse(float* const h[], float* const d[], uint32_t inChunk, uin
     const __m128d innerOffset = _mm_set_pd(-1.0, 0.0);  // lanes: frac, frac - 1
     const __m128d one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0), four = _mm_set1_pd(4.0);
     const __m128d five = _mm_set1_pd(5.0), eight = _mm_set1_pd(8.0);
-    auto tap = [&](uint32_t k) {
-        return _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(L + k), _mm_load_ss(R + k)));
-    };
+    auto tap = [&](uint32_t k) { return _mm_loadu_pd(wide + 2 * size_t{k}); };
     float posF = 1.0f;
     double posD = 1.0;
     for (uint32_t j = 0; j + 1 < outChunk; ++j) {
@@ -168,7 +172,9 @@ RateConverter::~RateConverter() { release(); }
 void RateConverter::release() {
     delete[] filtered_;
     delete[] history_;
+    delete[] wide_;
     filtered_ = history_ = nullptr;
+    wide_ = nullptr;
     allocated_ = false;
 }
 
@@ -189,7 +195,8 @@ uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRat
         // A failed allocation leaves the converter unusable: process() then writes nothing.
         filtered_ = new (std::nothrow) float[frames];
         history_ = new (std::nothrow) float[size_t{frames} + 3];
-        if (filtered_ == nullptr || history_ == nullptr) release();
+        wide_ = new (std::nothrow) double[2 * (size_t{std::min(frames, kChunkFrames)} + 3)];
+        if (filtered_ == nullptr || history_ == nullptr || wide_ == nullptr) release();
     }
     capacity_ = frames;
     dstFrames_ = getDstSize(frames);
@@ -249,9 +256,9 @@ void RateConverter::runChunks(RateConverter* const conv[], const float* const sr
 #if defined(__SSE2__)
             if (C == 2) {
                 if (k.direction_ > 0)
-                    cubicChunkPairSse<true>(h, d, inChunk, outChunk, step);
+                    cubicChunkPairSse<true>(h, conv[0]->wide_, d, inChunk, outChunk, step);
                 else
-                    cubicChunkPairSse<false>(h, d, inChunk, outChunk, step);
+                    cubicChunkPairSse<false>(h, conv[0]->wide_, d, inChunk, outChunk, step);
             } else
 #endif
             if (k.direction_ > 0) {
