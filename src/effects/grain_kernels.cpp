@@ -3,6 +3,8 @@
 #include <cmath>
 
 #if defined(__x86_64__) || defined(__i386__)
+// GCC 12's AVX-512 conversion intrinsics start from a deliberately undefined register and warn.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #define DSP_GRAIN_AVX2 1
 #endif
@@ -90,6 +92,57 @@ __attribute__((target("avx2"))) void pitchGrainAvx2(const float* base, const flo
     pitchGrainScalar(base, window, acc + k, wsum + k, age, count - k, ratio, start, negative);
 }
 
+__attribute__((target("avx512f"))) inline __m512d near8(__m512d a) {
+    const __m512d a2 = _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(2.0), a), a);
+    const __m512d a3 = _mm512_mul_pd(_mm512_mul_pd(a, a), a);
+    return _mm512_add_pd(_mm512_sub_pd(_mm512_set1_pd(1.0), a2), a3);
+}
+
+__attribute__((target("avx512f"))) inline __m512d far8(__m512d a) {
+    const __m512d b = _mm512_sub_pd(_mm512_set1_pd(4.0), _mm512_mul_pd(_mm512_set1_pd(8.0), a));
+    const __m512d c = _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(5.0), a), a);
+    const __m512d a3 = _mm512_mul_pd(_mm512_mul_pd(a, a), a);
+    return _mm512_sub_pd(_mm512_add_pd(b, c), a3);
+}
+
+// The AVX2 loop eight samples at a time.
+__attribute__((target("avx512f,avx2"))) void pitchGrainAvx512(const float* base, const float* window, float* acc,
+                                                             float* wsum, int32_t age, uint32_t count, double ratio,
+                                                             double start, bool negative) {
+    const __m512d vr = _mm512_set1_pd(ratio), vs = _mm512_set1_pd(start);
+    const __m512d one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0), zero = _mm512_setzero_pd();
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    uint32_t k = 0;
+    for (; k + 8 <= count; k += 8, age += 8) {
+        const __m512d vage = _mm512_cvtepi32_pd(_mm256_add_epi32(_mm256_set1_epi32(age), lanes));
+        const __m512d pos = _mm512_add_pd(_mm512_mul_pd(vage, vr), vs);
+        const __m256i t = _mm512_cvttpd_epi32(pos);
+        const __m256 p = _mm512_cvtpd_ps(pos);
+        const __m512d f = _mm512_cvtps_pd(_mm256_sub_ps(p, _mm256_round_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
+        const __m512d x0 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, t, 4));
+        const __m512d x1 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, _mm256_sub_epi32(t, _mm256_set1_epi32(1)), 4));
+        const __m512d x2 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, _mm256_sub_epi32(t, _mm256_set1_epi32(2)), 4));
+        const __m512d x3 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, _mm256_sub_epi32(t, _mm256_set1_epi32(3)), 4));
+        __m512d v;
+        if (negative) {
+            v = _mm512_mul_pd(x0, zero);
+            v = _mm512_add_pd(v, _mm512_mul_pd(x1, far8(_mm512_sub_pd(one, f))));
+            v = _mm512_add_pd(v, _mm512_mul_pd(x2, near8(_mm512_sub_pd(zero, f))));
+            v = _mm512_add_pd(v, _mm512_mul_pd(x3, near8(_mm512_add_pd(f, one))));
+        } else {
+            v = _mm512_mul_pd(x0, far8(_mm512_sub_pd(two, f)));
+            v = _mm512_add_pd(v, _mm512_mul_pd(x1, near8(_mm512_sub_pd(one, f))));
+            v = _mm512_add_pd(v, _mm512_mul_pd(x2, near8(f)));
+            v = _mm512_add_pd(v, _mm512_mul_pd(x3, far8(_mm512_add_pd(f, one))));
+        }
+        const __m256 w = _mm256_loadu_ps(window + age);
+        const __m512d sum = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(acc + k)), _mm512_mul_pd(v, _mm512_cvtps_pd(w)));
+        _mm256_storeu_ps(acc + k, _mm512_cvtpd_ps(sum));
+        _mm256_storeu_ps(wsum + k, _mm256_add_ps(_mm256_loadu_ps(wsum + k), w));
+    }
+    pitchGrainAvx2(base, window, acc + k, wsum + k, age, count - k, ratio, start, negative);
+}
+
 __attribute__((target("avx2"))) void stretchGrainAvx2(const float* x, const float* window, double* acc,
                                                       double* wsum, uint32_t count) {
     uint32_t k = 0;
@@ -102,32 +155,35 @@ __attribute__((target("avx2"))) void stretchGrainAvx2(const float* x, const floa
     stretchGrainScalar(x + k, window + k, acc + k, wsum + k, count - k);
 }
 
-bool detectAvx2() {
+int detectLoops() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    if (!__builtin_cpu_supports("avx2")) return 0;
+    return __builtin_cpu_supports("avx512f") ? 2 : 1;
 }
 
 #else
 
-bool detectAvx2() { return false; }
+int detectLoops() { return 0; }
 
 #endif
 
 }  // namespace
 
-bool grainVectorLoops = detectAvx2();
+const int grainBestLoops = detectLoops();
+int grainLoops = grainBestLoops;
 
 void pitchGrainRun(const float* base, const float* window, float* acc, float* wsum, int32_t age, uint32_t count,
                    double ratio, double start, bool negative) {
 #ifdef DSP_GRAIN_AVX2
-    if (grainVectorLoops) return pitchGrainAvx2(base, window, acc, wsum, age, count, ratio, start, negative);
+    if (grainLoops >= 2) return pitchGrainAvx512(base, window, acc, wsum, age, count, ratio, start, negative);
+    if (grainLoops == 1) return pitchGrainAvx2(base, window, acc, wsum, age, count, ratio, start, negative);
 #endif
     pitchGrainScalar(base, window, acc, wsum, age, count, ratio, start, negative);
 }
 
 void stretchGrainRun(const float* x, const float* window, double* acc, double* wsum, uint32_t count) {
 #ifdef DSP_GRAIN_AVX2
-    if (grainVectorLoops) return stretchGrainAvx2(x, window, acc, wsum, count);
+    if (grainLoops >= 1) return stretchGrainAvx2(x, window, acc, wsum, count);
 #endif
     stretchGrainScalar(x, window, acc, wsum, count);
 }

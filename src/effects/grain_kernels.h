@@ -1,14 +1,16 @@
 // Inner loops of the grain engines: one grain's contribution over a run of consecutive samples,
-// in a scalar form and an AVX2 form that gives the same bits (the same IEEE operations in the
-// same order, only four samples at a time). The AVX2 form is used when the processor has it.
+// in a scalar form and AVX2 / AVX-512 forms that give the same bits (the same IEEE operations in
+// the same order, only four or eight samples at a time), used when the processor has them.
 #pragma once
 #include <cstdint>
 
 namespace dsp {
 
-// True when the AVX2 loops run (set at load from the processor; tests may switch it off to run
-// the scalar loops).
-extern bool grainVectorLoops;
+// Which loops run: 0 scalar, 1 AVX2, 2 AVX-512 (where a loop has no AVX-512 form, AVX2).
+// grainBestLoops is what the processor allows, found at load; grainLoops starts there and tests
+// may lower it to run every form.
+extern const int grainBestLoops;
+extern int grainLoops;
 
 // Cubic convolution kernel with parameter -1, pieces for |d| < 1 and 1 <= |d| < 2.
 inline double cubicNear(double a) { return 1.0 - 2.0 * a * a + a * a * a; }
