@@ -253,6 +253,48 @@ DSP_API bool termResampler(dsp_effect* handle);
 /* end of resampler */
 
 /* --- High-quality upsampler ---------------------------------------------------------- */
+/* Effect kind 6: converts any source rate to 48000 Hz (output rate always 48000) and adds
+ * harmonics above the source's band limit. Per channel a rate converter feeds a harmonic
+ * synthesiser: a 17-tap Kaiser highpass at `cutoff` Hz isolates the top of the band, an odd
+ * transfer curve bent by `harmonics` (0 = straight: no harmonics; positive compresses)
+ * distorts it, and the distortion products alone are added, scaled by `mix` percent, to the
+ * input delayed by 8 frames at 48000 Hz (16 when created with activeMode 1). activeMode 1
+ * restricts the harmonics to above a band edge measured on a smoothed 256-point spectrum of
+ * the mid signal, one analysis per block for both channels; it needs output blocks of at
+ * least 110 frames to see a full spectrum (shorter ones stay safe).
+ * Converter: interpolation 0 linear, else cubic; a Chebyshev lowpass reaching stopbandDb
+ * (> 0.1) at the lower Nyquist frequency with a transition of stopbandDb/slopeDbPerOctave
+ * octaves, applied when filterOn.
+ *
+ * initHqups(dstFrames, ...): for output blocks of dstFrames frames. The source block is
+ *   getHqupsSrcSize(handle, dstFrames) frames (1000 at 44100 Hz -> 919); it may convert to one
+ *   frame more than dstFrames (22050 Hz: 460 -> 1001), and the buffers are sized for that.
+ * initHqupsBySrcsize(srcFrames, ...): for source blocks of srcFrames frames.
+ *   Both allocate; NULL when memory runs out. Channel counts other than 2 mean mono.
+ * doHqups: `bytes` of PCM at the source rate (at most one source block, the excess is
+ *   ignored) in, PCM at 48000 Hz with outChannels channels out; returns bytes written:
+ *   pcmOut must hold getHqupsDstSize(handle, frames) * outChannels * 2 bytes. 0 bytes
+ *   return 0 and change nothing. Never allocates.
+ * getHqupsSrcSize / getHqupsDstSize: frame counts between the two rates.
+ * setHqupsActiveMode (0 or 1), setHqupsMix (percent), setHqupsHarmonics: take effect from the
+ *   next block; the dry-path delay changes only when a chain reconfigures the effect.
+ *   setHqupsHarmonics allocates the new curve.
+ * termHqups destroys the effect (not after dspAdd). Every function returns 0 / false for a
+ * NULL handle or one of another kind. */
+DSP_API dsp_effect* initHqups(uint32_t dstFrames, uint32_t inChannels, uint32_t outChannels, uint32_t srcRate,
+                              float harmonics, float mix, uint32_t cutoff, uint32_t interpolation,
+                              float stopbandDb, float slopeDbPerOctave, uint32_t activeMode, bool filterOn);
+DSP_API dsp_effect* initHqupsBySrcsize(uint32_t srcFrames, uint32_t inChannels, uint32_t outChannels,
+                                       uint32_t srcRate, float harmonics, float mix, uint32_t cutoff,
+                                       uint32_t interpolation, float stopbandDb, float slopeDbPerOctave,
+                                       uint32_t activeMode, bool filterOn);
+DSP_API uint32_t doHqups(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
+DSP_API uint32_t getHqupsSrcSize(dsp_effect* handle, uint32_t dstFrames);
+DSP_API uint32_t getHqupsDstSize(dsp_effect* handle, uint32_t srcFrames);
+DSP_API bool setHqupsActiveMode(dsp_effect* handle, uint32_t activeMode);
+DSP_API bool setHqupsMix(dsp_effect* handle, float mix);
+DSP_API bool setHqupsHarmonics(dsp_effect* handle, float harmonics);
+DSP_API bool termHqups(dsp_effect* handle);
 /* end of high-quality upsampler */
 
 /* --- Chorus -------------------------------------------------------------------------- */

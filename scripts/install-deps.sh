@@ -1,11 +1,18 @@
 #!/bin/sh
 # Installs what building and testing need on a fresh Debian machine (run as root); quick when
-# everything is already there.
+# everything is already there. With arguments, installs the packages of those list files
+# instead (the benchmark script passes packages.d/bench.txt, which tests never need).
 set -eu
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-# Each subsystem lists what it needs in its own file under packages.d/.
-for pkg in $(cat "$(dirname "$0")"/packages.d/*.txt | sed 's/#.*//'); do
+dir="$(dirname "$0")/packages.d"
+if [ $# -gt 0 ]; then
+  lists="$*"
+else
+  # Each subsystem lists what it needs in its own file under packages.d/.
+  lists=$(ls "$dir"/*.txt | grep -v '/bench\.txt$')
+fi
+for pkg in $(cat $lists | sed 's/#.*//'); do
   have "$pkg" || need="$need $pkg"
 done
 if [ -n "$need" ]; then

@@ -259,10 +259,19 @@ bool FadeEngine::process(const float* in, float* out, uint32_t frames) {
     if (!initialized) return false;
     advance(
         frames, [&](uint32_t i, uint32_t n) { scaleRun(in + i, out + i, n, gain); },
-        [&](uint32_t i) {
-            level = FadeEngine::levelAt(position);
-            gain = FadeEngine::gainFor(level);
-            out[i] = in[i] * gain;
+        [&](uint32_t i, uint32_t n) {
+            // A fader's line is never bounded: the level is the line itself.
+            const DbTable& table = dbTable();
+            const float from = baseLevel, perSample = slope;
+            const uint32_t offset = position - firstAction->start;
+            float lastLevel = level, lastGain = gain;
+            for (uint32_t k = 0; k < n; ++k) {
+                lastLevel = lineAt(from, offset + k, perSample);
+                lastGain = table.gainFor(lastLevel);
+                out[i + k] = in[i + k] * lastGain;
+            }
+            level = lastLevel;
+            gain = lastGain;
         });
     return true;
 }
@@ -308,10 +317,12 @@ bool CrossFadeEngine::mix(const float* inA, const float* inB, float* out, uint32
     if (!initialized) return false;
     advance(
         frames, [&](uint32_t i, uint32_t n) { mixRun(inA + i, inB + i, out + i, n, gainA, gainB); },
-        [&](uint32_t i) {
-            level = CrossFadeEngine::levelAt(position);
-            gain = CrossFadeEngine::gainFor(level);
-            out[i] = mixSample(inA[i], inB[i], gainA, gainB);
+        [&](uint32_t i, uint32_t n) {
+            for (uint32_t k = 0; k < n; ++k) {
+                level = CrossFadeEngine::levelAt(position + k);
+                gain = CrossFadeEngine::gainFor(level);
+                out[i + k] = mixSample(inA[i + k], inB[i + k], gainA, gainB);
+            }
         });
     return true;
 }

@@ -76,10 +76,12 @@ protected:
     virtual float limit(float value) const { return value; }
 
     // Walks `frames` samples through the schedule. hold(i, n) handles n samples from index i
-    // at the current (constant) gain; ramp(i) handles sample i with `position` being its
-    // position, after which the caller computes its own level and gain.
+    // at the current (constant) gain; ramp(i, n) handles n samples of the running ramp from
+    // index i, the first of them at `position`, computing level and gain for each.
     template <class Hold, class Ramp>
     void advance(uint32_t frames, Hold hold, Ramp ramp);
+
+    FadeAction* firstAction = nullptr;
 
 private:
     FadeAction* takeNode();
@@ -94,7 +96,6 @@ private:
     void rescale(uint32_t fromRate, uint32_t toRate);
     void freeAll();
 
-    FadeAction* firstAction = nullptr;
     FadeAction* lastAction = nullptr;
     FadeAction* freeNodes = nullptr;  // completed nodes kept for reuse, freed by the destructor
     uint32_t rate = 0;
@@ -140,7 +141,7 @@ void FadeEngine::advance(uint32_t frames, Hold hold, Ramp ramp) {
             if (pending) {
                 if (position >= firstAction->start) {
                     inRamp = true;
-                    ramp(i);
+                    ramp(i, 1);
                     ++i;
                     ++position;
                     continue;
@@ -160,7 +161,9 @@ void FadeEngine::advance(uint32_t frames, Hold hold, Ramp ramp) {
         } else {
             uint32_t n = frames - i;
             if (firstAction->end - position < n) n = firstAction->end - position;
-            for (const uint32_t stop = i + n; i < stop; ++i, ++position) ramp(i);
+            ramp(i, n);
+            i += n;
+            position += n;
         }
     }
 }

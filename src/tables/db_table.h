@@ -26,7 +26,23 @@ public:
     uint32_t mask = kSize - 1;
 };
 
+namespace detail {
+extern DbTable dbTableInstance;
+}
+
 // The table built at load.
-const DbTable& dbTable();
+inline const DbTable& dbTable() { return detail::dbTableInstance; }
+
+inline float DbTable::gainFor(float level) const {
+    // Below the table the level mutes (a fade "to -96 dB" ends silent instead of at -50 dB,
+    // and never wraps round to a loud entry); above it the gain stays at +50 dB.
+    if (!(level >= -50.0f)) return 0.0f;
+    if (level > 50.0f) level = 50.0f;
+    const double x = (double(level) + double(levelOffset)) * double(scale);
+    const int32_t i = int32_t(x);
+    const uint32_t j = uint32_t(i) & mask;
+    const double low = values[j];
+    return float(low + (double(values[j + 1]) - low) * (x - i));
+}
 
 }  // namespace dsp
