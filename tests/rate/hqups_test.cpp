@@ -340,6 +340,39 @@ TEST(Hqups, OtherKindsAndNullHandlesAreRefused) {
     delete other;
 }
 
+TEST(Hqups, HostileParametersStayInBounds) {
+    // Odd channel counts count as mono, unknown modes as mode 0, tiny blocks in active mode
+    // analyse a zero-padded frame; nothing may read or write outside the buffers (ASan).
+    struct Case {
+        uint32_t frames, inCh, outCh, rate, cutoff, mode;
+        float harmonics, mix;
+    };
+    for (const Case& c : {Case{1, 2, 2, 44100, 11025, 1, 0.3f, 50.0f}, Case{64, 5, 3, 44100, 30000, 1, 2.0f, 1000.0f},
+                          Case{100, 0, 0, 8000, 0, 7, -3.0f, 100.0f}, Case{4096, 2, 1, 96000, 11025, 1, 0.5f, 100.0f},
+                          Case{333, 1, 2, 7350, 4000, 0, 0.9f, -50.0f}}) {
+        for (bool bySource : {false, true}) {
+            Settings s;
+            s.cutoff = c.cutoff;
+            s.activeMode = c.mode;
+            s.harmonics = c.harmonics;
+            s.mix = c.mix;
+            dsp_effect* effect = bySource ? makeForSource(c.frames, c.inCh, c.rate, s, c.outCh)
+                                          : makeForOutput(c.frames, c.inCh, c.rate, s, c.outCh);
+            ASSERT_NE(effect, nullptr);
+            const uint32_t src = bySource ? c.frames : getHqupsSrcSize(effect, c.frames);
+            const uint32_t inCh = c.inCh == 2 ? 2 : 1, outCh = c.outCh == 2 ? 2 : 1;
+            const std::vector<int16_t> in = tones(src, inCh, c.rate, {c.rate * 0.2, c.rate * 0.45}, 0.45, 3, 0.05);
+            std::vector<int16_t> out(getHqupsDstSize(effect, src) * outCh);
+            for (int rep = 0; rep < 4; ++rep)
+                EXPECT_EQ(doHqups(effect, in.data(), out.data(), src * inCh * 2), out.size() * 2)
+                    << "frames " << c.frames << " rate " << c.rate;
+            EXPECT_TRUE(setHqupsActiveMode(effect, 1 - c.mode % 2));
+            EXPECT_EQ(doHqups(effect, in.data(), out.data(), src * inCh * 2), out.size() * 2);
+            termHqups(effect);
+        }
+    }
+}
+
 TEST(Hqups, InAChainFollowsTheFormatAndAlwaysDelivers48k) {
     dsp_chain* chain = dspCreate(919, 2, 44100);
     ASSERT_EQ(dspAdd(chain, makeForOutput(1000, 2, 44100), 10), 1u);
