@@ -270,7 +270,8 @@ DSP_API bool termResampler(dsp_effect* handle);
  *   getHqupsSrcSize(handle, dstFrames) frames (1000 at 44100 Hz -> 919); it may convert to one
  *   frame more than dstFrames (22050 Hz: 460 -> 1001), and the buffers are sized for that.
  * initHqupsBySrcsize(srcFrames, ...): for source blocks of srcFrames frames.
- *   Both allocate; NULL when memory runs out. Channel counts other than 2 mean mono.
+ *   Both allocate; NULL when memory runs out (or a block reaches 2^30 frames). Channel
+ *   counts other than 2 mean mono.
  * doHqups: `bytes` of PCM at the source rate (at most one source block, the excess is
  *   ignored) in, PCM at 48000 Hz with outChannels channels out; returns bytes written:
  *   pcmOut must hold getHqupsDstSize(handle, frames) * outChannels * 2 bytes. 0 bytes
@@ -314,7 +315,8 @@ DSP_API bool termHqups(dsp_effect* handle);
  *   blocks of `size` floats and two delay lines of 65536 floats; returns NULL when memory runs
  *   out or for 16384 voices or more. The voice count is fixed for the life of the effect.
  * doChorus: processes `bytes` bytes of PCM (at most size * channels * 2; any excess is
- *   ignored) from pcmIn into pcmOut (same byte count, may be the same buffer). Never allocates.
+ *   ignored) from pcmIn into pcmOut (same byte count, may be the same buffer) and returns true;
+ *   false for an effect initialised with 0 channels. Never allocates.
  * Setters (between blocks, effective from the next sample; they keep the delay lines and the
  *   oscillator phase, and are remembered: a reconfiguration by a chain whose format changed
  *   rebuilds the effect from them, clearing the delay lines and restarting the sweep):

@@ -31,6 +31,10 @@ HqupsEffect* keepIfUsable(HqupsEffect* effect) {
     return effect;
 }
 
+// Buffer sizes are 32-bit byte counts: a block whose floats would not fit counts as running
+// out of memory instead of wrapping around to a small allocation.
+bool fitsInBuffers(double frames) { return frames <= 1073741823.0; }
+
 uint32_t correctOnce(uint32_t s, uint32_t back, uint32_t wanted) {
     if (back < wanted) return s + 1;
     if (back > wanted && s > 0) return s - 1;
@@ -61,13 +65,16 @@ HqupsEffect::HqupsEffect() {
 
 HqupsEffect* HqupsEffect::createForOutput(uint32_t dstFrames, uint32_t inChannels, uint32_t outChannels,
                                           uint32_t srcRate, const HqupsParams& params) {
+    const uint32_t srcFrames = sourceFramesFor(dstFrames, srcRate);
+    if (!fitsInBuffers(dstFrames) || !fitsInBuffers(srcFrames + 1.0)) return nullptr;
     auto* effect = new (std::nothrow) HqupsEffect;
-    if (effect) effect->init(sourceFramesFor(dstFrames, srcRate), inChannels, outChannels, srcRate, params, &dstFrames);
+    if (effect) effect->init(srcFrames, inChannels, outChannels, srcRate, params, &dstFrames);
     return keepIfUsable(effect);
 }
 
 HqupsEffect* HqupsEffect::createForSource(uint32_t srcFrames, uint32_t inChannels, uint32_t outChannels,
                                           uint32_t srcRate, const HqupsParams& params) {
+    if (!fitsInBuffers(srcFrames) || (srcRate != 0 && !fitsInBuffers(48000.0 * srcFrames / srcRate))) return nullptr;
     auto* effect = new (std::nothrow) HqupsEffect;
     if (effect) effect->init(srcFrames, inChannels, outChannels, srcRate, params, nullptr);
     return keepIfUsable(effect);

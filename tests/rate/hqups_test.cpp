@@ -373,6 +373,12 @@ TEST(Hqups, HostileParametersStayInBounds) {
     }
 }
 
+TEST(Hqups, BlocksTooLargeForAnyBufferCountAsOutOfMemory) {
+    EXPECT_EQ(makeForOutput(0x40000000u, 2, 44100), nullptr);
+    EXPECT_EQ(makeForSource(0x40000000u, 2, 44100), nullptr);
+    EXPECT_EQ(makeForSource(0x30000000u, 2, 8000), nullptr);  // converts to six times as many
+}
+
 TEST(Hqups, InAChainFollowsTheFormatAndAlwaysDelivers48k) {
     dsp_chain* chain = dspCreate(919, 2, 44100);
     ASSERT_EQ(dspAdd(chain, makeForOutput(1000, 2, 44100), 10), 1u);
