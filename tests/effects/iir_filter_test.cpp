@@ -1,5 +1,5 @@
-// IIR filter effect: type selection, response against the closed-form Chebyshev magnitude,
-// history across chain reconfiguration, stereo independence and handle checks.
+// IIR filter effect: type selection, history across chain reconfiguration, handle checks.
+// (Responses and stereo lane independence are covered on the cascade itself.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,30 +10,6 @@
 #include "support/test_effects.h"
 
 namespace {
-
-std::vector<int16_t> tone(uint32_t frames, uint32_t channels, double freq, double rate, double amp, double phaseR = 0.0) {
-    std::vector<int16_t> pcm(size_t{frames} * channels);
-    for (uint32_t i = 0; i < frames; ++i)
-        for (uint32_t c = 0; c < channels; ++c)
-            pcm[size_t{i} * channels + c] =
-                static_cast<int16_t>(std::lround(amp * 32767.0 * std::sin(2.0 * M_PI * freq * i / rate + c * phaseR)));
-    return pcm;
-}
-
-double rms(const std::vector<int16_t>& pcm, size_t from, size_t step = 1, size_t offset = 0) {
-    double sum = 0.0;
-    size_t n = 0;
-    for (size_t i = from * step + offset; i < pcm.size(); i += step, ++n) sum += double(pcm[i]) * pcm[i];
-    return std::sqrt(sum / n) / 32767.0;
-}
-
-// Chebyshev type I lowpass magnitude under the bilinear transform, closed form.
-double chebyshevLowpass(int order, double rippleDb, double rate, double cutoff, double freq) {
-    const double eps = std::sqrt(std::pow(10.0, rippleDb / 10.0) - 1.0);
-    const double x = std::tan(M_PI * freq / rate) / std::tan(M_PI * cutoff / rate);
-    const double t = x <= 1.0 ? std::cos(order * std::acos(x)) : std::cosh(order * std::acosh(x));
-    return 1.0 / std::sqrt(1.0 + eps * eps * t * t);
-}
 
 TEST(IirFilterEffect, OnlyTypeOneIsHighpass) {
     // A constant input settles to the DC gain: 0 for the highpass, -1 dB for an even-order lowpass.
@@ -47,47 +23,6 @@ TEST(IirFilterEffect, OnlyTypeOneIsHighpass) {
         EXPECT_NEAR(out.back(), expected, 2.0) << "type " << type;
         EXPECT_TRUE(termIirFilter(e));
     }
-}
-
-TEST(IirFilterEffect, ToneGainFollowsChebyshevMagnitude) {
-    const uint32_t rate = 44100, frames = 16384;
-    struct Case { int order; float cutoff; double freq; } cases[] = {
-        {4, 2000.0f, 500.0}, {4, 2000.0f, 4000.0}, {5, 5000.0f, 7000.0}, {3, 10000.0f, 7000.0}, {6, 1000.0f, 1300.0}};
-    for (const Case& c : cases) {
-        dsp_effect* e = initIirFilter(frames, 1, rate, c.order, c.cutoff, 0);
-        const std::vector<int16_t> in = tone(frames, 1, c.freq, rate, 0.8);
-        std::vector<int16_t> out(frames);
-        doIirFilter(e, in.data(), out.data(), frames * 2);
-        termIirFilter(e);
-        const double expected = chebyshevLowpass(c.order, 1.0, rate, c.cutoff, c.freq);
-        const double got = rms(out, 4096) / rms(in, 4096);
-        EXPECT_NEAR(20.0 * std::log10(got), 20.0 * std::log10(expected), 0.05)
-            << "order " << c.order << " cutoff " << c.cutoff << " tone " << c.freq;
-    }
-}
-
-TEST(IirFilterEffect, StereoChannelsAreIndependentWithEqualCoefficients) {
-    const uint32_t frames = 3000;
-    const std::vector<int16_t> stereo = tone(frames, 2, 3000.0, 48000, 0.7, 1.3);
-    std::vector<int16_t> left(frames), right(frames);
-    for (uint32_t i = 0; i < frames; ++i) {
-        left[i] = stereo[2 * i];
-        right[i] = stereo[2 * i + 1];
-    }
-    dsp_effect* s = initIirFilter(frames, 2, 48000, 5, 2500.0f, 1);
-    dsp_effect* l = initIirFilter(frames, 1, 48000, 5, 2500.0f, 1);
-    dsp_effect* r = initIirFilter(frames, 1, 48000, 5, 2500.0f, 1);
-    std::vector<int16_t> outS(stereo.size()), outL(frames), outR(frames);
-    for (uint32_t at = 0; at < frames; at += 1000) {  // history runs on across calls
-        doIirFilter(s, &stereo[2 * at], &outS[2 * at], 1000 * 4);
-        doIirFilter(l, &left[at], &outL[at], 1000 * 2);
-        doIirFilter(r, &right[at], &outR[at], 1000 * 2);
-    }
-    for (uint32_t i = 0; i < frames; ++i) {
-        ASSERT_EQ(outS[2 * i], outL[i]) << "left frame " << i;
-        ASSERT_EQ(outS[2 * i + 1], outR[i]) << "right frame " << i;
-    }
-    for (dsp_effect* e : {s, l, r}) termIirFilter(e);
 }
 
 TEST(IirFilterEffect, ChainKeepsHistoryOnNewBlockSizeAndResetsOnNewRate) {

@@ -118,9 +118,8 @@ TEST(BiquadCascade, MagnitudeMatchesBilinearPrototype) {
     }
 }
 
-// process() runs the cascade it designed: impulse responses against scipy's sosfilt, and the
-// steady-state gain for a constant and for an alternating input.
-TEST(BiquadCascade, ProcessMatchesReferenceImpulseAndBandEdges) {
+// process() runs the cascade it designed: impulse responses against scipy's sosfilt.
+TEST(BiquadCascade, ProcessMatchesReferenceImpulse) {
     for (const ImpulseRef& ref : kImpulseRefs) {
         auto f = makeDesign(kFilterRefs[ref.design]);
         std::vector<float> x(48, 0.0f), y(48);
@@ -128,16 +127,6 @@ TEST(BiquadCascade, ProcessMatchesReferenceImpulseAndBandEdges) {
         f->process(x.data(), y.data(), 48);
         for (int n = 0; n < 48; ++n)
             ASSERT_NEAR(y[n], ref.h[n], 2e-7) << "design " << ref.design << " sample " << n;
-    }
-    for (const FilterRef& r : kFilterRefs) {
-        auto f = makeDesign(r);
-        std::vector<float> dc(20000, 0.5f), nyq(20000), out(20000);
-        for (size_t i = 0; i < nyq.size(); ++i) nyq[i] = (i % 2 == 0) ? 0.5f : -0.5f;
-        f->process(dc.data(), out.data(), 20000);
-        EXPECT_NEAR(out.back(), 0.5 * r.mag[0], 1e-5) << "order " << r.order << " cutoff " << r.cutoff;
-        f = makeDesign(r);  // fresh history
-        f->process(nyq.data(), out.data(), 20000);
-        EXPECT_NEAR(std::fabs(out.back()), 0.5 * r.mag[2], 1e-5) << "order " << r.order << " cutoff " << r.cutoff;
     }
 }
 
