@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstdint>
 
+#ifndef DSP_CONVERT_SIMD  // -DDSP_CONVERT_SIMD=0 builds the portable kernels alone
 #if defined(__SSE2__) || defined(_M_X64)
 #define DSP_CONVERT_SIMD 1
 #else
 #define DSP_CONVERT_SIMD 0
+#endif
 #endif
 
 namespace dsp::kernels {
