@@ -1,5 +1,7 @@
 #include "analysis/fft_plan.h"
 
+#include "analysis/magnitude_db.h"
+
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -72,12 +74,7 @@ uint32_t FftPlan::magnitudeDb(float* out, bool smooth) {
     if (!ready_) return 0;
     const uint32_t bins = fftSize_ / 2;
     const float floor = floorLevel_;
-    for (uint32_t k = 0; k < bins; ++k) {
-        const double re = work_[2 * k], im = work_[2 * k + 1];
-        const double magnitude = std::sqrt(re * re + im * im);
-        const float db = magnitude == 0.0 ? floor : float(20.0 * std::log10(magnitude));
-        out[k] = (smooth || db >= floor) ? db : floor;
-    }
+    magnitudesDb(work_, out, bins, floor, !smooth);
     if (smooth) {
         cosineTransform(out, bins, false, smoothTables_);
         std::memset(out + bins / 4, 0, sizeof(float) * (bins - bins / 4));

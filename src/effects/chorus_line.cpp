@@ -6,9 +6,11 @@
 
 #include "tables/function_table.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(DSP_NO_SIMD)
 #include <immintrin.h>
 #define DSP_CHORUS_X86 1
+#else
+#define DSP_CHORUS_X86 0
 #endif
 
 namespace dsp {
@@ -21,6 +23,15 @@ constexpr uint32_t kMaxChunk = 256;
 // would always hold identical data: one region serves all voices. Voice counts whose regions
 // (65536 samples each) would overflow a 32-bit address space are refused as out of memory.
 constexpr uint32_t kMaxVoices = 16383;
+
+// One channel's view of a chunk for the mixing kernels.
+struct MixLine {
+    const float* region;
+    const float* gain;
+    double dry;
+    const float* in;
+    float* out;
+};
 
 struct TapParams {
     double voicePhase;  // radians
@@ -74,16 +85,60 @@ __attribute__((target("avx2"))) void tapsAvx2(const float* theta, uint32_t n, co
     for (; i < n; ++i) taps[i] = tapDelay(theta[i], p, table, tableMask, scale);
 }
 
+// Mixes a chunk whose taps all reach behind the samples still to be stored (1 <= d mod
+// capacity <= capacity - n), after the whole chunk has been stored: eight samples at a time,
+// each lane summing its own voices in voice order, as the per-sample loop does.
+template <int kLines>
+__attribute__((target("avx2"))) void mixChunkAvx2(const MixLine* lines, uint32_t n, uint32_t write, uint32_t mask,
+                                                  const int32_t* taps, uint32_t chunk, uint32_t voices) {
+    const __m256i maskV = _mm256_set1_epi32(static_cast<int32_t>(mask));
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i position = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(write + i)), lane);
+        __m256d accLo[kLines], accHi[kLines];
+        for (int l = 0; l < kLines; ++l) accLo[l] = accHi[l] = _mm256_setzero_pd();
+        for (uint32_t v = 0; v < voices; ++v) {
+            const __m256i tap = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps + size_t{v} * chunk + i));
+            const __m256i at = _mm256_and_si256(_mm256_sub_epi32(position, tap), maskV);
+            for (int l = 0; l < kLines; ++l) {
+                const __m256 tapped = _mm256_i32gather_ps(lines[l].region, at, 4);
+                const __m256d gain = _mm256_set1_pd(lines[l].gain[v]);
+                accLo[l] = _mm256_add_pd(accLo[l], _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(tapped)), gain));
+                accHi[l] = _mm256_add_pd(accHi[l], _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(tapped, 1)), gain));
+            }
+        }
+        for (int l = 0; l < kLines; ++l) {
+            const __m256 x = _mm256_loadu_ps(lines[l].in + i);
+            const __m256d dry = _mm256_set1_pd(lines[l].dry);
+            const __m128 lo = _mm256_cvtpd_ps(
+                _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(x)), dry), accLo[l]));
+            const __m128 hi = _mm256_cvtpd_ps(
+                _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)), dry), accHi[l]));
+            _mm256_storeu_ps(lines[l].out + i, _mm256_set_m128(hi, lo));
+        }
+    }
+    for (; i < n; ++i) {
+        for (int l = 0; l < kLines; ++l) {
+            double acc = 0.0;
+            for (uint32_t v = 0; v < voices; ++v)
+                acc += static_cast<double>(lines[l].region[(write + i - static_cast<uint32_t>(taps[size_t{v} * chunk + i])) & mask]) *
+                       lines[l].gain[v];
+            lines[l].out[i] = static_cast<float>(static_cast<double>(lines[l].in[i]) * lines[l].dry + acc);
+        }
+    }
+}
+
 bool cpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
 #else
 bool cpuHasAvx2() { return false; }
 #endif
 
-bool vectorTaps = cpuHasAvx2();
+bool vectorPath = cpuHasAvx2();
 
 void computeTaps(const float* theta, uint32_t n, const TapParams& p, int32_t* taps) {
 #if DSP_CHORUS_X86
-    if (vectorTaps) return tapsAvx2(theta, n, p, taps);
+    if (vectorPath) return tapsAvx2(theta, n, p, taps);
 #endif
     tapsScalar(theta, n, p, taps);
 }
@@ -91,7 +146,7 @@ void computeTaps(const float* theta, uint32_t n, const TapParams& p, int32_t* ta
 }  // namespace
 
 namespace chorus_detail {
-void useVectorTaps(bool enable) { vectorTaps = enable && cpuHasAvx2(); }
+void useVectorTaps(bool enable) { vectorPath = enable && cpuHasAvx2(); }
 bool vectorTapsAvailable() { return cpuHasAvx2(); }
 }  // namespace chorus_detail
 
@@ -196,10 +251,33 @@ void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float*
                 phase = static_cast<float>(phase - q * period);
             }
         }
-        for (uint32_t v = 0; v < voices; ++v)
-            computeTaps(theta, n, {lead.voicePhase[v], lead.depthSamples, static_cast<double>(lead.delay)},
-                        taps + size_t{v} * chunk);
+        // Tap delays; note whether every tap reaches behind the samples still to be stored.
+        const uint32_t reachLimit = mask - n;  // (d - 1) mod capacity must not exceed capacity - n - 1
+        uint32_t reachBad = n > mask ? 1u : 0u;
+        for (uint32_t v = 0; v < voices; ++v) {
+            int32_t* voiceTaps = taps + size_t{v} * chunk;
+            computeTaps(theta, n, {lead.voicePhase[v], lead.depthSamples, static_cast<double>(lead.delay)}, voiceTaps);
+            for (uint32_t i = 0; i < n; ++i) reachBad |= ((static_cast<uint32_t>(voiceTaps[i]) - 1) & mask) > reachLimit;
+        }
 
+#if DSP_CHORUS_X86
+        if (vectorPath && reachBad == 0) {
+            // No tap reads a position this chunk stores before its own sample: store first,
+            // then mix eight samples at a time.
+            MixLine mix[kLines];
+            for (int l = 0; l < kLines; ++l) {
+                float* region = lines[l]->buffer.get();
+                const uint32_t straight = std::min(n, mask + 1 - write);  // up to the end of the line
+                std::copy_n(in[l] + done, straight, region + write);
+                std::copy_n(in[l] + done + straight, n - straight, region);
+                mix[l] = {region, lines[l]->voiceGain.get(), lines[l]->dryGain, in[l] + done, out[l] + done};
+            }
+            mixChunkAvx2<kLines>(mix, n, write, mask, taps, chunk, voices);
+            write = (write + n) & mask;
+            done += n;
+            continue;
+        }
+#endif
         for (uint32_t i = 0; i < n; ++i) {
             for (int l = 0; l < kLines; ++l) {
                 const float* region = lines[l]->buffer.get();
@@ -235,7 +313,8 @@ void ChorusLine::process(const float* in, float* out, uint32_t frames) {
 
 void ChorusLine::processPair(ChorusLine& left, ChorusLine& right, const float* inL, const float* inR, float* outL,
                              float* outR, uint32_t frames) {
-    if (!left.lockstepWith(right)) {
+    // Out of step, or one channel's output overwriting the other's input: one after the other.
+    if (!left.lockstepWith(right) || inR == outL || inL == outR) {
         left.process(inL, outL, frames);
         right.process(inR, outR, frames);
         return;

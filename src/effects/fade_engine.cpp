@@ -54,6 +54,50 @@ inline float lineAt(float from, uint32_t offset, float slope) {
     return float(double(from) + double(offset) * double(slope));
 }
 
+// n samples of a fader ramp: level_k = line(from, offset + k), gain_k from the table,
+// out_k = in_k * gain_k; leaves the last level and gain in `level` and `gain`.
+void rampRun(const float* in, float* out, uint32_t n, float from, uint32_t offset, float slope, float& level,
+             float& gain) {
+    const DbTable& table = dbTable();
+    uint32_t k = 0;
+#if defined(__SSE2__)
+    // Two lanes of the same double arithmetic; offsets stay exact while they do not wrap.
+    if (n >= 2 && offset <= 0xFFFFFFFFu - n) {
+        const __m128d fromD = _mm_set1_pd(from), slopeD = _mm_set1_pd(slope);
+        const __m128d offsetD = _mm_set1_pd(table.levelOffset), scaleD = _mm_set1_pd(table.scale);
+        const __m128d floorD = _mm_set1_pd(-50.0), ceilingD = _mm_set1_pd(50.0);
+        const __m128d two = _mm_set1_pd(2.0);
+        const __m128i mask = _mm_set1_epi32(int32_t(table.mask));
+        const float* values = table.values;
+        __m128d at = _mm_set_pd(double(offset) + 1.0, double(offset));
+        alignas(16) int32_t index[4];
+        for (; k + 2 <= n; k += 2) {
+            const __m128 levelF = _mm_cvtpd_ps(_mm_add_pd(fromD, _mm_mul_pd(at, slopeD)));
+            const __m128d lv = _mm_cvtps_pd(levelF);
+            const __m128d audible = _mm_cmpge_pd(lv, floorD);  // false below -50 dB and for NaN
+            const __m128d x = _mm_mul_pd(_mm_add_pd(_mm_min_pd(lv, ceilingD), offsetD), scaleD);
+            const __m128i whole = _mm_cvttpd_epi32(x);
+            _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_and_si128(whole, mask));
+            const __m128d low = _mm_set_pd(values[index[1]], values[index[0]]);
+            const __m128d high = _mm_set_pd(values[index[1] + 1], values[index[0] + 1]);
+            const __m128d frac = _mm_sub_pd(x, _mm_cvtepi32_pd(whole));
+            const __m128d g = _mm_and_pd(_mm_add_pd(low, _mm_mul_pd(_mm_sub_pd(high, low), frac)), audible);
+            const __m128 gainF = _mm_cvtpd_ps(g);
+            out[k] = in[k] * _mm_cvtss_f32(gainF);
+            out[k + 1] = in[k + 1] * _mm_cvtss_f32(_mm_shuffle_ps(gainF, gainF, 1));
+            level = _mm_cvtss_f32(_mm_shuffle_ps(levelF, levelF, 1));
+            gain = _mm_cvtss_f32(_mm_shuffle_ps(gainF, gainF, 1));
+            at = _mm_add_pd(at, two);
+        }
+    }
+#endif
+    for (; k < n; ++k) {
+        level = lineAt(from, offset + k, slope);
+        gain = table.gainFor(level);
+        out[k] = in[k] * gain;
+    }
+}
+
 inline float slopeOver(float from, const FadeAction& action) {
     return float((double(action.target) - double(from)) / double(action.end - action.start));
 }
@@ -102,8 +146,13 @@ void FadeEngine::rescale(uint32_t fromRate, uint32_t toRate) {
     FadeAction* action = firstAction;
     while (action != nullptr) {
         FadeAction* next = action->next;
-        action->start = uint32_t(uint64_t{action->start} * toRate / fromRate);
-        action->end = uint32_t(uint64_t{action->end} * toRate / fromRate);
+        // Saturating, so the order of the actions is kept.
+        const auto scaled = [&](uint32_t at) {
+            const uint64_t v = uint64_t{at} * toRate / fromRate;
+            return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v);
+        };
+        action->start = scaled(action->start);
+        action->end = scaled(action->end);
         if (action->start >= action->end) {
             unlink(action);
             releaseNode(action);
@@ -261,17 +310,8 @@ bool FadeEngine::process(const float* in, float* out, uint32_t frames) {
         frames, [&](uint32_t i, uint32_t n) { scaleRun(in + i, out + i, n, gain); },
         [&](uint32_t i, uint32_t n) {
             // A fader's line is never bounded: the level is the line itself.
-            const DbTable& table = dbTable();
-            const float from = baseLevel, perSample = slope;
             const uint32_t offset = position - firstAction->start;
-            float lastLevel = level, lastGain = gain;
-            for (uint32_t k = 0; k < n; ++k) {
-                lastLevel = lineAt(from, offset + k, perSample);
-                lastGain = table.gainFor(lastLevel);
-                out[i + k] = in[i + k] * lastGain;
-            }
-            level = lastLevel;
-            gain = lastGain;
+            rampRun(in + i, out + i, n, baseLevel, offset, slope, level, gain);
         });
     return true;
 }

@@ -109,7 +109,8 @@ void FaderEffect::setCrossFaderCurve(float centreDb, float edgeDb, float unityWi
 
 FaderEffect* createFader(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
                          float fader0Initial, float fader1Initial) {
-    if (channels != 1 && channels != 2) return nullptr;
+    // Buffers are size * 4 bytes in 32 bits: larger blocks cannot be allocated.
+    if ((channels != 1 && channels != 2) || size > 0x3FFFFFFFu) return nullptr;
     auto* effect = new (std::nothrow) FaderEffect(crossInitial, fader0Initial, fader1Initial);
     if (effect == nullptr) return nullptr;
     effect->configure(size, channels, rate);

@@ -52,7 +52,8 @@ public:
     bool framesFor(uint32_t& bytes, uint32_t& frames) const;
 };
 
-// A configured fader effect, or nullptr when memory runs out or channels is not 1 or 2.
+// A configured fader effect, or nullptr when memory runs out, channels is not 1 or 2, or the
+// block is too large to allocate.
 FaderEffect* createFader(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
                          float fader0Initial, float fader1Initial);
 

@@ -144,6 +144,21 @@ TEST(NoAllocation, StandaloneEffects) {
     }
 }
 
+TEST(NoAllocation, HighQualityUpsampler) {
+    Buffers b;
+    for (int variant = 0; variant < 3; ++variant) {
+        dspEnable3dnow(variant == 1);
+        dspEnableSse(variant == 2);
+        for (uint32_t mode : {0u, 1u}) {
+            dsp_effect* hq = initHqupsBySrcsize(kBlock, 2, 2, kRate, 0.3f, 50.0f, 11025, 1, 80.0f, 240.0f, mode, true);
+            EXPECT_EQ(allocationsDuring([&](uint32_t n) { doHqups(hq, b.in.data(), b.out.data(), n * 4); }), 0);
+            termHqups(hq);
+        }
+    }
+    dspEnable3dnow(false);
+    dspEnableSse(false);
+}
+
 TEST(NoAllocation, Analysers) {
     Buffers b;
     dsp_effect* fft = initFft(kBlock, 2, 2, 96);

@@ -90,18 +90,28 @@ TEST_P(FadeEngineRamp, RunsOverStartToEndMinusOneAndHoldsTheLastValue) {
 
 INSTANTIATE_TEST_SUITE_P(Chunks, FadeEngineRamp, ::testing::Values(1u, 64u, 1000u, 4096u, 5u * kRate));
 
+// One block, odd chunks and single samples (the plain per-sample path) agree to the bit,
+// through ramps that also cross the muted floor and the +50 dB cap.
 TEST(FadeEngine, ChunkedProcessingMatchesOneBlockBitForBit) {
-    std::vector<float> blocks[2];
-    const uint32_t chunks[2] = {3 * kRate, 777};
-    for (int k = 0; k < 2; ++k) {
+    const uint32_t chunks[3] = {3 * kRate, 777, 1};
+    std::vector<float> blocks[3];
+    for (int k = 0; k < 3; ++k) {
         dsp::FadeEngine engine;
         engine.init(4096, kRate, -3.0f);
-        engine.add(0.25f, 0.5f, 6.0f);
-        engine.add(0.5f, 0.75f, -30.0f);
+        engine.add(0.25f, 0.5f, 56.0f);
+        engine.add(0.5f, 0.75f, -70.0f);
         engine.add(1.0f, 2.5f, -1.0f);
-        blocks[k] = run(engine, 3 * kRate, chunks[k]);
+        std::vector<float> signal(3 * kRate);
+        for (uint32_t i = 0; i < signal.size(); ++i) signal[i] = float(std::sin(0.001 * i * i));
+        for (uint32_t at = 0; at < signal.size(); at += chunks[k]) {
+            const uint32_t n = std::min<uint32_t>(chunks[k], uint32_t(signal.size()) - at);
+            engine.process(&signal[at], &signal[at], n);
+        }
+        blocks[k] = signal;
     }
-    for (size_t i = 0; i < blocks[0].size(); ++i) ASSERT_EQ(blocks[0][i], blocks[1][i]) << "sample " << i;
+    for (int k = 1; k < 3; ++k)
+        for (size_t i = 0; i < blocks[0].size(); ++i)
+            ASSERT_EQ(blocks[0][i], blocks[k][i]) << "chunk " << chunks[k] << " sample " << i;
 }
 
 // Times become trunc(t * rate) samples for common rates (the decimal time, not its float).
@@ -257,6 +267,15 @@ TEST(FadeEngine, ReinitRestartsPendingActionsFromTheInitialLevel) {
     expectSchedule(halfRate, {{22050, 44100, -20.0f}});
     out = run(halfRate, kRate);
     expectDb(out, 33075, -13.0);
+
+    // Positions past the counter's range after a rate increase saturate, keeping the order.
+    dsp::FadeEngine faster;
+    faster.init(4096, 8000, 0.0f);
+    faster.add(1.0f, 2.0f, -6.0f);
+    faster.add(80000.0f, 100000.0f, -12.0f);   // its end passes 2^32 samples at 48 kHz
+    faster.add(500000.0f, 530000.0f, -18.0f);  // wholly past it: dropped
+    faster.init(4096, 48000, 0.0f);
+    expectSchedule(faster, {{48000, 96000, -6.0f}, {3840000000u, 4294967295u, -12.0f}});
 }
 
 // Ramps may go past the table: above +50 dB the gain is capped, below -50 dB it mutes.

@@ -50,6 +50,7 @@ TEST(Fader, InitRecordsTheFormatAndRejectsOtherChannelCounts) {
     EXPECT_TRUE(termFader(fader));
     EXPECT_EQ(initFader(kBlock, 0, kRate, 0, 0, 0), nullptr);
     EXPECT_EQ(initFader(kBlock, 3, kRate, 0, 0, 0), nullptr);
+    EXPECT_EQ(initFader(0x40000000u, 2, kRate, 0, 0, 0), nullptr);
 }
 
 // Each fader scales its own index; each advances only with its own calls.

@@ -118,6 +118,16 @@ TEST(Resampler, RejectsOtherKindsAndNull) {
     EXPECT_TRUE(termResampler(rs));
 }
 
+TEST(Resampler, OutputTooLargeForAnyBufferLeavesTheEffectInert) {
+    // 1 Hz -> 4 MHz: 1000 frames would need 4e9 output frames, more than a buffer can hold.
+    dsp_effect* e = initResampler(1000, 1, 1, 1, 4000000, 0, 80.0f, 40.0f, true);
+    ASSERT_NE(e, nullptr);
+    std::vector<int16_t> in(1000, 100), out(16, 7);
+    EXPECT_EQ(doResampler(e, in.data(), out.data(), 2000), 0u);
+    EXPECT_EQ(out, std::vector<int16_t>(16, 7));
+    EXPECT_TRUE(termResampler(e));
+}
+
 TEST(Resampler, ChainCarriesConvertedLengthAndRate) {
     dsp_chain* chain = dspCreate(1000, 2, 44100);
     ASSERT_EQ(dspAdd(chain, resampler(1000, 2, 44100, 48000), 1), 1u);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "analysis_report.h"
 #include "registry.h"
 
 namespace {
@@ -63,7 +64,7 @@ int runDemo(const std::vector<std::string>&) {
     dspEnableMmx(false);
     dspEnable3dnow(false);
     dspEnableSse(false);
-    return 0;
+    return dsptool::writeDemoReport(dsptool::AudioClip{"demo input", kRate, 2, input});
 }
 
 const dsptool::Registration demoCommand(dsptool::CommandInfo{

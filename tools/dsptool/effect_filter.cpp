@@ -1,5 +1,6 @@
 // dsptool effects `lowpass` and `highpass`: the Chebyshev IIR filter effect (1 dB ripple).
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -34,7 +35,7 @@ bool parseNumber(const std::string& text, double& value) {
     errno = 0;
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0;
+    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
 }
 
 std::unique_ptr<dsptool::ToolEffect> parseFilter(int type, double defaultCutoff, const std::vector<std::string>& args,

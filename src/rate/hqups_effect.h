@@ -1,0 +1,77 @@
+// High-quality upsampler: per channel a rate converter to 48000 Hz followed by a harmonic
+// synthesis engine that regenerates content above the source's band limit. In the block path
+// one band-edge analysis of the mid signal serves both channels.
+#pragma once
+#include <cstdint>
+
+#include "chain/dsp_effect.h"
+#include "rate/harmonics/harmonics_engine.h"
+#include "rate/rate_converter.h"
+
+namespace dsp {
+
+struct HqupsParams {
+    float harmonics = 0.0f;        // bend of the transfer curve
+    float mixPercent = 0.0f;       // gain of the harmonics in percent
+    uint32_t cutoff = 0;           // Hz, highpass before the curve
+    uint32_t interpolation = 0;    // converter: 0 linear, else cubic
+    float stopbandDb = 0.0f;       // converter filter attenuation
+    float slopeDbPerOctave = 0.0f; // converter filter transition
+    uint32_t activeMode = 0;       // 1: harmonics only above the detected band edge
+    bool filterOn = false;         // converter lowpass on
+};
+
+class HqupsEffect : public DspEffect {
+public:
+    static constexpr uint32_t kKind = kKindHqups;
+    static constexpr uint32_t kOutputRate = 48000;
+    static constexpr uint32_t kTaps = 16;
+
+    // Source block for an output block of dstFrames at 48000 Hz: trunc(dstFrames * srcRate *
+    // (float)(1/48000)), corrected once by one frame toward what converts back to dstFrames.
+    static uint32_t sourceFramesFor(uint32_t dstFrames, uint32_t srcRate);
+
+    // A configured effect whose output block holds at least dstFrames frames; nullptr when
+    // memory runs out.
+    static HqupsEffect* createForOutput(uint32_t dstFrames, uint32_t inChannels, uint32_t outChannels,
+                                        uint32_t srcRate, const HqupsParams& params);
+    // A configured effect for input blocks of srcFrames frames; nullptr when memory runs out.
+    static HqupsEffect* createForSource(uint32_t srcFrames, uint32_t inChannels, uint32_t outChannels,
+                                        uint32_t srcRate, const HqupsParams& params);
+
+    HqupsEffect();
+
+    void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
+    uint32_t getDstSize(uint32_t srcSize) override;
+    uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
+    uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
+    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
+
+    // Source frames that yield dstFrames at the current rates (same one-frame correction).
+    uint32_t sourceSize(uint32_t dstFrames) const;
+
+    // Applied to both engines from the next block; the dry-path delay keeps the length set by
+    // the last configure.
+    void setActiveMode(uint32_t mode);
+    void setMix(float percent);
+    void setHarmonics(float harmonics);
+
+    const HqupsParams& params() const { return params_; }
+    const HarmonicsEngine& engine(int channel) const { return engines_[channel]; }
+    uint32_t outputCapacity() const { return outCapacity_; }
+
+private:
+    void init(uint32_t srcFrames, uint32_t inChannels, uint32_t outChannels, uint32_t srcRate,
+              const HqupsParams& params, const uint32_t* dstFrames);
+    uint32_t setupConverters(uint32_t size, uint32_t rate);
+    void setupEngines(uint32_t frames);
+    void growOutputBuffers(uint32_t frames);
+
+    // Declared converters first so that the engines are destroyed first.
+    RateConverter converters_[2];
+    HarmonicsEngine engines_[2];
+    HqupsParams params_;
+    uint32_t outCapacity_ = 0;  // frames the output and auxiliary buffers hold
+};
+
+}  // namespace dsp

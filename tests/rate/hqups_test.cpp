@@ -1,0 +1,403 @@
+// The high-quality upsampler through its C API: block arithmetic, buffer bounds, the dry path,
+// one band-edge analysis for both channels, setters, kind checks, chains, and the spectrum it
+// adds above the source's band limit, measured with a plain Goertzel filter.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "dsp.h"
+#include "rate/hqups_effect.h"
+#include "support/test_effects.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+struct Settings {
+    float harmonics = 0.3f;
+    float mix = 100.0f;
+    uint32_t cutoff = 8000;
+    uint32_t interpolation = 1;
+    float stopbandDb = 80.0f;
+    float slope = 40.0f;
+    uint32_t activeMode = 0;
+    bool filterOn = true;
+};
+
+dsp_effect* makeForOutput(uint32_t dstFrames, uint32_t channels, uint32_t rate, const Settings& s = {},
+                          uint32_t outChannels = 0) {
+    return initHqups(dstFrames, channels, outChannels ? outChannels : channels, rate, s.harmonics, s.mix, s.cutoff,
+                     s.interpolation, s.stopbandDb, s.slope, s.activeMode, s.filterOn);
+}
+
+dsp_effect* makeForSource(uint32_t srcFrames, uint32_t channels, uint32_t rate, const Settings& s = {},
+                          uint32_t outChannels = 0) {
+    return initHqupsBySrcsize(srcFrames, channels, outChannels ? outChannels : channels, rate, s.harmonics, s.mix,
+                              s.cutoff, s.interpolation, s.stopbandDb, s.slope, s.activeMode, s.filterOn);
+}
+
+// Interleaved PCM of a few tones per channel plus seeded noise.
+std::vector<int16_t> tones(uint32_t frames, uint32_t channels, uint32_t rate, const std::vector<double>& freqs,
+                           double amplitude, uint32_t seed, double noiseLevel = 0.0, uint64_t offset = 0) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    std::vector<int16_t> pcm(frames * channels);
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint32_t c = 0; c < channels; ++c) {
+            double v = noiseLevel * dist(rng);
+            for (double f : freqs) v += amplitude * std::sin(2 * kPi * f / rate * double(i + offset) + c);
+            pcm[i * channels + c] = static_cast<int16_t>(std::lround(std::max(-32767.0, std::min(32767.0, v * 32767))));
+        }
+    return pcm;
+}
+
+// Power of x at frequency f (Hz at `rate`) through a 4-term Blackman-Harris window, by Goertzel.
+double powerAt(const std::vector<double>& x, double f, double rate) {
+    const std::size_t n = x.size();
+    const double coeff = 2.0 * std::cos(2.0 * kPi * f / rate);
+    double s1 = 0.0, s2 = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = 2.0 * kPi * i / (n - 1);
+        const double w = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
+        const double s0 = x[i] * w + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / (double(n) * n);
+}
+
+// Sum of powers at 100 Hz steps over [from, to).
+double bandPower(const std::vector<double>& x, double from, double to, double rate) {
+    double sum = 0.0;
+    for (double f = from; f < to; f += 100.0) sum += powerAt(x, f, rate);
+    return sum;
+}
+
+// Runs `blocks` blocks of `srcFrames` frames of tone-rich input through doHqups; returns the
+// left channel of the output as doubles, skipping the first `skipBlocks` blocks.
+std::vector<double> runLeft(dsp_effect* effect, uint32_t srcFrames, uint32_t channels, uint32_t rate,
+                            const std::vector<double>& freqs, int blocks, int skipBlocks, double noiseLevel = 0.0) {
+    std::vector<double> left;
+    const uint32_t dst = getHqupsDstSize(effect, srcFrames);
+    std::vector<int16_t> out(dst * 2);
+    for (int b = 0; b < blocks; ++b) {
+        const std::vector<int16_t> in =
+            tones(srcFrames, channels, rate, freqs, 0.2, 1000 + b, noiseLevel, uint64_t(b) * srcFrames);
+        const uint32_t bytes = doHqups(effect, in.data(), out.data(), srcFrames * channels * 2);
+        EXPECT_EQ(bytes, dst * channels * 2);
+        if (b >= skipBlocks)
+            for (uint32_t i = 0; i < bytes / (2 * channels); ++i) left.push_back(out[i * channels] / 32767.0);
+    }
+    return left;
+}
+
+// ---- Block arithmetic ------------------------------------------------------------------------
+
+struct SizeCase {
+    uint32_t rate;
+    uint32_t dstFrames;
+    uint32_t srcFrames;   // chosen source block
+    uint32_t converted;   // what that block converts to
+};
+
+class HqupsSizes : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(HqupsSizes, SourceBlockAndItsConversion) {
+    const SizeCase c = GetParam();
+    EXPECT_EQ(dsp::HqupsEffect::sourceFramesFor(c.dstFrames, c.rate), c.srcFrames);
+    dsp_effect* effect = makeForOutput(c.dstFrames, 2, c.rate);
+    ASSERT_NE(effect, nullptr);
+    EXPECT_EQ(getHqupsSrcSize(effect, c.dstFrames), c.srcFrames);
+    EXPECT_EQ(getHqupsDstSize(effect, c.srcFrames), c.converted);
+    auto* internal = reinterpret_cast<dsp::HqupsEffect*>(effect);
+    EXPECT_EQ(internal->inSize, c.srcFrames);
+    EXPECT_EQ(internal->outRate, 48000u);
+    // Output buffers and engines cover what a full source block converts to.
+    EXPECT_EQ(internal->outSize, std::max(c.dstFrames, c.converted));
+    EXPECT_GE(internal->engine(0).capacity(), c.converted);
+    EXPECT_TRUE(termHqups(effect));
+}
+
+// 44100: 1000 x 44100 / 48000 = 918.75 (918.7499... with the float 1/48000) -> 918 -> back to
+// 999.18 -> one more. 22050: 459.375 -> 459 -> 999.18 -> 460, which converts to 1001.36.
+INSTANTIATE_TEST_SUITE_P(Rates, HqupsSizes,
+                         ::testing::Values(SizeCase{44100, 1000, 919, 1000}, SizeCase{22050, 1000, 460, 1001},
+                                           SizeCase{48000, 1000, 1000, 1000}, SizeCase{32000, 1000, 667, 1000},
+                                           SizeCase{11025, 512, 118, 513}, SizeCase{44100, 4096, 3764, 4096}));
+
+TEST(Hqups, OneFrameLongerConversionStaysInBoundsAloneAndInAChain) {
+    // Exactly sized vectors: any overrun trips ASan.
+    dsp_effect* effect = makeForOutput(1000, 2, 22050);
+    const uint32_t src = getHqupsSrcSize(effect, 1000);
+    ASSERT_EQ(src, 460u);
+    const std::vector<int16_t> in = tones(src, 2, 22050, {1000.0, 9000.0}, 0.3, 3, 0.1);
+    std::vector<int16_t> out(getHqupsDstSize(effect, src) * 2);
+    for (int rep = 0; rep < 3; ++rep) EXPECT_EQ(doHqups(effect, in.data(), out.data(), src * 4), 1001u * 4);
+    // More bytes than one source block: the excess is ignored.
+    std::vector<int16_t> big(src * 2 * 3, 1000);
+    EXPECT_EQ(doHqups(effect, big.data(), out.data(), static_cast<uint32_t>(big.size() * 2)), 1001u * 4);
+
+    dsp_chain* chain = dspCreate(src, 2, 22050);
+    ASSERT_EQ(dspAdd(chain, makeForOutput(1000, 2, 22050), 0), 1u);
+    EXPECT_EQ(dspGetDstRate(chain), 48000u);
+    std::vector<int16_t> chainOut(dspGetDstSize(chain, src) * 2);
+    EXPECT_EQ(dspSend(chain, in.data(), chainOut.data(), src * 4), 1001u * 4);
+    dspDestroy(chain);
+    termHqups(effect);
+}
+
+// ---- Dry path and harmonics ------------------------------------------------------------------
+
+TEST(Hqups, At48kWithMixOrHarmonicsZeroTheOutputIsTheInputDelayed) {
+    for (auto [harmonics, mix, mode, delay] : {std::tuple{0.0f, 100.0f, 0u, 8u}, std::tuple{0.5f, 0.0f, 0u, 8u},
+                                               std::tuple{0.5f, 0.0f, 1u, 16u}}) {
+        Settings s;
+        s.harmonics = harmonics;
+        s.mix = mix;
+        s.activeMode = mode;
+        dsp_effect* effect = makeForOutput(480, 2, 48000, s);
+        ASSERT_EQ(getHqupsSrcSize(effect, 480), 480u);
+        std::vector<int16_t> all, got;
+        for (int b = 0; b < 4; ++b) {
+            const std::vector<int16_t> in = tones(480, 2, 48000, {440.0, 12000.0, 20000.0}, 0.25, 50 + b, 0.1);
+            std::vector<int16_t> out(480 * 2);
+            ASSERT_EQ(doHqups(effect, in.data(), out.data(), 480 * 4), 480u * 4);
+            all.insert(all.end(), in.begin(), in.end());
+            got.insert(got.end(), out.begin(), out.end());
+        }
+        // Through float and back a sample may lose one count; nothing else changes.
+        for (std::size_t i = 2 * delay; i < got.size(); ++i)
+            ASSERT_NEAR(got[i], all[i - 2 * delay], 1) << "mix " << mix << " mode " << mode << " at " << i;
+        termHqups(effect);
+    }
+}
+
+TEST(Hqups, At48kOnlyHarmonicsOfTheTopBandAreAdded) {
+    // A 1 kHz tone lies deep in the stopband of a 16 kHz highpass (the 17-tap filter's
+    // transition is wide): it passes through unchanged but delayed.
+    Settings s;
+    s.cutoff = 16000;
+    dsp_effect* effect = makeForOutput(480, 1, 48000, s);
+    std::vector<int16_t> all, got;
+    for (int b = 0; b < 4; ++b) {
+        const std::vector<int16_t> in = tones(480, 1, 48000, {1000.0}, 0.5, 0, 0.0, uint64_t(b) * 480);
+        std::vector<int16_t> out(480);
+        ASSERT_EQ(doHqups(effect, in.data(), out.data(), 480 * 2), 480u * 2);
+        all.insert(all.end(), in.begin(), in.end());
+        got.insert(got.end(), out.begin(), out.end());
+    }
+    // After the onset transient has left the 17-tap filter.
+    for (std::size_t i = 64; i < got.size(); ++i) ASSERT_NEAR(got[i], all[i - 8], 2) << i;
+    termHqups(effect);
+}
+
+TEST(Hqups, ZeroBytesWriteNothingAndMoveNoState) {
+    dsp_effect* used = makeForOutput(1000, 2, 44100);
+    dsp_effect* fresh = makeForOutput(1000, 2, 44100);
+    std::vector<int16_t> out(1000 * 2, 12345);
+    const std::vector<int16_t> in = tones(919, 2, 44100, {5000.0, 15000.0}, 0.3, 9, 0.1);
+    EXPECT_EQ(doHqups(used, in.data(), out.data(), 0), 0u);
+    EXPECT_EQ(doHqups(used, in.data(), out.data(), 3), 0u);  // less than one frame
+    for (int16_t v : out) ASSERT_EQ(v, 12345);
+    std::vector<int16_t> a(1000 * 2), b(1000 * 2);
+    doHqups(used, in.data(), a.data(), 919 * 4);
+    doHqups(fresh, in.data(), b.data(), 919 * 4);
+    EXPECT_EQ(a, b);
+    termHqups(used);
+    termHqups(fresh);
+}
+
+TEST(Hqups, MonoAnalysesInTheRightOutputBufferAndDeliversTheLeft) {
+    Settings s;
+    s.activeMode = 1;
+    for (uint32_t outChannels : {1u, 2u}) {
+        dsp_effect* effect = makeForOutput(960, 1, 44100, s, outChannels);
+        auto* internal = reinterpret_cast<dsp::HqupsEffect*>(effect);
+        const uint32_t src = getHqupsSrcSize(effect, 960);
+        const std::vector<int16_t> in = tones(src, 1, 44100, {3000.0, 12000.0}, 0.3, 4, 0.1);
+        std::vector<int16_t> out(960 * outChannels);
+        ASSERT_EQ(doHqups(effect, in.data(), out.data(), src * 2), 960u * outChannels * 2);
+        // The right output buffer holds the analysed signal: the converted input itself.
+        for (uint32_t i = 0; i < 960; ++i) ASSERT_EQ(internal->outBufR[i], internal->auxBufL[i]) << i;
+        for (uint32_t i = 0; i < 960; ++i) {
+            const int16_t left = out[i * outChannels];
+            if (outChannels == 2) {
+                ASSERT_EQ(out[i * 2 + 1], left) << i;
+            }
+            ASSERT_NEAR(left, std::trunc(std::max(-1.0f, std::min(1.0f, internal->outBufL[i])) * 32767.0), 1) << i;
+        }
+        termHqups(effect);
+    }
+}
+
+TEST(Hqups, IdenticalChannelsShareOneBandEdgeAndMatchMono) {
+    // With L = R the mid signal is the channel itself: stereo output equals the mono effect's.
+    Settings s;
+    s.activeMode = 1;
+    dsp_effect* stereo = makeForOutput(960, 2, 44100, s);
+    dsp_effect* mono = makeForOutput(960, 1, 44100, s);
+    const uint32_t src = getHqupsSrcSize(stereo, 960);
+    for (int b = 0; b < 4; ++b) {
+        const std::vector<int16_t> m = tones(src, 1, 44100, {2000.0, 9000.0, 14000.0}, 0.2, 70 + b, 0.2);
+        std::vector<int16_t> st(src * 2);
+        for (uint32_t i = 0; i < src; ++i) st[2 * i] = st[2 * i + 1] = m[i];
+        std::vector<int16_t> outSt(960 * 2), outMono(960);
+        ASSERT_EQ(doHqups(stereo, st.data(), outSt.data(), src * 4), 960u * 4);
+        ASSERT_EQ(doHqups(mono, m.data(), outMono.data(), src * 2), 960u * 2);
+        for (uint32_t i = 0; i < 960; ++i) {
+            ASSERT_EQ(outSt[2 * i], outMono[i]) << "block " << b << " frame " << i;
+            ASSERT_EQ(outSt[2 * i + 1], outMono[i]) << "block " << b << " frame " << i;
+        }
+        auto* a = reinterpret_cast<dsp::HqupsEffect*>(stereo);
+        EXPECT_EQ(a->engine(0).bandEdge(), a->engine(1).bandEdge());
+    }
+    termHqups(stereo);
+    termHqups(mono);
+}
+
+TEST(Hqups, HarmonicsAbove11kGrowWithMixAndHarmonicsAndVanishWithMixZero) {
+    // 22050 Hz source with tones up to 10 kHz and noise to its Nyquist frequency. The converter
+    // lowpass reaches 60 dB at 11025 Hz a tenth of an octave above its 10.3 kHz edge.
+    const std::vector<double> freqs = {700.0, 3100.0, 8200.0, 9400.0, 10000.0};
+    auto energyAbove = [&](float harmonics, float mix) {
+        Settings s;
+        s.harmonics = harmonics;
+        s.mix = mix;
+        s.stopbandDb = 60.0f;
+        s.slope = 600.0f;
+        dsp_effect* effect = makeForSource(2205, 2, 22050, s);
+        const std::vector<double> y = runLeft(effect, 2205, 2, 22050, freqs, 4, 1, 0.05);
+        termHqups(effect);
+        return std::make_pair(bandPower(y, 12000.0, 23500.0, 48000.0), bandPower(y, 500.0, 10800.0, 48000.0));
+    };
+    const auto [dry, dryLow] = energyAbove(0.4f, 0.0f);
+    const auto [half, halfLow] = energyAbove(0.4f, 50.0f);
+    const auto [full, fullLow] = energyAbove(0.4f, 100.0f);
+    const auto [gentle, gentleLow] = energyAbove(0.15f, 100.0f);
+    const auto [flat, flatLow] = energyAbove(0.0f, 100.0f);
+    // Mix 0 and harmonics 0 leave only the converter's residue, far below the source.
+    EXPECT_LT(dry, dryLow * 1e-5);
+    EXPECT_LT(flat, flatLow * 1e-5);
+    EXPECT_GT(half, dry * 1e4);
+    EXPECT_NEAR(full / half, 4.0, 0.5) << "added power goes with the square of the mix";
+    EXPECT_GT(full, gentle * 2.0);
+    EXPECT_GT(gentle, flat * 1e4);
+}
+
+// ---- Setters, kinds, chains ------------------------------------------------------------------
+
+TEST(Hqups, SettersTakeEffectFromTheNextBlock) {
+    Settings s;
+    dsp_effect* effect = makeForOutput(480, 1, 48000, s);
+    const std::vector<int16_t> in = tones(480, 1, 48000, {15000.0}, 0.5, 0);
+    std::vector<int16_t> out(480);
+    auto addedPower = [&] {
+        doHqups(effect, in.data(), out.data(), 960);
+        double p = 0.0;
+        for (uint32_t i = 16; i < 480; ++i) p += std::pow((out[i] - in[i - 8]) / 32767.0, 2);
+        return p;
+    };
+    addedPower();
+    EXPECT_GT(addedPower(), 1.0);
+    EXPECT_TRUE(setHqupsMix(effect, 0.0f));
+    EXPECT_LT(addedPower(), 1e-3);
+    EXPECT_TRUE(setHqupsMix(effect, 100.0f));
+    EXPECT_TRUE(setHqupsHarmonics(effect, 0.0f));
+    EXPECT_LT(addedPower(), 1e-3);
+    EXPECT_TRUE(setHqupsHarmonics(effect, 0.3f));
+    EXPECT_GT(addedPower(), 1.0);
+    // Active mode switched on later keeps the 8-frame dry delay until a reconfiguration.
+    EXPECT_TRUE(setHqupsActiveMode(effect, 1));
+    auto* internal = reinterpret_cast<dsp::HqupsEffect*>(effect);
+    EXPECT_EQ(internal->engine(0).latency(), 8u);
+    addedPower();
+    EXPECT_GT(internal->engine(0).bandEdge(), 0.0f);
+    EXPECT_EQ(internal->params().activeMode, 1u);
+    internal->configure(480, 1, 48000 - 1);
+    EXPECT_EQ(internal->engine(0).latency(), 16u);
+    termHqups(effect);
+}
+
+TEST(Hqups, OtherKindsAndNullHandlesAreRefused) {
+    auto* other = new dsptest::GainEffect(1.0f);
+    other->configure(64, 2, 44100);
+    other->kind = dsp::kKindResampler;
+    auto* handle = reinterpret_cast<dsp_effect*>(static_cast<dsp::DspEffect*>(other));
+    std::vector<int16_t> pcm(256, 7);
+    for (dsp_effect* h : {handle, static_cast<dsp_effect*>(nullptr)}) {
+        EXPECT_EQ(doHqups(h, pcm.data(), pcm.data(), 128), 0u);
+        EXPECT_EQ(getHqupsSrcSize(h, 1000), 0u);
+        EXPECT_EQ(getHqupsDstSize(h, 1000), 0u);
+        EXPECT_FALSE(setHqupsActiveMode(h, 1));
+        EXPECT_FALSE(setHqupsMix(h, 50.0f));
+        EXPECT_FALSE(setHqupsHarmonics(h, 0.2f));
+        EXPECT_FALSE(termHqups(h));
+    }
+    for (int16_t v : pcm) ASSERT_EQ(v, 7);
+    delete other;
+}
+
+TEST(Hqups, HostileParametersStayInBounds) {
+    // Odd channel counts count as mono, unknown modes as mode 0, tiny blocks in active mode
+    // analyse a zero-padded frame; nothing may read or write outside the buffers (ASan).
+    struct Case {
+        uint32_t frames, inCh, outCh, rate, cutoff, mode;
+        float harmonics, mix;
+    };
+    for (const Case& c : {Case{1, 2, 2, 44100, 11025, 1, 0.3f, 50.0f}, Case{64, 5, 3, 44100, 30000, 1, 2.0f, 1000.0f},
+                          Case{100, 0, 0, 8000, 0, 7, -3.0f, 100.0f}, Case{4096, 2, 1, 96000, 11025, 1, 0.5f, 100.0f},
+                          Case{333, 1, 2, 7350, 4000, 0, 0.9f, -50.0f}}) {
+        for (bool bySource : {false, true}) {
+            Settings s;
+            s.cutoff = c.cutoff;
+            s.activeMode = c.mode;
+            s.harmonics = c.harmonics;
+            s.mix = c.mix;
+            dsp_effect* effect = bySource ? makeForSource(c.frames, c.inCh, c.rate, s, c.outCh)
+                                          : makeForOutput(c.frames, c.inCh, c.rate, s, c.outCh);
+            ASSERT_NE(effect, nullptr);
+            const uint32_t src = bySource ? c.frames : getHqupsSrcSize(effect, c.frames);
+            const uint32_t inCh = c.inCh == 2 ? 2 : 1, outCh = c.outCh == 2 ? 2 : 1;
+            const std::vector<int16_t> in = tones(src, inCh, c.rate, {c.rate * 0.2, c.rate * 0.45}, 0.45, 3, 0.05);
+            std::vector<int16_t> out(getHqupsDstSize(effect, src) * outCh);
+            for (int rep = 0; rep < 4; ++rep)
+                EXPECT_EQ(doHqups(effect, in.data(), out.data(), src * inCh * 2), out.size() * 2)
+                    << "frames " << c.frames << " rate " << c.rate;
+            EXPECT_TRUE(setHqupsActiveMode(effect, 1 - c.mode % 2));
+            EXPECT_EQ(doHqups(effect, in.data(), out.data(), src * inCh * 2), out.size() * 2);
+            termHqups(effect);
+        }
+    }
+}
+
+TEST(Hqups, InAChainFollowsTheFormatAndAlwaysDelivers48k) {
+    dsp_chain* chain = dspCreate(919, 2, 44100);
+    ASSERT_EQ(dspAdd(chain, makeForOutput(1000, 2, 44100), 10), 1u);
+    EXPECT_EQ(dspGetDstRate(chain), 48000u);
+    EXPECT_EQ(dspGetDstSize(chain, 919), 1000u);
+    const std::vector<int16_t> in = tones(919, 2, 44100, {1000.0, 15000.0}, 0.3, 1, 0.1);
+    std::vector<int16_t> out(1000 * 2);
+    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 919 * 4), 1000u * 4);
+
+    // A new source format reconfigures converters and engines; the output stays at 48000 Hz.
+    dspAdjust(chain, 2000, 1, 32000);
+    EXPECT_EQ(dspGetDstRate(chain), 48000u);
+    EXPECT_EQ(dspGetDstChannels(chain), 1u);
+    EXPECT_EQ(dspGetDstSize(chain, 2000), 3000u);
+    const std::vector<int16_t> mono = tones(2000, 1, 32000, {1000.0, 12000.0}, 0.3, 2, 0.1);
+    std::vector<int16_t> monoOut(3000);
+    EXPECT_EQ(dspSend(chain, mono.data(), monoOut.data(), 2000 * 2), 3000u * 2);
+
+    // Behind another effect it reads that effect's output.
+    auto* gain = new dsptest::GainEffect(1.0f);
+    gain->configure(2000, 1, 32000);
+    ASSERT_EQ(dspAdd(chain, reinterpret_cast<dsp_effect*>(static_cast<dsp::DspEffect*>(gain)), 0), 2u);
+    std::vector<int16_t> viaGain(3000);
+    EXPECT_EQ(dspSend(chain, mono.data(), viaGain.data(), 2000 * 2), 3000u * 2);
+    dspDestroy(chain);
+}
+
+}  // namespace

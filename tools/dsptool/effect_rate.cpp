@@ -1,0 +1,116 @@
+// dsptool effect `rate`: sample-rate conversion with the resampler effect.
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "registry.h"
+
+namespace {
+
+struct RateSettings {
+    uint32_t rate = 0;
+    uint32_t interpolation = 1;  // cubic
+    double stopbandDb = 80.0, slopeDbPerOctave = 40.0;
+    bool filterOn = true;
+};
+
+// Output frames for `frames` input frames: every block is truncated on its own.
+uint64_t converted(uint64_t frames, uint32_t from, uint32_t to) {
+    return static_cast<uint64_t>(std::trunc(static_cast<double>(to) * static_cast<double>(frames) / from));
+}
+
+class RateTool : public dsptool::ToolEffect {
+public:
+    explicit RateTool(const RateSettings& s) : s_(s) {}
+
+    dsp_effect* create(const dsptool::StreamFormat& in, std::string& error) override {
+        from_ = in.rate;
+        dsp_effect* e = initResampler(in.blockFrames, in.channels, in.channels, in.rate, s_.rate, s_.interpolation,
+                                      float(s_.stopbandDb), float(s_.slopeDbPerOctave), s_.filterOn);
+        if (e == nullptr) error = "rate: out of memory (or unsupported channel count)";
+        return e;
+    }
+
+    dsptool::StreamFormat output(const dsptool::StreamFormat& in) const override {
+        dsptool::StreamFormat out = in;
+        from_ = in.rate;
+        out.rate = s_.rate;
+        out.blockFrames = static_cast<uint32_t>(converted(in.blockFrames, in.rate, s_.rate));
+        out.totalFrames = converted(in.totalFrames, in.rate, s_.rate);  // upper bound: blocks truncate
+        return out;
+    }
+
+    uint64_t maxOutputFrames(uint64_t inFrames) const override {
+        return from_ != 0 ? converted(inFrames, from_, s_.rate) + 1 : inFrames;
+    }
+
+private:
+    RateSettings s_;
+    mutable uint32_t from_ = 0;  // input rate, learnt from output() or create()
+};
+
+bool parseNumber(const std::string& text, double& value) {
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
+}
+
+std::unique_ptr<dsptool::ToolEffect> parseRate(const std::vector<std::string>& args, std::string& error) {
+    RateSettings s;
+    int numbers = 0;
+    for (const std::string& a : args) {
+        if (a == "linear") { s.interpolation = 0; continue; }
+        if (a == "cubic") { s.interpolation = 1; continue; }
+        if (a == "nofilter") { s.filterOn = false; continue; }
+        double v;
+        if (!parseNumber(a, v)) {
+            error = "rate: unexpected argument '" + a + "'";
+            return nullptr;
+        }
+        switch (numbers++) {
+            case 0:
+                if (v < 1000 || v > 768000 || v != std::floor(v)) {
+                    error = "rate: RATE must be an integer number of Hz from 1000 to 768000, got '" + a + "'";
+                    return nullptr;
+                }
+                s.rate = static_cast<uint32_t>(v);
+                break;
+            case 1:
+                if (v <= 0.2 || v > 200) {
+                    error = "rate: STOPBAND_DB must be above 0.2 and at most 200 dB, got '" + a + "'";
+                    return nullptr;
+                }
+                s.stopbandDb = v;
+                break;
+            case 2:
+                if (v < 1 || v > 1000) {
+                    error = "rate: SLOPE_DB_PER_OCTAVE must be from 1 to 1000, got '" + a + "'";
+                    return nullptr;
+                }
+                s.slopeDbPerOctave = v;
+                break;
+            default:
+                error = "rate: too many numbers";
+                return nullptr;
+        }
+    }
+    if (numbers == 0) {
+        error = "rate: RATE (Hz) is required";
+        return nullptr;
+    }
+    return std::make_unique<RateTool>(s);
+}
+
+const dsptool::Registration rate(dsptool::EffectInfo{
+    "rate", "rate RATE [linear|cubic] [nofilter] [STOPBAND_DB [SLOPE_DB_PER_OCTAVE]]",
+    "      Converts to RATE Hz (1000..768000). Interpolation: cubic convolution (default) or linear.\n"
+    "      A Chebyshev lowpass (0.1 dB ripple) at the higher rate reaches STOPBAND_DB (default 80 dB)\n"
+    "      at half the lower rate; its passband ends STOPBAND_DB / SLOPE_DB_PER_OCTAVE octaves below\n"
+    "      (slope default 40 dB/octave: passband to a quarter of the lower Nyquist frequency).\n"
+    "      nofilter: interpolation only. Cubic output lags by two input samples.",
+    "48000 cubic",
+    parseRate});
+
+}  // namespace
