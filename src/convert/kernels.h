@@ -1,15 +1,18 @@
 // Conversion kernels: each converts exactly n frames (or samples) with one per-sample formula.
 // The variants in convert_*.cpp decide which kernel covers which frames; the kernels only
-// compute. Every kernel exists twice with identical results: `portable` (plain C++, always
-// built) and `simd` (SSE2, x86 only); `active` names the one the variants use.
+// compute. Every kernel exists in several builds with identical results: `portable` (plain
+// C++, always built), and on x86 `sse2` and `avx2`; `active` runs the widest one this
+// processor has (chosen once at load; the choice never shows in the results).
 #pragma once
 #include <cmath>
 #include <cstdint>
 
+#ifndef DSP_CONVERT_SIMD  // -DDSP_CONVERT_SIMD=0 builds the portable kernels alone
 #if defined(__SSE2__) || defined(_M_X64)
 #define DSP_CONVERT_SIMD 1
 #else
 #define DSP_CONVERT_SIMD 0
+#endif
 #endif
 
 namespace dsp::kernels {
@@ -82,13 +85,17 @@ inline int16_t rounded(float x) {
 namespace portable {
 DSP_CONVERT_KERNELS
 }
-#if DSP_CONVERT_SIMD
-namespace simd {
+namespace active {
 DSP_CONVERT_KERNELS
 }
-namespace active = simd;
-#else
-namespace active = portable;
+#if DSP_CONVERT_SIMD
+namespace sse2 {
+DSP_CONVERT_KERNELS
+}
+namespace avx2 {  // call only when hasAvx2()
+DSP_CONVERT_KERNELS
+}
+bool hasAvx2();
 #endif
 #undef DSP_CONVERT_KERNELS
 

@@ -5,7 +5,7 @@
 #if DSP_CONVERT_SIMD
 #include <emmintrin.h>
 
-namespace dsp::kernels::simd {
+namespace dsp::kernels::sse2 {
 
 namespace {
 
@@ -185,6 +185,6 @@ void copy16(const void* src, void* dst, uint32_t blocks) {
     for (; b < blocks; ++b) _mm_storeu_si128(to + b, _mm_loadu_si128(from + b));
 }
 
-}  // namespace dsp::kernels::simd
+}  // namespace dsp::kernels::sse2
 #endif
 

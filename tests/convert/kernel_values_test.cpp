@@ -91,7 +91,14 @@ std::vector<float> probes() {
     return x;
 }
 
-class KernelValues : public ::testing::TestWithParam<KernelSet> {};
+class KernelValues : public ::testing::TestWithParam<KernelSet> {
+protected:
+    void SetUp() override {
+#if DSP_CONVERT_SIMD
+        if (std::string(GetParam().name) == "avx2" && !k::hasAvx2()) GTEST_SKIP() << "no AVX2 here";
+#endif
+    }
+};
 
 TEST_P(KernelValues, Int16ToFloatForEverySample) {
     const KernelSet& set = GetParam();
@@ -193,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Convert, KernelValues,
                          ::testing::Values(DSP_KERNEL_SET(portable)
 #if DSP_CONVERT_SIMD
                                                ,
-                                           DSP_KERNEL_SET(simd)
+                                           DSP_KERNEL_SET(sse2), DSP_KERNEL_SET(avx2)
 #endif
                                                ),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -9,6 +9,7 @@
 
 #include "convert/convert.h"
 #include "convert/expected.h"
+#include "convert/kernels.h"
 #include "dsp.h"
 
 namespace {
@@ -214,25 +215,40 @@ TEST(ConvertVector, MixHalvesInFloatingPoint) {
 }
 
 // Step-by-step forward copy: a destination 16 or 32 bytes past the source repeats the first
-// one or two blocks; one before the source moves the data down intact.
+// one or two blocks; one before the source moves the data down intact. Through the dispatch
+// (any count, the rest below 16 untouched) and through every kernel build.
 TEST(BlockCopy, CopiesForwardSixteenBytesPerStep) {
-    for (int shift : {-48, -16, 0, 16, 32, 48, 64, 80}) {
-        for (uint32_t bytes : {16u, 32u, 48u, 64u, 80u, 160u, 1024u}) {
-            SCOPED_TRACE("shift " + std::to_string(shift) + " bytes " + std::to_string(bytes));
-            std::vector<unsigned char> buf(2048);
-            for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 7 + 1);
-            const std::vector<unsigned char> before = buf;
-            const size_t src = 512, dst = src + shift;
-            dsp::blockCopy(buf.data() + src, buf.data() + dst, bytes + 15);  // the rest below 16 stays
-            for (size_t i = 0; i < bytes; ++i) {
-                size_t from = i;  // a step reads bytes an earlier step already wrote
-                while (shift > 0 && from >= static_cast<size_t>(shift)) from -= shift;
-                ASSERT_EQ(buf[dst + i], before[src + from]) << "byte " << i;
-            }
-            for (size_t i = 0; i < buf.size(); ++i)
-                if (i < dst || i >= dst + bytes) {
-                    ASSERT_EQ(buf[i], before[i]) << "outside byte " << i;
+    using Copy = void (*)(const void*, void*, uint32_t);
+    struct Build {
+        const char* name;
+        Copy copy;
+        bool bytes;  // counts bytes (dispatch) rather than 16-byte blocks (kernels)
+    };
+    std::vector<Build> builds = {{"blockCopy", dsp::blockCopy, true}, {"portable", dsp::kernels::portable::copy16, false}};
+#if DSP_CONVERT_SIMD
+    builds.push_back({"sse2", dsp::kernels::sse2::copy16, false});
+    if (dsp::kernels::hasAvx2()) builds.push_back({"avx2", dsp::kernels::avx2::copy16, false});
+#endif
+    for (const Build& build : builds) {
+        for (int shift : {-48, -16, 0, 16, 32, 48, 64, 80, 112, 128, 144}) {
+            for (uint32_t bytes : {16u, 32u, 48u, 64u, 80u, 160u, 1024u}) {
+                SCOPED_TRACE(std::string(build.name) + " shift " + std::to_string(shift) + " bytes " + std::to_string(bytes));
+                std::vector<unsigned char> buf(2048);
+                for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 7 + 1);
+                const std::vector<unsigned char> before = buf;
+                const size_t src = 512, dst = src + shift;
+                build.copy(buf.data() + src, buf.data() + dst, build.bytes ? bytes + 15 : bytes / 16);
+                for (size_t i = 0; i < bytes; ++i) {
+                    size_t from = i;  // a step reads bytes an earlier step already wrote
+                    while (shift > 0 && from >= static_cast<size_t>(shift)) from -= shift;
+                    ASSERT_EQ(buf[dst + i], before[src + from]) << "byte " << i;
                 }
+                for (size_t i = 0; i < buf.size(); ++i) {
+                    if (i < dst || i >= dst + bytes) {
+                        ASSERT_EQ(buf[i], before[i]) << "outside byte " << i;
+                    }
+                }
+            }
         }
     }
 }
