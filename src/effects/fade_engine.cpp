@@ -146,8 +146,13 @@ void FadeEngine::rescale(uint32_t fromRate, uint32_t toRate) {
     FadeAction* action = firstAction;
     while (action != nullptr) {
         FadeAction* next = action->next;
-        action->start = uint32_t(uint64_t{action->start} * toRate / fromRate);
-        action->end = uint32_t(uint64_t{action->end} * toRate / fromRate);
+        // Saturating, so the order of the actions is kept.
+        const auto scaled = [&](uint32_t at) {
+            const uint64_t v = uint64_t{at} * toRate / fromRate;
+            return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v);
+        };
+        action->start = scaled(action->start);
+        action->end = scaled(action->end);
         if (action->start >= action->end) {
             unlink(action);
             releaseNode(action);

@@ -267,6 +267,15 @@ TEST(FadeEngine, ReinitRestartsPendingActionsFromTheInitialLevel) {
     expectSchedule(halfRate, {{22050, 44100, -20.0f}});
     out = run(halfRate, kRate);
     expectDb(out, 33075, -13.0);
+
+    // Positions past the counter's range after a rate increase saturate, keeping the order.
+    dsp::FadeEngine faster;
+    faster.init(4096, 8000, 0.0f);
+    faster.add(1.0f, 2.0f, -6.0f);
+    faster.add(80000.0f, 100000.0f, -12.0f);   // its end passes 2^32 samples at 48 kHz
+    faster.add(500000.0f, 530000.0f, -18.0f);  // wholly past it: dropped
+    faster.init(4096, 48000, 0.0f);
+    expectSchedule(faster, {{48000, 96000, -6.0f}, {3840000000u, 4294967295u, -12.0f}});
 }
 
 // Ramps may go past the table: above +50 dB the gain is capped, below -50 dB it mutes.

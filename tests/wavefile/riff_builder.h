@@ -1,0 +1,87 @@
+// Helpers for tests that build RIFF files byte by byte and look at files on disk.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace wavetest {
+
+inline std::string le32(uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = char(v >> (8 * i));
+    return s;
+}
+
+inline std::string le16(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
+
+inline uint32_t readLe32(const std::string& bytes, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(bytes.at(at + i));
+    return v;
+}
+
+// A chunk with its pad byte when the payload is odd; `size` overrides the declared size.
+inline std::string chunk(const std::string& id, const std::string& payload, int64_t size = -1) {
+    std::string out = id + le32(size < 0 ? uint32_t(payload.size()) : uint32_t(size)) + payload;
+    if (payload.size() % 2 != 0) out += '\0';
+    return out;
+}
+
+inline std::string riff(const std::string& form, const std::string& body) { return chunk("RIFF", form + body); }
+
+// A "fmt " payload: the 16 common bytes, plus cbSize when `withCbSize`.
+inline std::string fmtPayload(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, bool withCbSize,
+                              uint16_t cbSize = 0) {
+    const uint16_t align = uint16_t(channels * bits / 8);
+    std::string p = le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
+    if (withCbSize) p += le16(cbSize);
+    return p;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A fresh directory removed with its files at the end of the test.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/dspwaveXXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Runs a shell command; returns its standard output, and its exit status in `status`.
+inline std::string run(const std::string& command, int& status) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        status = -1;
+        return out;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    const int raw = pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+}  // namespace wavetest

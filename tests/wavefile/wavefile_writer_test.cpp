@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dsp.h"
+#include "wavefile/riff_builder.h"
+
+using wavetest::readLe32;
+
+namespace {
+
+const dsp_wave_format kStereo16 = {1, 2, 44100, 176400, 4, 16, 0};
+
+std::string header46(uint32_t riffSize, const dsp_wave_format& f, uint32_t dataSize) {
+    return "RIFF" + wavetest::le32(riffSize) + "WAVE" + "fmt " + wavetest::le32(18) +
+           std::string(reinterpret_cast<const char*>(&f), 18) + "data" + wavetest::le32(dataSize);
+}
+
+std::vector<int16_t> noise(size_t samples, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<int16_t> pcm(samples);
+    for (auto& s : pcm) s = int16_t(rng());
+    return pcm;
+}
+
+}  // namespace
+
+TEST(WavefileWriter, HeaderBytesAreExact) {
+    wavetest::TempDir dir;
+    const std::string path = dir.file("empty.wav");
+    dsp_wavefile_out* out = initWavefileOut(path.c_str(), &kStereo16);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(wavetest::readFile(path).size(), 0u) << "the header stays in the buffer until a flush";
+    EXPECT_EQ(termWavefileOut(out), 0);
+    const std::string expected = std::string("RIFF") + std::string("\x26\0\0\0", 4) + "WAVEfmt " +
+                                 std::string("\x12\0\0\0", 4) + std::string("\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0\x04\0\x10\0\0\0", 18) +
+                                 "data" + std::string("\0\0\0\0", 4);
+    EXPECT_EQ(wavetest::readFile(path), expected);
+}
+
+// Data sizes around the pad rule: odd sizes get one zero byte, sizes are fixed at the close.
+class WavefileWriterSizes : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(WavefileWriterSizes, SizesFixedAtClose) {
+    const int32_t n = GetParam();
+    wavetest::TempDir dir;
+    const std::string path = dir.file("sized.wav");
+    std::string payload(size_t(n), '\0');
+    std::mt19937 rng(static_cast<uint32_t>(n));
+    for (char& c : payload) c = char(rng() | 1);  // never zero, so the pad byte is visible
+    dsp_wavefile_out* out = initWavefileOut(path.c_str(), &kStereo16);
+    // Written in uneven pieces through the 128 KiB buffer.
+    for (int32_t at = 0; at < n;) {
+        const int32_t piece = std::min<int32_t>(n - at, 1 + int32_t(rng() % 70000));
+        ASSERT_EQ(writeWavefileOut(out, payload.data() + at, piece), piece);
+        at += piece;
+    }
+    EXPECT_EQ(termWavefileOut(out), n);
+    const std::string file = wavetest::readFile(path);
+    const uint32_t pad = uint32_t(n) & 1;
+    ASSERT_EQ(file.size(), 46u + uint32_t(n) + pad);
+    EXPECT_EQ(file.substr(0, 46), header46(38 + uint32_t(n) + pad, kStereo16, uint32_t(n)));
+    EXPECT_TRUE(file.compare(46, size_t(n), payload) == 0);
+    if (pad != 0) {
+        EXPECT_EQ(file.back(), '\0');
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSizes, WavefileWriterSizes, ::testing::Values(0, 1, 3, 4, 131071, 307200, 307201, 1000000));
+
+TEST(WavefileWriter, FlushKeepsPlaceholders) {
+    wavetest::TempDir dir;
+    const std::string path = dir.file("flushed.wav");
+    dsp_wavefile_out* out = initWavefileOut(path.c_str(), &kStereo16);
+    const std::vector<int16_t> pcm = noise(500, 7);
+    ASSERT_EQ(writeWavefileOut(out, pcm.data(), 1000), 1000);
+    EXPECT_TRUE(flushWavefileOut(out));
+    const std::string mid = wavetest::readFile(path);
+    ASSERT_EQ(mid.size(), 1046u);
+    EXPECT_EQ(readLe32(mid, 4), 0u);
+    EXPECT_EQ(readLe32(mid, 42), 307200u);
+    EXPECT_EQ(termWavefileOut(out), 1000);
+    const std::string done = wavetest::readFile(path);
+    EXPECT_EQ(readLe32(done, 4), 1038u);
+    EXPECT_EQ(readLe32(done, 42), 1000u);
+}
+
+TEST(WavefileWriter, FormatWrittenVerbatimInAn18ByteChunk) {
+    wavetest::TempDir dir;
+    const std::string path = dir.file("extended.wav");
+    const dsp_wave_format odd = {0xFFFE, 1, 22050, 12345, 2, 16, 22};  // cbSize says 22, none follow
+    dsp_wavefile_out* out = initWavefileOut(path.c_str(), &odd);
+    const dsp_wave_format* kept = getFormatWavefileOut(out);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->cbSize, 22);
+    EXPECT_EQ(kept->nAvgBytesPerSec, 12345u);
+    EXPECT_EQ(termWavefileOut(out), 0);
+    EXPECT_EQ(wavetest::readFile(path), header46(38, odd, 0));
+}
+
+// Handles that could not open, and handles that are no writer at all, do nothing.
+TEST(WavefileWriter, ClosedAndNullHandles) {
+    wavetest::TempDir dir;
+    const char bytes[4] = {1, 2, 3, 4};
+    dsp_wavefile_out* unopened = initWavefileOut((dir.path() + "/no/such/dir/x.wav").c_str(), &kStereo16);
+    ASSERT_NE(unopened, nullptr);
+    EXPECT_EQ(writeWavefileOut(unopened, bytes, 4), 0);
+    EXPECT_FALSE(flushWavefileOut(unopened));
+    EXPECT_EQ(termWavefileOut(unopened), 0);
+
+    dsp_wavefile_out* noFormat = initWavefileOut(dir.file("none.wav").c_str(), nullptr);
+    EXPECT_EQ(writeWavefileOut(noFormat, bytes, 4), 0);
+    EXPECT_EQ(termWavefileOut(noFormat), 0);
+    EXPECT_EQ(wavetest::readFile(dir.file("none.wav")), "") << "no file is created without a format";
+
+    EXPECT_EQ(writeWavefileOut(nullptr, bytes, 4), 0);
+    EXPECT_FALSE(flushWavefileOut(nullptr));
+    EXPECT_EQ(termWavefileOut(nullptr), 0);
+    EXPECT_EQ(getFormatWavefileOut(nullptr), nullptr);
+
+    dsp_wavefile_out* out = initWavefileOut(dir.file("neg.wav").c_str(), &kStereo16);
+    EXPECT_EQ(writeWavefileOut(out, bytes, -4), 0);
+    EXPECT_EQ(writeWavefileOut(out, nullptr, 4), 0);
+    EXPECT_EQ(termWavefileOut(out), 0);
+}
+
+// Files the writer makes are read correctly by independent implementations: Python's wave
+// module, sox and libsndfile. Mono 8 kHz and stereo 44.1 kHz, odd frame counts included.
+struct ForeignCase {
+    uint16_t channels;
+    uint32_t rate;
+    uint32_t frames;
+};
+
+class WavefileWriterForeignReaders : public ::testing::TestWithParam<ForeignCase> {};
+
+TEST_P(WavefileWriterForeignReaders, ReadBackExactly) {
+    const ForeignCase c = GetParam();
+    wavetest::TempDir dir;
+    const std::string wav = dir.file("ours.wav");
+    const dsp_wave_format format = {1, c.channels, c.rate, c.rate * c.channels * 2u, uint16_t(c.channels * 2), 16, 0};
+    const std::vector<int16_t> pcm = noise(size_t{c.frames} * c.channels, c.frames);
+    const std::string raw(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2);
+    dsp_wavefile_out* out = initWavefileOut(wav.c_str(), &format);
+    ASSERT_EQ(writeWavefileOut(out, raw.data(), int32_t(raw.size())), int32_t(raw.size()));
+    ASSERT_EQ(termWavefileOut(out), int32_t(raw.size()));
+    int status = 0;
+
+    const std::string py = wavetest::run("/usr/bin/python3 -c \"import wave,sys; w=wave.open(sys.argv[1]); "
+                                         "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()); "
+                                         "open(sys.argv[2],'wb').write(w.readframes(w.getnframes()))\" " +
+                                             wav + " " + dir.file("py.raw"),
+                                         status);
+    ASSERT_EQ(status, 0) << py;
+    EXPECT_EQ(py, std::to_string(c.channels) + " 2 " + std::to_string(c.rate) + " " + std::to_string(c.frames) + "\n");
+    EXPECT_TRUE(wavetest::readFile(dir.file("py.raw")) == raw) << "python's samples differ";
+
+    const std::string soxi = wavetest::run("sox --i -c " + wav + " && sox --i -r " + wav + " && sox --i -s " + wav + " 2>&1", status);
+    ASSERT_EQ(status, 0) << soxi;
+    EXPECT_EQ(soxi, std::to_string(c.channels) + "\n" + std::to_string(c.rate) + "\n" + std::to_string(c.frames) + "\n");
+    const std::string soxOut = wavetest::run("sox -V1 " + wav + " -t raw " + dir.file("sox.raw") + " 2>&1", status);
+    ASSERT_EQ(status, 0) << soxOut;
+    EXPECT_TRUE(wavetest::readFile(dir.file("sox.raw")) == raw) << "sox's samples differ";
+
+    const std::string info = wavetest::run("sndfile-info " + wav + " 2>&1", status);
+    ASSERT_EQ(status, 0) << info;
+    EXPECT_NE(info.find("Channels    : " + std::to_string(c.channels) + "\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Sample Rate : " + std::to_string(c.rate) + "\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Frames      : " + std::to_string(c.frames) + "\n"), std::string::npos) << info;
+    EXPECT_EQ(info.find("*** "), std::string::npos) << "libsndfile complains:\n" << info;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WavefileWriterForeignReaders,
+                         ::testing::Values(ForeignCase{1, 8000, 8001}, ForeignCase{2, 44100, 44100},
+                                           ForeignCase{2, 48000, 1}, ForeignCase{1, 22050, 0}),
+                         [](const ::testing::TestParamInfo<ForeignCase>& info) {
+                             return std::to_string(info.param.channels) + "ch_" + std::to_string(info.param.rate) + "Hz_" +
+                                    std::to_string(info.param.frames) + "frames";
+                         });
