@@ -6,9 +6,11 @@
 
 #include "tables/function_table.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(DSP_NO_SIMD)
 #include <immintrin.h>
 #define DSP_CHORUS_X86 1
+#else
+#define DSP_CHORUS_X86 0
 #endif
 
 namespace dsp {
@@ -265,7 +267,9 @@ void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float*
             MixLine mix[kLines];
             for (int l = 0; l < kLines; ++l) {
                 float* region = lines[l]->buffer.get();
-                for (uint32_t i = 0; i < n; ++i) region[(write + i) & mask] = in[l][done + i];
+                const uint32_t straight = std::min(n, mask + 1 - write);  // up to the end of the line
+                std::copy_n(in[l] + done, straight, region + write);
+                std::copy_n(in[l] + done + straight, n - straight, region);
                 mix[l] = {region, lines[l]->voiceGain.get(), lines[l]->dryGain, in[l] + done, out[l] + done};
             }
             mixChunkAvx2<kLines>(mix, n, write, mask, taps, chunk, voices);

@@ -1,8 +1,7 @@
 #include "rate/biquad_cascade.h"
 
-#include <cfloat>
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <initializer_list>
 #include <new>
 
@@ -20,37 +19,24 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
 constexpr int32_t kPairedSectionLimit = 64;  // processPair keeps this many sections in registers/stack
 
-// Flushes denormal double results to zero while a cascade runs (FTZ), restoring the caller's
-// mode after. A decaying state settles into limit cycles just above 2.2e-308 whose products
-// are denormal and cost ~100x each; such values can never reach a float output (a term below
-// 1e-300 vanishes in any sum that could round to a nonzero float). Denormal *inputs* are still
-// read exactly (no DAZ), and outputs in the float denormal range are rounded in software,
-// since FTZ would also flush them.
-class DenormalGuard {
+constexpr uint32_t kStageFrames = 256;  // frames filtered in double before rounding to float
+
+// Flushes denormal double results to zero while the recursion runs (FTZ), restoring the
+// caller's mode after. A decaying state settles into limit cycles just above 2.2e-308 whose
+// products are denormal and cost ~100x each; such values can never reach a float output (a
+// term below 1e-300 vanishes in any sum that could round to a nonzero float). Denormal inputs
+// are still read exactly (no DAZ). Outputs are staged in double and rounded to float in the
+// caller's mode, since FTZ would also flush outputs in the float denormal range.
+class FlushScope {
 public:
 #if defined(__SSE__)
-    DenormalGuard() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | 0x8000u); }
-    ~DenormalGuard() { _mm_setcsr(saved_); }
+    FlushScope() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | 0x8000u); }
+    ~FlushScope() { _mm_setcsr(saved_); }
 
 private:
     unsigned saved_;
 #endif
 };
-
-// Round-to-nearest-even of a nonzero |x| < FLT_MIN to a float denormal (or FLT_MIN): the
-// float's bit pattern is the count of 2^-149 steps.
-float tinyToFloat(double x) {
-    const double steps = std::nearbyint(std::fabs(x) * 0x1p149);
-    const uint32_t bits = (std::signbit(x) ? 0x80000000u : 0u) | static_cast<uint32_t>(steps);
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-inline float toFloat(double x) {
-    if (!(std::fabs(x) < static_cast<double>(FLT_MIN)) || x == 0.0) return static_cast<float>(x);
-    return tinyToFloat(x);
-}
 }  // namespace
 
 BiquadCascade::~BiquadCascade() { delete[] storage_; }
@@ -90,18 +76,25 @@ void BiquadCascade::process(const float* in, float* out, uint32_t frames) {
         for (uint32_t n = 0; n < frames; ++n) out[n] = in[n];
         return;
     }
-    DenormalGuard guard;
-    for (uint32_t n = 0; n < frames; ++n) {
-        double x = in[n];
-        for (int32_t s = 0; s < count; ++s) {
-            const double w1 = w1_[s];
-            const double w2 = w2_[s];
-            const double w = (a1_[s] * w1 + a2_[s] * w2) + x;
-            x = (b0_[s] * w + b1_[s] * w1) + b2_[s] * w2;
-            w2_[s] = w1;
-            w1_[s] = w;
+    double stage[kStageFrames];
+    for (uint32_t start = 0; start < frames; start += kStageFrames) {
+        const uint32_t len = std::min(kStageFrames, frames - start);
+        {
+            FlushScope flush;
+            for (uint32_t n = 0; n < len; ++n) {
+                double x = in[start + n];
+                for (int32_t s = 0; s < count; ++s) {
+                    const double w1 = w1_[s];
+                    const double w2 = w2_[s];
+                    const double w = (a1_[s] * w1 + a2_[s] * w2) + x;
+                    x = (b0_[s] * w + b1_[s] * w1) + b2_[s] * w2;
+                    w2_[s] = w1;
+                    w1_[s] = w;
+                }
+                stage[n] = x;
+            }
         }
-        out[n] = toFloat(x);
+        for (uint32_t n = 0; n < len; ++n) out[start + n] = static_cast<float>(stage[n]);
     }
 }
 
@@ -110,7 +103,6 @@ void BiquadCascade::processPair(BiquadCascade& a, const float* inA, float* outA,
 #if defined(__SSE2__)
     const int32_t count = a.sectionCount_;
     if (count == b.sectionCount_ && count > 0 && count <= kPairedSectionLimit) {
-        DenormalGuard guard;
         // Lane 0 carries filter a, lane 1 filter b: the same double operations in the same order.
         __m128d a1[kPairedSectionLimit], a2[kPairedSectionLimit], b0[kPairedSectionLimit];
         __m128d b1[kPairedSectionLimit], b2[kPairedSectionLimit];
@@ -124,26 +116,28 @@ void BiquadCascade::processPair(BiquadCascade& a, const float* inA, float* outA,
             w1[s] = _mm_set_pd(b.w1_[s], a.w1_[s]);
             w2[s] = _mm_set_pd(b.w2_[s], a.w2_[s]);
         }
-        const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
-        const __m128d floatMin = _mm_set1_pd(static_cast<double>(FLT_MIN));
-        for (uint32_t n = 0; n < frames; ++n) {
-            __m128d x = _mm_set_pd(static_cast<double>(inB[n]), static_cast<double>(inA[n]));
-            for (int32_t s = 0; s < count; ++s) {
-                const __m128d w = _mm_add_pd(_mm_add_pd(_mm_mul_pd(a1[s], w1[s]), _mm_mul_pd(a2[s], w2[s])), x);
-                x = _mm_add_pd(_mm_add_pd(_mm_mul_pd(b0[s], w), _mm_mul_pd(b1[s], w1[s])),
-                               _mm_mul_pd(b2[s], w2[s]));
-                w2[s] = w1[s];
-                w1[s] = w;
+        __m128d stage[kStageFrames];
+        for (uint32_t start = 0; start < frames; start += kStageFrames) {
+            const uint32_t len = std::min(kStageFrames, frames - start);
+            {
+                FlushScope flush;
+                for (uint32_t n = 0; n < len; ++n) {
+                    __m128d x = _mm_set_pd(static_cast<double>(inB[start + n]), static_cast<double>(inA[start + n]));
+                    for (int32_t s = 0; s < count; ++s) {
+                        const __m128d w =
+                            _mm_add_pd(_mm_add_pd(_mm_mul_pd(a1[s], w1[s]), _mm_mul_pd(a2[s], w2[s])), x);
+                        x = _mm_add_pd(_mm_add_pd(_mm_mul_pd(b0[s], w), _mm_mul_pd(b1[s], w1[s])),
+                                       _mm_mul_pd(b2[s], w2[s]));
+                        w2[s] = w1[s];
+                        w1[s] = w;
+                    }
+                    stage[n] = x;
+                }
             }
-            const __m128d tiny = _mm_and_pd(_mm_cmplt_pd(_mm_and_pd(x, absMask), floatMin),
-                                            _mm_cmpneq_pd(x, _mm_setzero_pd()));
-            if (_mm_movemask_pd(tiny) == 0) {
-                const __m128 y = _mm_cvtpd_ps(x);
-                outA[n] = _mm_cvtss_f32(y);
-                outB[n] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
-            } else {
-                outA[n] = toFloat(_mm_cvtsd_f64(x));
-                outB[n] = toFloat(_mm_cvtsd_f64(_mm_unpackhi_pd(x, x)));
+            for (uint32_t n = 0; n < len; ++n) {
+                const __m128 y = _mm_cvtpd_ps(stage[n]);
+                outA[start + n] = _mm_cvtss_f32(y);
+                outB[start + n] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
             }
         }
         for (int32_t s = 0; s < count; ++s) {

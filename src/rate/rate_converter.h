@@ -73,6 +73,7 @@ private:
     uint32_t prevChunkFrames_ = 0;
     float* filtered_ = nullptr;
     float* history_ = nullptr;
+    double* wide_ = nullptr;  // stereo cubic scratch: the chunk's history as interleaved doubles
     uint32_t interpolation_ = 0;
     bool filterOn_ = false;
 };

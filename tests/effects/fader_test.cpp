@@ -37,16 +37,10 @@ void expectSample(int16_t got, int16_t in, double gain, const char* what, size_t
 
 }  // namespace
 
-TEST(Fader, InitRecordsTheFormatAndRejectsOtherChannelCounts) {
+TEST(Fader, InitRejectsChannelCountsOtherThanOneOrTwoAndHugeBlocks) {
     dsp_effect* fader = initFader(kBlock, 2, kRate, 1.0f, -6.0f, 0.0f);
     ASSERT_NE(fader, nullptr);
-    dsp::FaderEffect* effect = internals(fader);
-    EXPECT_EQ(effect->kind, 2u);
-    EXPECT_TRUE(effect->configured);
-    EXPECT_EQ(effect->inSize, kBlock);
-    EXPECT_EQ(effect->outRate, kRate);
-    EXPECT_EQ(effect->inChannels, 2u);
-    EXPECT_FALSE(effect->curveSet);
+    EXPECT_EQ(internals(fader)->kind, 2u);
     EXPECT_TRUE(termFader(fader));
     EXPECT_EQ(initFader(kBlock, 0, kRate, 0, 0, 0), nullptr);
     EXPECT_EQ(initFader(kBlock, 3, kRate, 0, 0, 0), nullptr);

@@ -23,14 +23,8 @@ namespace kernels {
 void subtractInto(KernelSet set, const float* a, float* b, uint32_t n);
 void addScaled(KernelSet set, float* dst, const float* src, float gain, uint32_t n);
 
-// Single-precision dot products of the FIR: sum over t < n of history[t] * row[t].
-// 3DNow!: four products per step into two pairs of lanes, then the pairs and the two lanes
-// added (n a multiple of 4).
-float dot3dnow(const float* history, const float* row, uint32_t n);
-// SSE, unrolled for exactly 16 taps: four 4-lane products added pairwise, then across lanes.
-float dotSse16(const float* history, const float* row);
-// SSE, any multiple of 8: two 4-lane accumulators of 4 products each per step.
-float dotSse8(const float* history, const float* row, uint32_t n);
 }  // namespace kernels
 
 }  // namespace dsp
+
+#include "rate/harmonics/fir_dot.h"

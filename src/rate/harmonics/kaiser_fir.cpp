@@ -1,6 +1,7 @@
 #include "rate/harmonics/kaiser_fir.h"
 
 #include <cmath>
+#include <type_traits>
 
 namespace dsp {
 namespace {
@@ -105,41 +106,70 @@ void KaiserFir::reset() {
 
 void KaiserFir::process(const float* in, float* out, uint32_t frames) { process(activeKernelSet(), in, out, frames); }
 
-void KaiserFir::process(KernelSet set, const float* in, float* out, uint32_t frames) {
-    if (!allocated_) {
-        for (uint32_t i = 0; i < frames; ++i) out[i] = 0.0f;
-        return;
-    }
-    const uint32_t n = static_cast<uint32_t>(taps_);
-    const float c0 = coef_[0];
-    const float* rows = rows_.data();
-    float* history = history_.data();
-    // The vector forms need whole steps over the taps; other tap counts use the reference.
-    if (set == KernelSet::Amd3dnow && n % 4 != 0) set = KernelSet::Reference;
-    if (set == KernelSet::Sse && n % 8 != 0) set = KernelSet::Reference;
+namespace {
 
+// One output per input through the rotated rows. Dot picks the sum: the double-precision
+// reference or one of the single-precision vector forms.
+struct ReferenceDot {};
+struct Dot3dnow {};
+struct DotSse16 {};
+struct DotSse8 {};
+
+template <class Dot>
+void runFir(const float* in, float* out, uint32_t frames, const float* rows, float* history, uint32_t n,
+            uint32_t mask, float c0, uint32_t& writePos) {
+    uint32_t pos = writePos;
     for (uint32_t i = 0; i < frames; ++i) {
         const float x = in[i];
-        const float* row = rows + writePos_ * n;
+        const float* row = rows + pos * n;
         float y;
-        if (set == KernelSet::Reference) {
+        if constexpr (std::is_same_v<Dot, ReferenceDot>) {
             double acc = static_cast<double>(x) * c0;
             for (uint32_t t = 0; t < n; ++t) acc += static_cast<double>(history[t]) * row[t];
             y = static_cast<float>(acc);
         } else {
             float sum;
-            if (set == KernelSet::Amd3dnow)
+            if constexpr (std::is_same_v<Dot, Dot3dnow>)
                 sum = kernels::dot3dnow(history, row, n);
-            else if (n == 16)
+            else if constexpr (std::is_same_v<Dot, DotSse16>)
                 sum = kernels::dotSse16(history, row);
             else
                 sum = kernels::dotSse8(history, row, n);
             const float direct = x * c0;
             y = sum + direct;
         }
-        writePos_ = (writePos_ - 1) & mask_;
-        history[writePos_] = x;
+        pos = (pos - 1) & mask;
+        history[pos] = x;
         out[i] = y;
+    }
+    writePos = pos;
+}
+
+}  // namespace
+
+void KaiserFir::process(KernelSet set, const float* in, float* out, uint32_t frames) {
+    if (!allocated_) {
+        for (uint32_t i = 0; i < frames; ++i) out[i] = 0.0f;
+        return;
+    }
+    const uint32_t n = static_cast<uint32_t>(taps_);
+    // The vector forms need whole steps over the taps; other tap counts use the reference.
+    if (set == KernelSet::Amd3dnow && n % 4 != 0) set = KernelSet::Reference;
+    if (set == KernelSet::Sse && n % 8 != 0) set = KernelSet::Reference;
+    const float c0 = coef_[0];
+    float* history = history_.data();
+    switch (set) {
+        case KernelSet::Amd3dnow:
+            runFir<Dot3dnow>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
+            break;
+        case KernelSet::Sse:
+            if (n == 16)
+                runFir<DotSse16>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
+            else
+                runFir<DotSse8>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
+            break;
+        default:
+            runFir<ReferenceDot>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
     }
 }
 

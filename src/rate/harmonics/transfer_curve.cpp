@@ -17,6 +17,17 @@ void TransferCurve::freePoints() {
     first_ = last_ = cursor_ = nullptr;
     count_ = 0;
     initialised_ = false;
+    indexStale_ = true;
+}
+
+void TransferCurve::rebuildIndex() {
+    CurvePoint* p = first_;
+    for (int b = 0; b < kIndexSize; ++b) {
+        const float start = static_cast<float>(b) / kIndexSize;
+        while (p->next && p->next->x <= start) p = p->next;
+        index_[b] = p;
+    }
+    indexStale_ = false;
 }
 
 void TransferCurve::resetCurve() {
@@ -27,6 +38,7 @@ void TransferCurve::resetCurve() {
     cursor_ = last_;
     count_ = 2;
     initialised_ = true;
+    indexStale_ = true;
 }
 
 int32_t TransferCurve::addPoint(float x, float y) {
@@ -42,15 +54,23 @@ int32_t TransferCurve::addPoint(float x, float y) {
     p->slope = static_cast<float>((static_cast<double>(y) - p->y) / (static_cast<double>(x) - p->x));
     p->next = point;
     next->prev = point;
+    indexStale_ = true;
     return ++count_;
 }
 
 void TransferCurve::applyCurve(const float* in, float* out, uint32_t frames) {
     if (!initialised_) resetCurve();
+    if (indexStale_) rebuildIndex();
     CurvePoint* p = cursor_;
     for (uint32_t i = 0; i < frames; ++i) {
         const float v = in[i];
         const float a = std::fabs(v);
+        // The segment holding a is unique (x strictly increases), so jumping close to it before
+        // walking finds the same point as walking all the way from the previous one.
+        if (a < 1.0f) {
+            CurvePoint* start = index_[static_cast<int>(a * kIndexSize)];
+            if (start->x > p->x || a < p->x) p = start;
+        }
         while (p->next && a >= p->next->x) p = p->next;
         while (p->prev && a < p->x) p = p->prev;
         // At or past the last point the value is its y (also for an infinite input).

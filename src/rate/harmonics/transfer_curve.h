@@ -37,13 +37,20 @@ public:
     const CurvePoint* first() const { return first_; }
 
 private:
+    static constexpr int kIndexSize = 1024;
+
     void freePoints();
+    void rebuildIndex();
 
     bool initialised_ = false;
     CurvePoint* first_ = nullptr;
     CurvePoint* last_ = nullptr;
     CurvePoint* cursor_ = nullptr;
     int32_t count_ = 0;
+    // index_[b]: the last point with x <= b / kIndexSize, so that a lookup far from the previous
+    // point starts next to its segment. Rebuilt after the points change; never allocates.
+    CurvePoint* index_[kIndexSize] = {};
+    bool indexStale_ = true;
 };
 
 }  // namespace dsp
