@@ -1,5 +1,7 @@
 #include "effects/pitch_shifter.h"
 
+#include "effects/grain_kernels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,13 +11,11 @@ namespace dsp {
 
 namespace {
 
-// Cubic convolution kernel with parameter -1, pieces for |d| < 1 and 1 <= |d| < 2.
-inline double kernelNear(double a) { return 1.0 - 2.0 * a * a + a * a * a; }
-inline double kernelFar(double a) { return 4.0 - 8.0 * a + 5.0 * a * a - a * a * a; }
+// Cubic convolution kernel with parameter -1: 1 - 2a^2 + a^3 below 1, 4 - 8a + 5a^2 - a^3 below 2.
 inline double kernel(double d) {
     const double a = std::fabs(d);
-    if (a < 1.0) return kernelNear(a);
-    if (a < 2.0) return kernelFar(a);
+    if (a < 1.0) return cubicNear(a);
+    if (a < 2.0) return cubicFar(a);
     return 0.0;
 }
 
@@ -26,8 +26,10 @@ PitchShifter::~PitchShifter() { freeArrays(); }
 void PitchShifter::freeArrays() {
     delete[] history_;
     delete[] window_;
+    delete[] past_;
     history_ = nullptr;
     window_ = nullptr;
+    past_ = nullptr;
     historyCapacity_ = 0;
     slots_.release();
     allocated_ = false;
@@ -45,11 +47,13 @@ bool PitchShifter::init(uint32_t rate, float pitch, float outLevel, float grainT
     if (!allocated_ || historyCapacity_ < historyLength) {
         delete[] history_;
         delete[] window_;
+        delete[] past_;
         history_ = new (std::nothrow) float[historyLength];
         window_ = new (std::nothrow) float[std::max<uint32_t>(grainLength_, 1)];
+        past_ = new (std::nothrow) float[historyLength + 3];
         historyCapacity_ = historyLength;
     }
-    if (history_ == nullptr || window_ == nullptr || !slots_.reserve(count)) {
+    if (history_ == nullptr || window_ == nullptr || past_ == nullptr || !slots_.reserve(count)) {
         freeArrays();
         return false;
     }
@@ -109,10 +113,19 @@ void PitchShifter::processChunk(const float* in, float* out, uint32_t n, uint32_
     const double ratio = ratio_;
     const double gain = outGain_;
     const int64_t last = int64_t{available} - 1;
-    auto tap = [&](int64_t j) -> double {
+    const int64_t span = span_;
+    auto x = [&](int64_t j) -> double {
         if (j >= 0) return in[j < last ? j : last];
         return history_[(uint64_t{historyPos_} + uint64_t(-j) - 1) % span_];
     };
+    // The past in reading order: pastBase[j] = x[j] for -span <= j <= 2.
+    float* pastBase = past_ + span;
+    uint32_t at = uint32_t(historyPos_ % span_);
+    for (int64_t j = -1; j >= -span; --j) {  // x[-1 - m] = history[(historyPos + m) mod span]
+        pastBase[j] = history_[at];
+        if (++at == span_) at = 0;
+    }
+    for (int64_t j = 0; j <= 2; ++j) pastBase[j] = float(x(j));
 
     for (uint32_t begin = 0; begin < n; begin += kGrainRun) {
         const uint32_t end = std::min(n, begin + kGrainRun);
@@ -128,28 +141,47 @@ void PitchShifter::processChunk(const float* in, float* out, uint32_t n, uint32_
         std::fill(wsum, wsum + (end - begin), 0.0f);
         for (uint32_t s = 0; s < segmentCount; ++s) {
             const GrainSegment& seg = slots_.segments[s];
-            for (uint32_t i = seg.begin; i < seg.end; ++i) {
-                const int32_t age = seg.age + int32_t(i - seg.begin);
-                const double pos = double(age) * ratio + double(seg.start);
-                const int64_t t = int64_t(pos);
-                const float p = float(pos);
-                const float f = p - std::trunc(p);
-                const double fd = f;
-                double v;
-                if (t >= 3 && t <= last) {
-                    // 0 <= f < 1 here, so each tap's distance falls in a known piece of the kernel
-                    // (at the piece edges both pieces give exactly 0).
-                    const float* x = in + t;
-                    v = x[0] * kernelFar(2.0 - fd) + x[-1] * kernelNear(1.0 - fd) + x[-2] * kernelNear(fd) +
-                        x[-3] * kernelFar(fd + 1.0);
-                } else {
-                    v = tap(t) * kernel(fd - 2.0) + tap(t - 1) * kernel(fd - 1.0) + tap(t - 2) * kernel(fd) +
-                        tap(t - 3) * kernel(fd + 1.0);
+            const double start = seg.start;
+            float* a = acc + (seg.begin - begin);
+            float* w = wsum + (seg.begin - begin);
+            const uint32_t count = seg.end - seg.begin;
+            // Any grain sample, one at a time, with the taps fetched one by one.
+            auto each = [&](uint32_t from, uint32_t to) {
+                for (uint32_t k = from; k < to; ++k) {
+                    const int32_t age = seg.age + int32_t(k);
+                    const double pos = double(age) * ratio + start;
+                    const int64_t t = int64_t(pos);
+                    const float p = float(pos);
+                    const double f = p - std::trunc(p);
+                    const double v = x(t) * kernel(f - 2.0) + x(t - 1) * kernel(f - 1.0) + x(t - 2) * kernel(f) +
+                                     x(t - 3) * kernel(f + 1.0);
+                    const float wk = window_[age];
+                    a[k] = float(double(a[k]) + v * double(wk));
+                    w[k] += wk;
                 }
-                const float w = window_[age];
-                acc[i - begin] = float(double(acc[i - begin]) + v * double(w));
-                wsum[i - begin] += w;
-            }
+            };
+            // The read position only grows with the age: split the segment where it crosses
+            // the depth of the linear past, zero, the first sample with three before it, and
+            // the block's end (binary searches on the exact position).
+            auto leading = [&](uint32_t from, auto holds) {
+                uint32_t lo = from, hi = count;
+                while (lo < hi) {
+                    const uint32_t mid = lo + (hi - lo) / 2;
+                    if (holds(double(seg.age + int32_t(mid)) * ratio + start)) lo = mid + 1; else hi = mid;
+                }
+                return lo;
+            };
+            const uint32_t deepEnd = leading(0, [&](double pos) { return int64_t(pos) < 3 - span; });
+            const uint32_t negativeEnd = leading(deepEnd, [](double pos) { return pos < 0.0; });
+            const uint32_t nearEnd = leading(negativeEnd, [](double pos) { return int64_t(pos) < 3; });
+            const uint32_t inEnd = std::max(nearEnd, leading(nearEnd, [&](double pos) { return int64_t(pos) <= last; }));
+            each(0, deepEnd);
+            pitchGrainRun(pastBase, window_, a + deepEnd, w + deepEnd, seg.age + int32_t(deepEnd),
+                          negativeEnd - deepEnd, ratio, start, true);
+            each(negativeEnd, nearEnd);
+            pitchGrainRun(in, window_, a + nearEnd, w + nearEnd, seg.age + int32_t(nearEnd), inEnd - nearEnd, ratio,
+                          start, false);
+            each(inEnd, count);
         }
         for (uint32_t i = begin; i < end; ++i) {
             const float sum = wsum[i - begin];

@@ -66,6 +66,7 @@ private:
     uint32_t historyPos_ = 0;
     float* history_ = nullptr;  // 2 * grainLength + 3 entries, `span_` of them in use
     float* window_ = nullptr;   // grainLength entries
+    float* past_ = nullptr;     // 2 * grainLength + 6 entries: the history in reading order, then x[0 .. 2]
     uint32_t historyCapacity_ = 0;
     GrainSlots slots_;
     uint32_t span_ = 3;

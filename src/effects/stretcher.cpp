@@ -1,5 +1,7 @@
 #include "effects/stretcher.h"
 
+#include "effects/grain_kernels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,8 +14,10 @@ Stretcher::~Stretcher() { freeArrays(); }
 void Stretcher::freeArrays() {
     delete[] history_;
     delete[] window_;
+    delete[] past_;
     history_ = nullptr;
     window_ = nullptr;
+    past_ = nullptr;
     historyCapacity_ = 0;
     slots_.release();
     allocated_ = false;
@@ -33,11 +37,13 @@ uint32_t Stretcher::init(uint32_t size, uint32_t rate, float scale, float outLev
     if (!allocated_ || historyCapacity_ < historyLength) {
         delete[] history_;
         delete[] window_;
+        delete[] past_;
         history_ = new (std::nothrow) float[historyLength];
         window_ = new (std::nothrow) float[std::max<uint32_t>(grainLength_, 1)];
+        past_ = new (std::nothrow) float[historyLength];
         historyCapacity_ = historyLength;
     }
-    if (history_ == nullptr || window_ == nullptr || !slots_.reserve(count)) {
+    if (history_ == nullptr || window_ == nullptr || past_ == nullptr || !slots_.reserve(count)) {
         freeArrays();
         return dstSize(size);
     }
@@ -104,6 +110,19 @@ uint32_t Stretcher::processChunk(const float* in, float* out, uint32_t n, uint32
     const double inverse = inverseFactor_;
     const double gain = outGain_;
     const int64_t last = int64_t{available} - 1;
+    // The history in reading order, pastBase[j] = x[j], as deep as any grain of this chunk
+    // reads: active grains read onwards from start + age, new ones from -lead or later.
+    const int64_t span = span_;
+    int64_t deepest = -int64_t{lead};
+    for (uint32_t s = 0; s < slots_.count; ++s)
+        if (slots_.grains[s].active) deepest = std::min<int64_t>(deepest, int64_t{slots_.grains[s].start} + slots_.grains[s].age);
+    const int64_t depth = std::min<int64_t>(span, -deepest);
+    float* pastBase = past_ + span;
+    uint32_t at = span_ == 0 ? 0 : uint32_t(historyPos_ % span_);
+    for (int64_t j = -1; j >= -depth; --j) {  // x[-1 - m] = history[(historyPos + m) mod span]
+        pastBase[j] = history_[at];
+        if (++at == span_) at = 0;
+    }
     auto startAt = [lead, inverse](uint32_t i) {
         return int32_t(int64_t((double(i) + double(lead)) * inverse)) - lead;
     };
@@ -121,28 +140,27 @@ uint32_t Stretcher::processChunk(const float* in, float* out, uint32_t n, uint32
         std::fill(wsum, wsum + (end - begin), 0.0);
         for (uint32_t s = 0; s < segmentCount; ++s) {
             const GrainSegment& seg = slots_.segments[s];
-            // The grain reads x[j] for consecutive j while its age runs through the window.
+            // The grain reads x[j] for consecutive j while its age runs through the window:
+            // first any reads deeper than the history (wrapping round it), then the history in
+            // reading order, the block, and past the block's end its last sample.
             const int64_t firstRead = int64_t{seg.start} + seg.age;
-            const uint32_t count = seg.end - seg.begin;
+            const int64_t count = seg.end - seg.begin;
             double* a = acc + (seg.begin - begin);
             double* w = wsum + (seg.begin - begin);
             const float* win = window_ + seg.age;
-            uint32_t k = 0;
-            for (; k < count && firstRead + k < 0; ++k) {  // behind the chunk: the history
+            const int64_t deepEnd = std::clamp<int64_t>(-span - firstRead, 0, count);
+            const int64_t pastEnd = std::clamp<int64_t>(-firstRead, deepEnd, count);
+            const int64_t blockEnd = std::clamp<int64_t>(last + 1 - firstRead, pastEnd, count);
+            for (int64_t k = 0; k < deepEnd; ++k) {
                 const int64_t j = firstRead + k;
                 a[k] += double(history_[(uint64_t{historyPos_} + uint64_t(-j) - 1) % span_]) * double(win[k]);
                 w[k] += double(win[k]);
             }
-            const int64_t inBlockEnd = std::min<int64_t>(count, last + 1 - firstRead);
-            if (k < inBlockEnd) {
-                const float* x = in + (firstRead + k);
-                const uint32_t stop = uint32_t(inBlockEnd);
-                for (uint32_t q = 0; k < stop; ++k, ++q) {
-                    a[k] += double(x[q]) * double(win[k]);
-                    w[k] += double(win[k]);
-                }
-            }
-            for (; k < count; ++k) {  // past the block's end
+            stretchGrainRun(pastBase + (firstRead + deepEnd), win + deepEnd, a + deepEnd, w + deepEnd,
+                            uint32_t(pastEnd - deepEnd));
+            stretchGrainRun(in + (firstRead + pastEnd), win + pastEnd, a + pastEnd, w + pastEnd,
+                            uint32_t(blockEnd - pastEnd));
+            for (int64_t k = blockEnd; k < count; ++k) {
                 a[k] += double(in[last]) * double(win[k]);
                 w[k] += double(win[k]);
             }

@@ -74,6 +74,7 @@ private:
     uint32_t historyPos_ = 0;
     float* history_ = nullptr;  // 8 * grainLength entries, `span_` of them in use
     float* window_ = nullptr;
+    float* past_ = nullptr;  // the history in reading order (8 * grainLength entries)
     uint32_t historyCapacity_ = 0;
     GrainSlots slots_;
     bool bypass_ = false;

@@ -1,0 +1,30 @@
+// Inner loops of the grain engines: one grain's contribution over a run of consecutive samples,
+// in a scalar form and AVX2 / AVX-512 forms that give the same bits (the same IEEE operations in
+// the same order, only four or eight samples at a time), used when the processor has them.
+#pragma once
+#include <cstdint>
+
+namespace dsp {
+
+// Which loops run: 0 scalar, 1 AVX2, 2 AVX-512 (where a loop has no AVX-512 form, AVX2).
+// grainBestLoops is what the processor allows, found at load; grainLoops starts there and tests
+// may lower it to run every form.
+extern const int grainBestLoops;
+extern int grainLoops;
+
+// Cubic convolution kernel with parameter -1, pieces for |d| < 1 and 1 <= |d| < 2.
+inline double cubicNear(double a) { return 1.0 - 2.0 * a * a + a * a * a; }
+inline double cubicFar(double a) { return 4.0 - 8.0 * a + 5.0 * a * a - a * a * a; }
+
+// Pitch grain over `count` samples with ages age, age + 1, ...: for each, pos = age x ratio +
+// start, t = trunc(pos), taps base[t - 3 .. t] (all readable), acc[k] += v x w in float via
+// double, wsum[k] += w. `negative`: every pos of the run is below 0 (so its fraction is <= 0),
+// else every pos is at least 0; each case puts the four tap distances in known kernel pieces.
+void pitchGrainRun(const float* base, const float* window, float* acc, float* wsum, int32_t age, uint32_t count,
+                   double ratio, double start, bool negative);
+
+// Stretch grain over `count` samples reading x[0 .. count): acc[k] += x[k] w[k], wsum[k] += w[k]
+// in double.
+void stretchGrainRun(const float* x, const float* window, double* acc, double* wsum, uint32_t count);
+
+}  // namespace dsp
