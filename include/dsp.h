@@ -314,7 +314,8 @@ DSP_API bool termHqups(dsp_effect* handle);
  *   blocks of `size` floats and two delay lines of 65536 floats; returns NULL when memory runs
  *   out or for 16384 voices or more. The voice count is fixed for the life of the effect.
  * doChorus: processes `bytes` bytes of PCM (at most size * channels * 2; any excess is
- *   ignored) from pcmIn into pcmOut (same byte count, may be the same buffer). Never allocates.
+ *   ignored) from pcmIn into pcmOut (same byte count, may be the same buffer) and returns true;
+ *   false for an effect initialised with 0 channels. Never allocates.
  * Setters (between blocks, effective from the next sample; they keep the delay lines and the
  *   oscillator phase, and are remembered: a reconfiguration by a chain whose format changed
  *   rebuilds the effect from them, clearing the delay lines and restarting the sweep):

@@ -29,7 +29,8 @@ public:
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
     uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
-    // Standalone PCM processing; false when the effect has no usable buffers.
+    // Standalone PCM processing; false, with nothing written, when the effect has no usable
+    // buffers or no channels.
     bool processPcmBlock(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
 
     // True when configure obtained the buffers and both engines' storage.

@@ -112,6 +112,8 @@ TEST(NoAllocation, ChainSendWithEffects) {
         dspAdd(chain, initChorus(kBlock, 2, kRate, 3, 20.0f, 5.0f, 2.0f, 50.0f, 70.0f), 2);
         dspAdd(chain, initResampler(kBlock, 2, 2, kRate, 48000, 1, 80.0f, 40.0f, true), 3);
         dspAdd(chain, initFader(kBlock, 2, kRate, 0.0f, -6.0f, 0.0f), 4);
+        dspAdd(chain, initPitchShift(kBlock, 2, kRate, 300.0f, 1.0f, 0.05f, 0.01f), 5);
+        dspAdd(chain, initStretch(kBlock, 2, kRate, 500.0f, 1.0f, 0.05f, 0.01f), 6);
         EXPECT_EQ(allocationsDuring([&](uint32_t n) { dspSend(chain, b.in.data(), b.out.data(), n * 4); }), 0);
         dsp_chain* empty = dspCreate(kBlock, 2, kRate);
         EXPECT_EQ(allocationsDuring([&](uint32_t n) { dspSend(empty, b.in.data(), b.out.data(), n * 4); }), 0);
@@ -157,6 +159,30 @@ TEST(NoAllocation, HighQualityUpsampler) {
     }
     dspEnable3dnow(false);
     dspEnableSse(false);
+}
+
+TEST(NoAllocation, GranularAndUpsampling) {
+    Buffers b;
+    for (float pitch : {0.0f, 300.0f, -700.0f}) {
+        dsp_effect* shifter = initPitchShift(kBlock, 2, kRate, pitch, 1.0f, 0.05f, 0.01f);
+        EXPECT_EQ(allocationsDuring([&](uint32_t n) { doPitchShift(shifter, b.in.data(), b.out.data(), n * 4); }), 0);
+        setPitchShiftPitch(shifter, 1200.0f);
+        EXPECT_EQ(allocationsDuring([&](uint32_t n) { doPitchShift(shifter, b.in.data(), b.out.data(), n * 4); }), 0);
+        termPitchShift(shifter);
+    }
+    for (float scale : {0.0f, 1000.0f, -1000.0f}) {
+        dsp_effect* stretcher = initStretch(kBlock, 2, kRate, scale, 1.0f, 0.05f, 0.01f);
+        EXPECT_EQ(allocationsDuring([&](uint32_t n) { doStretch(stretcher, b.in.data(), b.out.data(), n * 4); }), 0);
+        termStretch(stretcher);
+    }
+    for (uint32_t rate : {22050u, 44100u, 48000u})
+        for (uint32_t mode : {0u, 1u}) {
+            dsp_effect* hqups = initHqupsBySrcsize(kBlock, 2, 2, rate, 50.0f, 50.0f, 0, 1, 80.0f, 40.0f, mode, true);
+            ASSERT_NE(hqups, nullptr);
+            EXPECT_EQ(allocationsDuring([&](uint32_t n) { doHqups(hqups, b.in.data(), b.out.data(), n * 4); }), 0)
+                << rate << " Hz, mode " << mode;
+            termHqups(hqups);
+        }
 }
 
 TEST(NoAllocation, Analysers) {

@@ -359,6 +359,11 @@ TEST(Chorus, InAChainMatchesStandaloneAndRestartsOnFormatChange) {
 TEST(Chorus, RefusesImpossibleStorageAndSurvivesHostileParameters) {
     EXPECT_EQ(initChorus(256, 2, 44100, 16384, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f), nullptr);
     EXPECT_EQ(initChorus(256, 2, 44100, 0xffffffffu, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f), nullptr);
+    // No channels: nothing to process, so doChorus reports false instead of dividing by zero.
+    dsp_effect* silent = initChorus(256, 0, 44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f);
+    int16_t sample = 7;
+    EXPECT_FALSE(doChorus(silent, &sample, &sample, 2));
+    termChorus(silent);
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     const float hostile[][5] = {{nan, nan, nan, nan, nan},  {inf, -inf, inf, inf, -inf}, {-1e30f, 1e30f, 1e-30f, 1e30f, 1e30f},
                                 {1e9f, 0.0f, -1e-9f, 100.0f, 0.0f}, {0.0f, 3e38f, 3e38f, -3e38f, 3e38f}};

@@ -52,20 +52,6 @@ inline double dominantFrequency(const std::vector<float>& x, size_t from, size_t
     return best;
 }
 
-// Mean frequency from upward zero crossings, interpolated between samples.
-inline double zeroCrossingFrequency(const std::vector<float>& x, size_t from, size_t to, double rate) {
-    double first = -1, lastCrossing = -1;
-    int crossings = 0;
-    for (size_t i = from + 1; i < to; ++i) {
-        if (x[i - 1] < 0 && x[i] >= 0) {
-            const double at = double(i - 1) + double(x[i - 1]) / double(x[i - 1] - x[i]);
-            if (first < 0) first = at; else ++crossings;
-            lastCrossing = at;
-        }
-    }
-    return crossings > 0 ? rate * crossings / (lastCrossing - first) : 0.0;
-}
-
 inline double rms(const std::vector<float>& x, size_t from, size_t to) {
     double s = 0;
     for (size_t i = from; i < to; ++i) s += double(x[i]) * x[i];

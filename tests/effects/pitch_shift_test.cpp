@@ -249,19 +249,6 @@ TEST(PitchShift, MonoNeverTouchesTheSecondEngine) {
     termPitchShift(h);
 }
 
-TEST(PitchShift, SecondChannelOfStereoMatchesAMonoRunOfTheSameSignal) {
-    const auto pcm = randomPcm(2 * 3000, 5);
-    std::vector<int16_t> right(3000), stereoOut(pcm.size()), monoOut(3000);
-    for (size_t i = 0; i < 3000; ++i) right[i] = pcm[2 * i + 1];
-    dsp_effect* stereo = initPitchShift(3000, 2, 44100, -400.0f, -2.0f, 0.03f, 0.007f);
-    dsp_effect* mono = initPitchShift(3000, 1, 44100, -400.0f, -2.0f, 0.03f, 0.007f);
-    ASSERT_TRUE(doPitchShift(stereo, pcm.data(), stereoOut.data(), 12000));
-    ASSERT_TRUE(doPitchShift(mono, right.data(), monoOut.data(), 6000));
-    for (size_t i = 0; i < 3000; ++i) ASSERT_EQ(stereoOut[2 * i + 1], monoOut[i]) << "frame " << i;
-    termPitchShift(stereo);
-    termPitchShift(mono);
-}
-
 // Random pitches (including beyond the clamp) between blocks of random lengths: reads stay in
 // bounds (checked by the sanitizer build) and every sample matches the sample-by-sample model.
 class PitchShiftLoops : public ::testing::TestWithParam<int> {

@@ -278,3 +278,49 @@ TEST(ElementKernels, VectorFormsRoundTheProductSeparatelyOnlyOverWholeSteps) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ElementKernels, ThreeDNowFormHasNoDenormals) {
+    // 1e-39 is denormal in float: 3DNow! reads it as zero, and 2^-100 * 2^-30 = 2^-130 is a
+    // denormal result it flushes to zero; the other forms keep both.
+    const float tiny = 1e-39f, small = std::ldexp(1.0f, -100), gain = std::ldexp(1.0f, -30);
+    ASSERT_EQ(std::fpclassify(tiny), FP_SUBNORMAL);
+    for (KernelSet set : {KernelSet::Reference, KernelSet::Amd3dnow, KernelSet::Sse}) {
+        std::vector<float> a(8, tiny), b(8, 0.0f), dst(8, 0.0f), src(8, small);
+        dsp::kernels::subtractInto(set, a.data(), b.data(), 8);
+        dsp::kernels::addScaled(set, dst.data(), src.data(), gain, 8);
+        const bool flushes = set == KernelSet::Amd3dnow;
+        for (int i = 0; i < 8; ++i) {
+            ASSERT_EQ(b[i], flushes ? 0.0f : tiny) << static_cast<int>(set) << " i " << i;
+            ASSERT_EQ(dst[i], flushes ? 0.0f : std::ldexp(1.0f, -130)) << static_cast<int>(set) << " i " << i;
+        }
+        // The denormal mode ends with the call: ordinary arithmetic keeps denormals.
+        volatile float x = small;
+        ASSERT_EQ(x * gain, std::ldexp(1.0f, -130));
+    }
+}
+
+TEST(KaiserFir, ThreeDNowFormFlushesDenormalOutputs) {
+    dsp::KaiserFir reference, amd;
+    for (auto* fir : {&reference, &amd}) {
+        fir->setupWindow(100.0f, 16, dsp::KaiserFir::kLowpass);
+        fir->designBand(48000.0f, 6000.0f, 0.0f);
+    }
+    std::vector<float> x(64, 0.0f), want(64), got(64);
+    x[0] = 1e-36f;  // normal, but its products with the outer taps are denormal
+    reference.process(KernelSet::Reference, x.data(), want.data(), 64);
+    amd.process(KernelSet::Amd3dnow, x.data(), got.data(), 64);
+    int flushed = 0;
+    for (int n = 0; n < 64; ++n) {
+        if (std::fpclassify(want[n]) == FP_SUBNORMAL) {
+            ASSERT_EQ(got[n], 0.0f) << "n " << n;
+            ++flushed;
+        } else {
+            ASSERT_NEAR(got[n], want[n], 1e-42) << "n " << n;
+        }
+    }
+    EXPECT_GT(flushed, 0);
+}
+
+}  // namespace

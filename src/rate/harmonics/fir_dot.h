@@ -11,6 +11,24 @@
 namespace dsp {
 namespace kernels {
 
+// 3DNow! arithmetic has no denormals: denormal operands count as zero and denormal results
+// become zero. While alive, this puts the SSE unit in that mode (flush-to-zero and
+// denormals-are-zero) so the SSE instructions standing in for 3DNow! give its results.
+class ThreeDNowArithmetic {
+public:
+#ifdef DSP_HAVE_SSE_INTRINSICS
+    ThreeDNowArithmetic() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | 0x8040u); }
+    ~ThreeDNowArithmetic() { _mm_setcsr(saved_); }
+#endif
+    ThreeDNowArithmetic(const ThreeDNowArithmetic&) = delete;
+    ThreeDNowArithmetic& operator=(const ThreeDNowArithmetic&) = delete;
+
+private:
+#ifdef DSP_HAVE_SSE_INTRINSICS
+    unsigned saved_;
+#endif
+};
+
 // Horizontal sum of four lanes as both instruction sets do it: (l0 + l2) + (l1 + l3).
 #ifdef DSP_HAVE_SSE_INTRINSICS
 inline float laneSum(__m128 v) {

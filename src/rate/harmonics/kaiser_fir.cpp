@@ -159,9 +159,11 @@ void KaiserFir::process(KernelSet set, const float* in, float* out, uint32_t fra
     const float c0 = coef_[0];
     float* history = history_.data();
     switch (set) {
-        case KernelSet::Amd3dnow:
+        case KernelSet::Amd3dnow: {
+            const kernels::ThreeDNowArithmetic flush;
             runFir<Dot3dnow>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
             break;
+        }
         case KernelSet::Sse:
             if (n == 16)
                 runFir<DotSse16>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
