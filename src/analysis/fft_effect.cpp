@@ -1,11 +1,20 @@
 #include "analysis/fft_effect.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "convert/convert.h"
 
 namespace dsp {
+
+void FftEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
+    // Buffers are only reallocated when inSize < size, and always for at least fftSize and
+    // hopSize floats, so they keep holding max(inSize, fftSize, hopSize) floats.
+    const uint32_t needed = std::max({size, fftSize, hopSize});
+    SilentEffect::configure(needed, channels, rate);
+    inSize = outSize = size;
+}
 
 FftEffect* FftEffect::allocate(uint32_t size, uint32_t channels) {
     auto* effect = new (std::nothrow) FftEffect;
@@ -56,7 +65,9 @@ FftEffect* FftEffect::createShortTimeAnalyser(uint32_t size, uint32_t channels, 
 }
 
 uint32_t FftEffect::analyseBlock(const int16_t* pcm, float* out, uint32_t bytes) {
-    bytes = clampToCapacity(bytes);
+    if (!buffersUsable() || inChannels == 0) return 0;
+    // A chain may have configured a larger block: one frame holds fftSize samples at most.
+    bytes = std::min(clampToCapacity(bytes), fftSize * inChannels * 2);
     const uint32_t frames = bytes / (2 * inChannels);
     const bool stereo = outChannels == 2;
     pcmToFloat(pcm, bytes, inBufL, stereo ? inBufR : nullptr, inChannels);
@@ -72,14 +83,16 @@ uint32_t FftEffect::analyseBlock(const int16_t* pcm, float* out, uint32_t bytes)
 }
 
 void FftEffect::analyseShortTime(const int16_t* pcm, float* out, uint32_t bytes) {
+    if (!buffersUsable() || inChannels == 0) return;
     bytes = clampToCapacity(bytes);
     const uint32_t frames = bytes / (2 * inChannels);
+    const uint32_t padded = std::max(inSize, hopSize);  // the plans read hopSize samples
     pcmToFloat(pcm, bytes, inBufL, inBufR, inChannels);
-    std::memset(inBufL + frames, 0, sizeof(float) * (inSize - frames));
+    std::memset(inBufL + frames, 0, sizeof(float) * (padded - frames));
     analysisPlans[0].transform(inBufL);
     analysisPlans[0].magnitudeDb(out, false);
     if (inChannels == 2) {
-        std::memset(inBufR + frames, 0, sizeof(float) * (inSize - frames));
+        std::memset(inBufR + frames, 0, sizeof(float) * (padded - frames));
         analysisPlans[1].transform(inBufR);
         analysisPlans[1].magnitudeDb(out + fftSize / 2, false);
     }

@@ -24,6 +24,10 @@ public:
 
     FftEffect() { kind = kKind; }
 
+    // The base buffer rule, except that the buffers never hold fewer floats than a transform
+    // frame or a hop needs: a chain that reconfigures the analyser cannot make it read past them.
+    void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
+
     // A new effect with the six buffers allocated for `size` frames of `channels` channels
     // (input rate 0); nullptr when memory runs out.
     static FftEffect* allocate(uint32_t size, uint32_t channels);

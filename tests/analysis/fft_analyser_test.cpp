@@ -195,3 +195,29 @@ TEST(FftAnalyser, InAChainItYieldsNoFrames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A chain that reconfigures an analyser (other block sizes) must not make it read or write
+// outside its buffers; the analysis keeps its own frame length.
+TEST(FftAnalyser, ChainReconfigurationKeepsProcessingInBounds) {
+    for (const bool shortTime : {false, true}) {
+        dsp_chain* chain = dspCreate(256, 1, 44100);
+        dsp_effect* effect = shortTime ? initFftAnalyze(256, 1, 256, 512) : initFft(256, 1, 1, 96);
+        ASSERT_EQ(dspAdd(chain, effect, 1), 1u);
+        std::vector<int16_t> pcm(4096, 1000);
+        std::vector<float> out(4096, 0.0f);
+        for (uint32_t size : {128u, 200u, 64u, 1000u}) {
+            dspAdjust(chain, size, 1, 44100);
+            dsp_effect* handle = dspGetHandle(chain, 0);
+            if (shortTime) {
+                EXPECT_TRUE(doFftAnalyze(handle, pcm.data(), out.data(), size * 2)) << "size " << size;
+            } else {
+                EXPECT_EQ(doFft(handle, pcm.data(), out.data(), size * 2), 128u) << "size " << size;
+            }
+        }
+        dspDestroy(chain);
+    }
+}
+
+}  // namespace

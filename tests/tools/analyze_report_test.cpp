@@ -157,6 +157,26 @@ TEST_F(AnalyzeCommand, ReportIsSelfContainedAndRendersInAHeadlessBrowser) {
     for (size_t length : curves) EXPECT_GT(length, 2000u);
 }
 
+TEST_F(AnalyzeCommand, ChunksAfterTheDataAreNotTakenForSamples) {
+    std::vector<int16_t> pcm(3000, 1000);
+    const std::string path = dir + "/trailing.wav";
+    writeWave(path, pcm, 1, 8000);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        out.write("LIST", 4);
+        const uint32_t size = 64;
+        out.write(reinterpret_cast<const char*>(&size), 4);
+        out << std::string(64, 'x');
+    }
+    std::string out;
+    ASSERT_EQ(run(std::string(DSPTOOL_PATH) + " -q analyze " + path + " --fft 256 --block 256 --json -", out), 0);
+    EXPECT_NE(out.find("\"channels\":1,\"frames\":3000,"), std::string::npos) << out.substr(0, 200);
+    // 3000 frames in hops of 256: 12 spectra.
+    size_t spectra = 0;
+    for (size_t at = out.find("{\"time\""); at != std::string::npos; at = out.find("{\"time\"", at + 1)) ++spectra;
+    EXPECT_EQ(spectra, 12u);
+}
+
 TEST_F(AnalyzeCommand, BadInputAndOptionsFailWithAMessage) {
     std::string out;
     const std::string tool = std::string(DSPTOOL_PATH) + " analyze ";

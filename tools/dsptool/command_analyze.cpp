@@ -1,55 +1,56 @@
 // dsptool analyze FILE.wav: spectra of a WAVE file as an HTML report, CSV or JSON.
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "analysis_report.h"
+#include "dsp.h"
 #include "registry.h"
 
 namespace {
 
-uint32_t readU32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t readU16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-
-// Reads a 16-bit PCM RIFF WAVE file ("fmt " before "data", other chunks skipped).
+// Reads a 16-bit PCM WAVE file, mono or stereo, with the library's reader.
 bool loadWave(const std::string& path, dsptool::AudioClip& clip, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    if (!std::ifstream(path, std::ios::binary)) {
         error = "cannot open " + path;
         return false;
     }
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
-        error = path + " is not a RIFF WAVE file";
+    constexpr uint32_t kChunkFrames = 65536;
+    struct Close {
+        void operator()(dsp_wavefile_in* reader) const { termWavefileIn(reader); }
+    };
+    std::unique_ptr<dsp_wavefile_in, Close> reader(initWavefileIn(path.c_str(), kChunkFrames));
+    const dsp_wave_format* format = reader ? getFormatWavefileIn(reader.get()) : nullptr;
+    const dsp_wave_header* header = reader ? getHeaderWavefileIn(reader.get()) : nullptr;
+    if (format == nullptr || header == nullptr) {
+        error = "out of memory opening " + path;
         return false;
     }
-    bool haveFormat = false;
-    for (size_t at = 12; at + 8 <= bytes.size();) {
-        const unsigned char* chunk = bytes.data() + at;
-        const size_t size = std::min<size_t>(readU32(chunk + 4), bytes.size() - at - 8);
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
-            const uint16_t tag = readU16(chunk + 8);
-            clip.channels = readU16(chunk + 10);
-            clip.rate = readU32(chunk + 12);
-            const uint16_t bits = readU16(chunk + 22);
-            if ((tag != 1 && tag != 0xFFFE) || bits != 16 || clip.channels < 1 || clip.channels > 2) {
-                error = path + ": only 16-bit PCM, mono or stereo, can be analysed";
-                return false;
-            }
-            haveFormat = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!haveFormat) break;
-            const size_t samples = size / 2 / clip.channels * clip.channels;
-            clip.pcm.resize(samples);
-            for (size_t i = 0; i < samples; ++i) clip.pcm[i] = int16_t(readU16(chunk + 8 + 2 * i));
-            return true;
-        }
-        at += 8 + size + (size & 1);
+    if (format->nChannels == 0) {
+        error = path + " is not a RIFF WAVE file with a \"fmt \" chunk before its \"data\" chunk";
+        return false;
     }
-    error = path + ": no \"fmt \" chunk before the \"data\" chunk";
-    return false;
+    if (format->wBitsPerSample != 16 || format->nChannels > 2 || format->nSamplesPerSec == 0) {
+        error = path + ": only 16-bit PCM, mono or stereo, can be analysed";
+        return false;
+    }
+    clip.channels = format->nChannels;
+    clip.rate = format->nSamplesPerSec;
+    // The reader does not stop at the end of the data chunk: read exactly its frames.
+    const uint64_t frames = header->dwBufferLength / (2u * clip.channels);
+    clip.pcm.resize(frames * clip.channels);
+    uint64_t done = 0;
+    while (done < frames) {
+        const uint32_t want = uint32_t(std::min<uint64_t>(kChunkFrames, frames - done));
+        const int32_t got = readWavefileIn(reader.get(), clip.pcm.data() + done * clip.channels, want);
+        if (got <= 0) break;
+        done += uint32_t(got) / (2u * clip.channels);
+    }
+    clip.pcm.resize(done * clip.channels);  // a data chunk cut short by the end of the file
+    return true;
 }
 
 bool parseCount(const std::string& text, uint32_t& value) {

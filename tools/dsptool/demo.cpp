@@ -13,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "analysis_report.h"
 #include "registry.h"
 #include "wave_process.h"
 
@@ -153,8 +154,10 @@ int runDemo(const std::vector<std::string>& args) {
         std::printf("  %-28s -> %s (%u ch, %u Hz, %.2f s)\n", (info.name + " " + info.demoArgs).c_str(), outPath.c_str(),
                     report.outChannels, report.outRate, double(report.outFrames) / report.outRate);
     }
+    // The analysis report of the input, beside the directory.
+    const int reportStatus = dsptool::writeDemoReport(dsptool::AudioClip{"demo input", kRate, 2, input}, outDir + "-analysis.html");
     std::printf("\n%d processed file%s and the input are in %s/\n", written, written == 1 ? "" : "s", outDir.c_str());
-    return failures == 0 ? 0 : 1;
+    return failures == 0 && reportStatus == 0 ? 0 : 1;
 }
 
 const dsptool::Registration demoCommand(dsptool::CommandInfo{
