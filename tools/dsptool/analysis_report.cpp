@@ -1,5 +1,7 @@
 #include "analysis_report.h"
 
+#include "analysis_onsets.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -523,6 +525,9 @@ int writeAnalysisOutputs(const AudioClip& clip, const AnalyzeOptions& settings) 
         return failWith("cannot write " + settings.csvPath);
     if (!settings.jsonPath.empty() && !write(settings.jsonPath, spectraJson(results), "spectra"))
         return failWith("cannot write " + settings.jsonPath);
+    if (!settings.envelopeCsvPath.empty() && !write(settings.envelopeCsvPath, envelopeCsv(results), "envelope"))
+        return failWith("cannot write " + settings.envelopeCsvPath);
+    if (settings.printSlices) std::cout << sliceTable(results) << std::flush;
     return 0;
 }
 

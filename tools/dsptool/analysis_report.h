@@ -28,6 +28,8 @@ struct AnalyzeOptions {
     std::string htmlPath;     // report; empty = none
     std::string csvPath;      // long-term spectrum as CSV; "-" = stdout; empty = none
     std::string jsonPath;     // every spectrum as JSON; "-" = stdout; empty = none
+    std::string envelopeCsvPath;  // envelope curves as CSV; "-" = stdout; empty = none
+    bool printSlices = false;     // onset slices as a table on stdout
 };
 
 // A curve over the waveform, e.g. an amplitude envelope: `values` are linear amplitudes

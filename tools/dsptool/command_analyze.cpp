@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis_onsets.h"
 #include "analysis_report.h"
 #include "dsp.h"
 #include "registry.h"
@@ -81,6 +82,12 @@ int runAnalyze(const std::vector<std::string>& args) {
         if (arg == "--block" || arg == "--fft" || arg == "--history") {
             uint32_t& field = arg == "--block" ? options.block : arg == "--fft" ? options.fftSize : options.history;
             if (!count(field)) return dsptool::failWith(arg + " needs a whole number of samples");
+        } else if (std::string problem; dsptool::parseOnsetOption(args, i, problem)) {
+            if (!problem.empty()) return dsptool::failWith(problem);
+        } else if (arg == "--envelope-csv") {
+            if (!hasValue) return dsptool::failWith(arg + " needs a file name (or - for stdout)");
+            options.envelopeCsvPath = args[++i];
+            otherOutput = true;
         } else if (arg == "-o" || arg == "--html" || arg == "--csv" || arg == "--json") {
             if (!hasValue) return dsptool::failWith(arg + " needs a file name (or - for stdout)");
             const std::string& path = args[++i];
@@ -98,6 +105,8 @@ int runAnalyze(const std::vector<std::string>& args) {
     if (input.empty()) return dsptool::failWith("analyze needs a WAVE file");
     // The report is written by default; asking only for CSV or JSON leaves it out.
     if (!reportRequested && !otherOutput) options.htmlPath = defaultReportPath(input);
+    // The slice table goes to stdout unless stdout already carries a CSV or JSON export.
+    options.printSlices = options.csvPath != "-" && options.jsonPath != "-" && options.envelopeCsvPath != "-";
     const std::string problem = dsptool::checkAnalyzeOptions(options);
     if (!problem.empty()) return dsptool::failWith(problem);
     dsptool::AudioClip clip;
@@ -109,14 +118,17 @@ int runAnalyze(const std::vector<std::string>& args) {
 }
 
 const dsptool::Registration analyzeCommand(dsptool::CommandInfo{
-    "analyze", "analyze FILE.wav [-o REPORT.html] [--csv FILE] [--json FILE] [--block N] [--fft N] [--history N]",
-    "      spectral analysis of a 16-bit WAVE file: an HTML report (waveform, spectrogram,\n"
-    "      long-term spectrum; self-contained, opens in any browser), written to\n"
-    "      FILE-analysis.html unless -o names it; --csv writes the long-term spectrum and\n"
-    "      --json every short-time spectrum (dBFS; - for stdout; either alone skips the report).\n"
+    "analyze", "analyze FILE.wav [-o REPORT.html] [--csv FILE] [--json FILE] [--envelope-csv FILE] [OPTIONS]",
+    std::string("      onsets, envelope and spectra of a 16-bit WAVE file: prints the onset slices (start and\n"
+    "      end in seconds) and writes an HTML report (waveform with envelope and slice markers,\n"
+    "      spectrogram, long-term spectrum, slice table; self-contained, opens in any browser) to\n"
+    "      FILE-analysis.html unless -o names it; --csv writes the long-term spectrum, --json every\n"
+    "      short-time spectrum (dBFS), --envelope-csv the envelope (- for stdout; any of them alone\n"
+    "      skips the report). Files at 40 kHz or less are converted to 48 kHz for slicing.\n"
     "      --block N  frames per analysis step, the hop between spectra (default 1024)\n"
     "      --fft N    transform length, a power of two 4..16384 (default 4096)\n"
-    "      --history N  sliding history in samples, >= FFT size and block (default: FFT size)",
+    "      --history N  sliding history in samples, >= FFT size and block (default: FFT size)\n") +
+        dsptool::kOnsetOptionsHelp,
     runAnalyze});
 
 }  // namespace
