@@ -7,8 +7,12 @@
 #if DSP_CONVERT_SIMD
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace dsp::kernels::avx2 {
 
@@ -189,5 +193,9 @@ void copy16(const void* src, void* dst, uint32_t blocks) {
 
 }  // namespace dsp::kernels::avx2
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif
