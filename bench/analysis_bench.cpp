@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "dsp.h"
@@ -44,7 +45,7 @@ std::vector<int16_t> music(uint32_t rate, uint32_t channels, uint32_t seconds) {
     return pcm;
 }
 
-void report(benchmark::State& state, double frames, const char* label) {
+void report(benchmark::State& state, double frames, const std::string& label) {
     state.counters["frames_per_second"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
     state.SetLabel(label);
 }
@@ -62,7 +63,8 @@ void feed(const std::vector<int16_t>& pcm, uint32_t channels, uint32_t block, Ru
 // Signal rows time the music continuously; silence rows replay one loud second untimed, then
 // time kSilentSeconds of zeros.
 template <typename Run>
-void race(benchmark::State& state, uint32_t rate, uint32_t channels, bool silence, uint32_t block, Run run) {
+void race(benchmark::State& state, uint32_t rate, uint32_t channels, bool silence, uint32_t block, Run run,
+          const std::string& settings = "") {
     const std::vector<int16_t> loud = music(rate, channels, silence ? 1 : 2);
     const std::vector<int16_t> quiet(size_t(rate) * kSilentSeconds * channels, 0);
     const std::vector<int16_t>& timed = silence ? quiet : loud;
@@ -76,7 +78,7 @@ void race(benchmark::State& state, uint32_t rate, uint32_t channels, bool silenc
         feed(timed, channels, block, run);
     }
     report(state, double(state.iterations()) * double(timed.size() / channels),
-           rate == 48000 ? (channels == 2 ? "stereo 48 kHz" : "mono 48 kHz") : "stereo 44.1 kHz");
+           settings + (rate == 48000 ? (channels == 2 ? "stereo 48 kHz" : "mono 48 kHz") : "stereo 44.1 kHz"));
 }
 
 void envelope(benchmark::State& state, bool silence) {
@@ -113,7 +115,7 @@ void aubioHfc(benchmark::State& state, uint32_t channels, bool silence) {
         for (uint32_t i = n; i < kAubioHop; ++i) in->data[i] = 0.0f;
         aubio_onset_do(onset, in, out);
         onsets += out->data[0] != 0.0f;
-    });
+    }, "aubio hfc, hop 256, window 1024, ");
     benchmark::DoNotOptimize(onsets);
     del_fvec(out);
     del_fvec(in);

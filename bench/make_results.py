@@ -14,6 +14,8 @@ import sys
 
 PEER_MARK = "__peer_"
 DEFAULT_RATE = 44100.0
+# Rows that time a quiet stretch after loud input; each is compared with its family's signal row.
+QUIET_MARKS = ("_SilenceAfterLoud", "_SubnormalTail")
 
 
 def cpu_model():
@@ -62,6 +64,42 @@ def stated_rate(label):
     return float(m.group(1)) * (1000.0 if m.group(2) else 1.0)
 
 
+def display_name(name):
+    """'BM_X/real_time' -> 'X': drops the prefix and the timing-mode suffix."""
+    name = name[3:] if name.startswith("BM_") else name
+    return name[:-len("/real_time")] if name.endswith("/real_time") else name
+
+
+def signal_row(name, ours):
+    """The signal row a quiet row is measured against: its name without the quiet mark, or
+    else the one row extending that name (same label preferred), or None."""
+    mark = next((m for m in QUIET_MARKS if m in name), None)
+    if mark is None:
+        return None
+    base = name.replace(mark, "", 1)
+    if base in ours:
+        return base
+    stem, slash, args = base.partition("/")
+    candidates = sorted(n for n in ours if n.startswith(stem + "_") and n.endswith(slash + args)
+                        and not any(m in n for m in QUIET_MARKS))
+    same_label = [n for n in candidates if ours[n]["label"] == ours[name]["label"]]
+    pick = same_label or candidates
+    return pick[0] if pick else None
+
+
+def quiet_table(runs):
+    ours = {n: r for n, r in runs.items() if PEER_MARK not in n}
+    rows = []
+    for name in sorted(ours):
+        base = signal_row(name, ours)
+        if base is None:
+            continue
+        quiet, loud = ours[name]["fps"], ours[base]["fps"]
+        ratio = "%.2f" % (quiet / loud) if quiet and loud else "—"
+        rows.append([cell(display_name(name)), human(quiet), cell(display_name(base)), human(loud), ratio])
+    return rows
+
+
 def human(fps):
     if fps is None:
         return "—"
@@ -97,7 +135,7 @@ def build_table(runs):
         fps = mine["fps"] if mine else None
         label = mine["label"] if mine else ""
         rt = fps / stated_rate(label) if fps else None
-        operation = name[3:] if name.startswith("BM_") else name
+        operation = display_name(name)
         if label:
             operation += " (" + label + ")"
         peer_list = peers.get(name) or [(None, None)]
@@ -143,8 +181,24 @@ def main(argv):
         "| Operation | Ours (frames/s) | × real time | Peer (settings) | Peer (frames/s) | Ratio |",
         "|---|---:|---:|---|---:|---:|",
     ]
-    for row in build_table(load_runs(report)):
+    runs = load_runs(report)
+    for row in build_table(runs):
         lines.append("| " + " | ".join(row) + " |")
+    quiet = quiet_table(runs)
+    if quiet:
+        lines += [
+            "",
+            "## Silence after a loud passage",
+            "",
+            "Quiet input right after loud input (recursive state decaying through the denormal "
+            "range), against the same operation on signal, same run. Ratio = quiet ÷ signal "
+            "(below 1: the quiet stretch is slower).",
+            "",
+            "| Operation on quiet input | Frames/s | Same operation on signal | Frames/s | Ratio |",
+            "|---|---:|---|---:|---:|",
+        ]
+        for row in quiet:
+            lines.append("| " + " | ".join(row) + " |")
     with open(argv[2], "w") as f:
         f.write("\n".join(lines) + "\n")
     return 0

@@ -9,20 +9,11 @@
 #include "../tests/support/chorus_model.h"
 #include "effects/chorus_effect.h"
 
+#include "byte_reader.h"
+
 namespace {
 
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof(T) ? size : sizeof(T);
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
+struct Reader : dspfuzz::ByteReader {
     // Mostly an everyday value (0 to 65.535), sometimes any float at all.
     float value() { return take<uint8_t>() < 220 ? take<uint16_t>() / 1000.0f : take<float>(); }
 };
@@ -32,7 +23,7 @@ bool same(float a, float b) { return a == b ? std::signbit(a) == std::signbit(b)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Reader in{data, size};
+    Reader in{{data, size}};
     const uint32_t channels = 1 + (in.take<uint8_t>() & 1);
     const uint32_t rates[] = {1000, 8000, 44100, 48000};
     const uint32_t rate = rates[in.take<uint8_t>() & 3];

@@ -9,20 +9,11 @@
 
 #include "effects/fader_effect.h"
 
+#include "byte_reader.h"
+
 namespace {
 
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof(T) ? size : sizeof(T);
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
+struct Reader : dspfuzz::ByteReader {
     // A time in seconds, mostly in the first few seconds, sometimes hostile.
     float time() {
         const uint8_t kind = take<uint8_t>();
@@ -44,7 +35,7 @@ void checkSchedule(const dsp::FadeEngine& engine) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Reader in{data, size};
+    Reader in{{data, size}};
     const uint32_t channels = 1 + (in.take<uint8_t>() & 1);
     const uint32_t block = 1 + (in.take<uint16_t>() & 1023);
     const uint32_t rates[] = {8000, 11025, 44100, 48000};

@@ -9,21 +9,11 @@
 
 #include "rate/hqups_effect.h"
 
+#include "byte_reader.h"
+
 namespace {
 
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof(T) ? size : sizeof(T);
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
-};
+using Reader = dspfuzz::ByteReader;
 
 const uint32_t kRates[] = {8000, 11025, 22050, 32000, 44100, 48000, 96000, 7350};
 

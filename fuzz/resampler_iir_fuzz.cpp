@@ -10,21 +10,11 @@
 #include "effects/iir_filter_effect.h"
 #include "rate/resampler_effect.h"
 
+#include "byte_reader.h"
+
 namespace {
 
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof(T) ? size : sizeof(T);
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
-};
+using Reader = dspfuzz::ByteReader;
 
 const uint32_t kRates[] = {8000, 11025, 22050, 32000, 44100, 48000, 96000, 7350, 1, 192000, 44099, 100, 3, 65535,
                            88200, 12000};

@@ -4,7 +4,9 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 conversion intrinsics start from a deliberately undefined register and warn.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define DSP_GRAIN_AVX2 1
 #endif
