@@ -284,4 +284,19 @@ INSTANTIATE_TEST_SUITE_P(Dsptool, EffectsEndToEndLimits,
                                            ChainLimit{"hqups stretch len=4 rate 1000", true},
                                            ChainLimit{"fade 0.5 0.5 rate 22050 lowpass 11025", false}));
 
+// `make demo` users learn from the last line where the processed files and the report went.
+TEST(EffectsEndToEndDemo, LastLineNamesWhereEveryFileIs) {
+    if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
+    wavetest::TempDir dir;
+    const ToolRun r = dsptool(dir, "demo -o out/d");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string last = r.output.substr(r.output.rfind('\n', r.output.size() - 2) + 1);
+    EXPECT_NE(last.find("out/d/"), std::string::npos) << last;
+    EXPECT_NE(last.find("out/d-analysis.html"), std::string::npos) << last;
+    EXPECT_NE(wavetest::readFile(dir.file("out/d-analysis.html")).find("<html"), std::string::npos);
+    Audio in;
+    std::string why;
+    EXPECT_TRUE(parseWave(wavetest::readFile(dir.file("out/d/input.wav")), in, why)) << why;
+}
+
 }  // namespace

@@ -157,8 +157,11 @@ int runDemo(const std::vector<std::string>& args) {
                     report.outChannels, report.outRate, double(report.outFrames) / report.outRate);
     }
     // The analysis report of the input, beside the directory.
-    const int reportStatus = dsptool::writeDemoReport(dsptool::AudioClip{"demo input", kRate, 2, input}, outDir + "-analysis.html");
-    std::printf("\n%d processed file%s and the input are in %s/\n", written, written == 1 ? "" : "s", outDir.c_str());
+    const std::string reportPath = outDir + "-analysis.html";
+    const int reportStatus = dsptool::writeDemoReport(dsptool::AudioClip{"demo input", kRate, 2, input}, reportPath);
+    std::printf("\n%d processed file%s and the input are in %s/", written, written == 1 ? "" : "s", outDir.c_str());
+    if (reportStatus == 0) std::printf(", the analysis report of the input is %s", reportPath.c_str());
+    std::printf("\n");
     return failures == 0 && reportStatus == 0 ? 0 : 1;
 }
 
@@ -166,7 +169,8 @@ const dsptool::Registration demoCommand(dsptool::CommandInfo{
     "demo", "demo [-o DIR]",
     "      synthesises a stereo test signal, times the conversion variants on it, and writes it\n"
     "      to DIR/input.wav (default demo-out/) with one processed file DIR/EFFECT.wav for every\n"
-    "      effect below, made with that effect's demo arguments",
+    "      effect below, made with that effect's demo arguments; the analysis report of the input\n"
+    "      goes to DIR-analysis.html, beside the directory",
     runDemo});
 
 }  // namespace
