@@ -1,12 +1,14 @@
 // dsptool effect `rate`: sample-rate conversion with the resampler effect.
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
+
+using dsptool::parseNumber;
 
 struct RateSettings {
     uint32_t rate = 0;
@@ -49,13 +51,6 @@ private:
     RateSettings s_;
     mutable uint32_t from_ = 0;  // input rate, learnt from output() or create()
 };
-
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
 
 std::unique_ptr<dsptool::ToolEffect> parseRate(const std::vector<std::string>& args, std::string& error) {
     RateSettings s;
