@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "effects/grain_test_util.h"
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
@@ -15,20 +16,13 @@ namespace {
 constexpr double kTone = 4 * 44100.0 / 440.0;
 
 int tool(const wavetest::TempDir& dir, const std::string& args, std::string& err) {
-    int status = 0;
-    wavetest::run("cd '" + dir.path() + "' && '" + std::string(DSPTOOL_PATH) + "' -q " + args + " 2>'" +
-                      dir.file("err.txt") + "'",
-                  status);
-    err = wavetest::readFile(dir.file("err.txt"));
-    return status;
+    const tooltest::ToolRun r = tooltest::runTool(dir.path(), "-q " + args);
+    err = r.err;
+    return r.status;
 }
 
 std::vector<float> soxLeft(const wavetest::TempDir& dir, const std::string& wav) {
-    int status = 0;
-    wavetest::run("sox -V1 '" + dir.file(wav) + "' -t raw -c 1 '" + dir.file("left.raw") + "' remix 1", status);
-    const std::string bytes = wavetest::readFile(dir.file("left.raw"));
-    std::vector<int16_t> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    const std::vector<int16_t> s = tooltest::soxDecode(dir.file(wav), dir.file("left.raw"), "-c 1 {raw} remix 1");
     std::vector<float> x(s.size());
     for (size_t i = 0; i < s.size(); ++i) x[i] = s[i] / 32768.0f;
     return x;
