@@ -32,7 +32,7 @@ public:
     explicit FadeTool(FadeSettings s) : s_(std::move(s)) {}
 
     dsp_effect* create(const dsptool::StreamFormat& in, std::string& error) override {
-        if (s_.outS > 0 && in.totalFrames == 0) {
+        if (s_.outS > 0 && !in.lengthKnown) {
             error = "fade: OUT_S needs an input of known length";
             return nullptr;
         }

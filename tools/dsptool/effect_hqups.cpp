@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 #include "arguments.h"
 #include "registry.h"
@@ -55,6 +56,11 @@ public:
             out.totalFrames = (in.totalFrames / in.blockFrames) * out.blockFrames +
                               convertedFrames(in.totalFrames % in.blockFrames, in.rate);
         return out;
+    }
+
+    // rate / gcd(rate, 48000) input frames convert to a whole number of output frames.
+    uint64_t blockQuantum(const dsptool::StreamFormat& in) const override {
+        return in.rate == 0 ? 1 : in.rate / std::gcd(in.rate, kOutputRate);
     }
 
     // Rounding up covers any split into blocks; before the rate is known, assume 8000 Hz.

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
 
 #include "arguments.h"
 #include "registry.h"
@@ -17,7 +18,7 @@ struct RateSettings {
     bool filterOn = true;
 };
 
-// Output frames for `frames` input frames: every block is truncated on its own.
+// Output frames the converter gives for one block of `frames` input frames (truncated).
 uint64_t converted(uint64_t frames, uint32_t from, uint32_t to) {
     return static_cast<uint64_t>(std::trunc(static_cast<double>(to) * static_cast<double>(frames) / from));
 }
@@ -39,8 +40,17 @@ public:
         from_ = in.rate;
         out.rate = s_.rate;
         out.blockFrames = static_cast<uint32_t>(converted(in.blockFrames, in.rate, s_.rate));
-        out.totalFrames = converted(in.totalFrames, in.rate, s_.rate);  // upper bound: blocks truncate
+        // Each block converts on its own: full blocks, then the rest. With blocks of a multiple
+        // of blockQuantum() frames nothing is lost and this is trunc(total x RATE / rate).
+        if (in.blockFrames > 0)
+            out.totalFrames = (in.totalFrames / in.blockFrames) * out.blockFrames +
+                              converted(in.totalFrames % in.blockFrames, in.rate, s_.rate);
         return out;
+    }
+
+    // rate / gcd(rate, RATE) input frames convert to exactly RATE / gcd output frames.
+    uint64_t blockQuantum(const dsptool::StreamFormat& in) const override {
+        return in.rate == 0 ? 1 : in.rate / std::gcd(in.rate, s_.rate);
     }
 
     uint64_t maxOutputFrames(uint64_t inFrames) const override {
