@@ -11,8 +11,11 @@
 #include "dsp.h"
 #include "rate/hqups_effect.h"
 #include "support/helpers.h"
+#include "support/spectrum.h"
 
 namespace {
+
+using dsptest::bandPower;
 
 constexpr double kPi = 3.141592653589793;
 
@@ -52,28 +55,6 @@ std::vector<int16_t> tones(uint32_t frames, uint32_t channels, uint32_t rate, co
             pcm[i * channels + c] = static_cast<int16_t>(std::lround(std::max(-32767.0, std::min(32767.0, v * 32767))));
         }
     return pcm;
-}
-
-// Power of x at frequency f (Hz at `rate`) through a 4-term Blackman-Harris window, by Goertzel.
-double powerAt(const std::vector<double>& x, double f, double rate) {
-    const std::size_t n = x.size();
-    const double coeff = 2.0 * std::cos(2.0 * kPi * f / rate);
-    double s1 = 0.0, s2 = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = 2.0 * kPi * i / (n - 1);
-        const double w = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
-        const double s0 = x[i] * w + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / (double(n) * n);
-}
-
-// Sum of powers at 100 Hz steps over [from, to).
-double bandPower(const std::vector<double>& x, double from, double to, double rate) {
-    double sum = 0.0;
-    for (double f = from; f < to; f += 100.0) sum += powerAt(x, f, rate);
-    return sum;
 }
 
 // Runs `blocks` blocks of `srcFrames` frames of tone-rich input through doHqups; returns the
@@ -187,7 +168,6 @@ TEST_P(HqupsDry, OutputIsTheInputDelayed) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, HqupsDry,
     ::testing::Values(DryCase{0.0f, 100.0f, 0, 8000, 2, 8, 0, 1, {440.0, 12000.0, 20000.0}, 0.1},
-                      DryCase{0.5f, 0.0f, 0, 8000, 2, 8, 0, 1, {440.0, 12000.0, 20000.0}, 0.1},
                       DryCase{0.5f, 0.0f, 1, 8000, 2, 16, 0, 1, {440.0, 12000.0, 20000.0}, 0.1},
                       DryCase{0.3f, 100.0f, 0, 16000, 1, 8, 64, 2, {1000.0}, 0.0}));
 
