@@ -46,21 +46,6 @@ void expectTaps(const std::vector<float>& out, const std::vector<std::pair<uint3
     for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], expected[i]) << "lag " << i;
 }
 
-TEST(Chorus, ParametersAt44100Hz) {
-    ChorusLine line;
-    ASSERT_TRUE(line.setup(44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f));
-    EXPECT_EQ(line.delay, 882);
-    EXPECT_EQ(line.depthSamples, 220.5f);
-    EXPECT_EQ(line.periodMs, 2000.0f);
-    EXPECT_EQ(line.cyclesPerMs, 0.0005f);
-    EXPECT_EQ(line.msPerSample, float(1000.0 / 44100));
-    EXPECT_EQ(line.dryGain, 1.0f);
-    EXPECT_EQ(line.voiceMix, 0.5f);
-    EXPECT_EQ(line.voicePhase[0], 0.0f);
-    EXPECT_EQ(line.voicePhase[2], float(kTwoPi * 2 / 3));
-    EXPECT_EQ(line.capacity, 65536u);
-}
-
 struct DelayCase {
     uint32_t rate;
     float ms;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rate/biquad_cascade.h"
+#include "support/helpers.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -50,13 +51,7 @@ std::unique_ptr<BiquadCascade> makeDesign(const FilterRef& r) {
     return f;
 }
 
-std::vector<float> noise(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
+std::vector<float> noise(size_t n, uint32_t seed) { return dsptest::noise(n, seed, 1.0f); }
 
 TEST(BiquadCascade, ButterworthOrder2AtQuarterRateMatchesClosedForm) {
     ButterworthFilter f;
@@ -223,10 +218,6 @@ TEST(BiquadCascade, RedesignKeepsHistory) {
     running.process(x.data() + 300, y1.data() + 300, 1);
     EXPECT_EQ(y1[300], static_cast<float>(v));
 }
-
-}  // namespace
-
-namespace {
 
 // Decaying into the denormal range: outputs equal a plain loop that keeps denormals, and the
 // caller's floating-point mode is left as it was.
