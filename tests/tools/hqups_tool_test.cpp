@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "support/spectrum.h"
 #include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 int tool(const wavetest::TempDir& dir, const std::string& args, std::string& err) {
     const tooltest::ToolRun r = tooltest::runTool(dir.path(), "-q " + args);
@@ -28,24 +27,10 @@ std::vector<double> soxLeft(const wavetest::TempDir& dir, const std::string& wav
     return std::vector<double>(s.begin(), s.end());
 }
 
-// Power over [from, to) in 100 Hz steps, Blackman-Harris windowed Goertzel on 8192 samples
-// from the middle of x.
+// Power over [from, to) of 8192 samples from the middle of x.
 double bandPower(const std::vector<double>& all, double from, double to, double rate) {
     const std::vector<double> x(all.begin() + all.size() / 2 - 4096, all.begin() + all.size() / 2 + 4096);
-    double sum = 0.0;
-    for (double f = from; f < to; f += 100.0) {
-        const double coeff = 2.0 * std::cos(2.0 * kPi * f / rate);
-        double s1 = 0.0, s2 = 0.0;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const double t = 2.0 * kPi * i / (x.size() - 1);
-            const double w = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
-            const double s0 = x[i] * w + coeff * s1 - s2;
-            s2 = s1;
-            s1 = s0;
-        }
-        sum += s1 * s1 + s2 * s2 - coeff * s1 * s2;
-    }
-    return sum;
+    return dsptest::bandPower(x, from, to, rate);
 }
 
 TEST(DsptoolHqups, ConvertsTo48kAndAddsHarmonicsAboveTheSourceBand) {
