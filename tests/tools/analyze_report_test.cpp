@@ -2,7 +2,6 @@
 // and CSV numbers that put known tones where they belong.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -13,15 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "wavefile/riff_builder.h"
+
 namespace {
 
 const double kPi = std::acos(-1.0);
-
-std::string outputDir() {
-    const std::string dir = std::string(DSP_BINARY_DIR) + "/test-output";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
 
 void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {
     std::ofstream out(path, std::ios::binary);
@@ -83,7 +78,7 @@ class AnalyzeCommand : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-        dir = outputDir();
+        dir = temp.path();  // each test its own: ctest runs them in parallel processes
         // Two seconds: 1 kHz on the left, 3 kHz on the right, both over quiet noise.
         constexpr uint32_t rate = 44100, frames = 2 * rate;
         std::mt19937 rng(42);
@@ -96,6 +91,7 @@ protected:
         wave = dir + "/tones.wav";
         writeWave(wave, pcm, 2, rate);
     }
+    wavetest::TempDir temp;
     std::string dir, wave;
 };
 

@@ -2,7 +2,6 @@
 // the output's gain measured against the levels the fade should have at known times.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -13,17 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "wavefile/riff_builder.h"
+
 namespace {
 
 constexpr uint32_t kRate = 44100;
 constexpr uint32_t kFrames = 3 * kRate;
 constexpr int16_t kLeft = 16000, kRight = -12000;
-
-std::string outputDir() {
-    const std::string dir = std::string(DSP_BINARY_DIR) + "/test-output";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
 
 void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {
     std::ofstream out(path, std::ios::binary);
@@ -75,7 +70,7 @@ class FadeTool : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-        dir = outputDir();
+        dir = temp.path();  // each test its own: ctest runs them in parallel processes
         // Three seconds of a constant on each channel: the output over the input is the gain.
         std::vector<int16_t> pcm(2 * size_t{kFrames});
         for (uint32_t i = 0; i < kFrames; ++i) {
@@ -104,6 +99,7 @@ protected:
         }
     }
 
+    wavetest::TempDir temp;
     std::string dir, input;
 };
 
