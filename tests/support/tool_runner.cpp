@@ -1,6 +1,5 @@
 #include "support/tool_runner.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,12 +47,6 @@ std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& ra
     std::vector<int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
-}
-
-std::string outputDir() {
-    const std::string dir = std::string(DSP_BINARY_DIR) + "/test-output";
-    mkdir(dir.c_str(), 0755);
-    return dir;
 }
 
 void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {

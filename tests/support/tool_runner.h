@@ -28,9 +28,6 @@ int runShell(const std::string& command, std::string& output);
 std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath,
                                const std::string& tail = "{raw}");
 
-// <build>/test-output, created when missing.
-std::string outputDir();
-
 // A canonical 44-byte-header 16-bit PCM WAVE file of interleaved `pcm`.
 void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate);
 

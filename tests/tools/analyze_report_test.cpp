@@ -2,7 +2,6 @@
 // and CSV numbers that put known tones where they belong.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -14,12 +13,12 @@
 #include <vector>
 
 #include "support/tool_runner.h"
+#include "wavefile/riff_builder.h"
 
 namespace {
 
 const double kPi = std::acos(-1.0);
 
-using tooltest::outputDir;
 using tooltest::writeWave;
 
 // Runs a shell command; returns its exit status and stdout.
@@ -53,7 +52,7 @@ class AnalyzeCommand : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-        dir = outputDir();
+        dir = temp.path();  // each test its own: ctest runs them in parallel processes
         // Two seconds: 1 kHz on the left, 3 kHz on the right, both over quiet noise.
         constexpr uint32_t rate = 44100, frames = 2 * rate;
         std::mt19937 rng(42);
@@ -66,6 +65,7 @@ protected:
         wave = dir + "/tones.wav";
         writeWave(wave, pcm, 2, rate);
     }
+    wavetest::TempDir temp;
     std::string dir, wave;
 };
 

@@ -2,7 +2,6 @@
 // the output's gain measured against the levels the fade should have at known times.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "support/tool_runner.h"
+#include "wavefile/riff_builder.h"
 
 namespace {
 
@@ -21,7 +21,6 @@ constexpr uint32_t kRate = 44100;
 constexpr uint32_t kFrames = 3 * kRate;
 constexpr int16_t kLeft = 16000, kRight = -12000;
 
-using tooltest::outputDir;
 using tooltest::writeWave;
 
 // The samples of the first "data" chunk of a RIFF WAVE file; empty when there is none.
@@ -54,7 +53,7 @@ class FadeTool : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-        dir = outputDir();
+        dir = temp.path();  // each test its own: ctest runs them in parallel processes
         // Three seconds of a constant on each channel: the output over the input is the gain.
         std::vector<int16_t> pcm(2 * size_t{kFrames});
         for (uint32_t i = 0; i < kFrames; ++i) {
@@ -83,6 +82,7 @@ protected:
         }
     }
 
+    wavetest::TempDir temp;
     std::string dir, input;
 };
 
