@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 using wavetest::chunk;
@@ -18,33 +19,15 @@ namespace {
 
 const std::string kTool = DSPTOOL_PATH;
 
-struct ToolRun {
-    int status;
-    std::string out;  // stdout
-    std::string err;  // stderr
-};
+using tooltest::ToolRun;
 
-ToolRun dsptool(const wavetest::TempDir& dir, const std::string& args) {
-    ToolRun r{};
-    const std::string errFile = dir.file("stderr.txt");
-    r.out = wavetest::run("cd '" + dir.path() + "' && '" + kTool + "' " + args + " 2>'" + errFile + "'", r.status);
-    r.err = wavetest::readFile(errFile);
-    std::remove(errFile.c_str());
-    return r;
-}
-
-std::vector<int16_t> samplesOf(const std::string& bytes) {
-    std::vector<int16_t> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), s.size() * 2);
-    return s;
-}
+ToolRun dsptool(const wavetest::TempDir& dir, const std::string& args) { return tooltest::runTool(dir.path(), args); }
 
 // Raw samples of a WAVE file as sox decodes it (an independent reader).
 std::vector<int16_t> soxSamples(const wavetest::TempDir& dir, const std::string& wav) {
-    int status = 0;
-    wavetest::run("sox -V1 '" + dir.file(wav) + "' -t raw '" + dir.file("decoded.raw") + "'", status);
-    EXPECT_EQ(status, 0) << "sox cannot read " << wav;
-    return samplesOf(wavetest::readFile(dir.file("decoded.raw")));
+    std::vector<int16_t> s = tooltest::soxDecode(dir.file(wav), dir.file("decoded.raw"));
+    EXPECT_FALSE(s.empty()) << "sox cannot read " << wav;
+    return s;
 }
 
 std::vector<std::string> listDir(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
@@ -113,13 +114,12 @@ std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.name;
 
 struct ToolRun {
     int status;
-    std::string output;
+    std::string output;  // stdout and stderr together
 };
 
 ToolRun dsptool(const wavetest::TempDir& dir, const std::string& args) {
     ToolRun r{};
-    r.output = wavetest::run("cd '" + dir.path() + "' && '" + std::string(DSPTOOL_PATH) + "' -q " + args + " 2>&1",
-                             r.status);
+    r.status = tooltest::runShell("cd '" + dir.path() + "' && '" + DSPTOOL_PATH + "' -q " + args + " 2>&1", r.output);
     return r;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
@@ -20,25 +21,7 @@ constexpr uint32_t kRate = 44100;
 constexpr uint32_t kFrames = 3 * kRate;
 constexpr int16_t kLeft = 16000, kRight = -12000;
 
-void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t dataBytes = uint32_t(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(uint16_t(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(dataBytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), dataBytes);
-}
+using tooltest::writeWave;
 
 // The samples of the first "data" chunk of a RIFF WAVE file; empty when there is none.
 std::vector<int16_t> readWaveData(const std::string& path) {
@@ -62,8 +45,8 @@ std::vector<int16_t> readWaveData(const std::string& path) {
 }
 
 int run(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::string ignored;
+    return tooltest::runShell(command + " >/dev/null 2>&1", ignored);
 }
 
 class FadeTool : public ::testing::Test {

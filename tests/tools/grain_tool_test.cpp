@@ -4,17 +4,15 @@
 
 #include <string>
 
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
 
 int tool(const wavetest::TempDir& dir, const std::string& args, std::string& err) {
-    int status = 0;
-    wavetest::run("cd '" + dir.path() + "' && '" + std::string(DSPTOOL_PATH) + "' -q " + args + " 2>'" +
-                      dir.file("err.txt") + "'",
-                  status);
-    err = wavetest::readFile(dir.file("err.txt"));
-    return status;
+    const tooltest::ToolRun r = tooltest::runTool(dir.path(), "-q " + args);
+    err = r.err;
+    return r.status;
 }
 
 TEST(DsptoolGrain, RefusesAmountsOutsideTheirRanges) {

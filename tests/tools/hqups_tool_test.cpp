@@ -8,27 +8,22 @@
 #include <vector>
 
 #include "support/spectrum.h"
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
 
 int tool(const wavetest::TempDir& dir, const std::string& args, std::string& err) {
-    int status = 0;
-    wavetest::run("cd '" + dir.path() + "' && '" + std::string(DSPTOOL_PATH) + "' -q " + args + " 2>'" +
-                      dir.file("err.txt") + "'",
-                  status);
-    err = wavetest::readFile(dir.file("err.txt"));
-    return status;
+    const tooltest::ToolRun r = tooltest::runTool(dir.path(), "-q " + args);
+    err = r.err;
+    return r.status;
 }
 
 // The left channel of a WAVE file as sox decodes it, with its rate.
 std::vector<double> soxLeft(const wavetest::TempDir& dir, const std::string& wav, int& rate) {
     int status = 0;
     rate = std::stoi(wavetest::run("sox --i -r '" + dir.file(wav) + "'", status));
-    wavetest::run("sox -V1 '" + dir.file(wav) + "' -t raw -c 1 '" + dir.file("left.raw") + "' remix 1", status);
-    const std::string bytes = wavetest::readFile(dir.file("left.raw"));
-    std::vector<int16_t> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    const std::vector<int16_t> s = tooltest::soxDecode(dir.file(wav), dir.file("left.raw"), "-c 1 {raw} remix 1");
     return std::vector<double>(s.begin(), s.end());
 }
 
