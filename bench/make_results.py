@@ -17,6 +17,23 @@ DEFAULT_RATE = 44100.0
 # Rows that time a quiet stretch after loud input; each is compared with its family's signal row.
 QUIET_MARKS = ("_SilenceAfterLoud", "_SubnormalTail")
 
+# Speed targets: (what, pattern our rows must match, peer settings or None for the quiet table,
+# lowest acceptable ratio). Quiet rows are excluded from peer targets.
+TARGETS = (
+    ("Every conversion and the empty-chain copy within 2x of memcpy", r"^(Convert|Chain_EmptyCopy)_",
+     "memcpy", 0.5),
+    ("Resampler linear+filter at least as fast as soxr LQ", r"^Resampler_.*_Linear_Filter$", "soxr_lq", 1.0),
+    ("Resampler linear+filter at least as fast as speexdsp q0", r"^Resampler_.*_Linear_Filter$",
+     "speex_q0", 1.0),
+    ("Pitch shift at least as fast as SoundTouch default", r"^PitchShift_", "soundtouch_default", 1.0),
+    ("Time stretch at least as fast as SoundTouch quick seek", r"^TimeStretch_", "soundtouch_quickseek", 1.0),
+    ("Short-time spectrum at least as fast as KissFFT", r"^Fft_ShortTimeDb", "kissfft", 1.0),
+    ("Short-time spectrum as fast as FFTW estimate (aim)", r"^Fft_ShortTimeDb", "fftw_estimate", 1.0),
+    ("Onset slicing at least as fast as aubio", r"^WaveSlice_", "aubio_hfc", 1.0),
+    ("WAVE read and write within 80 % of libsndfile", r"^Wavefile_", "libsndfile", 0.8),
+    ("No family more than 10 % slower on silence after signal", None, None, 0.9),
+)
+
 
 def cpu_model():
     try:
@@ -97,6 +114,39 @@ def quiet_table(runs):
         quiet, loud = ours[name]["fps"], ours[base]["fps"]
         ratio = "%.2f" % (quiet / loud) if quiet and loud else "—"
         rows.append([cell(display_name(name)), human(quiet), cell(display_name(base)), human(loud), ratio])
+    return rows
+
+
+def target_table(runs):
+    """One row per target: the worst ratio over the rows it covers, and whether it is met."""
+    ours = {n: r for n, r in runs.items() if PEER_MARK not in n}
+    quiet = {}
+    for name in ours:
+        base = signal_row(name, ours)
+        if base is not None and ours[name]["fps"] and ours[base]["fps"]:
+            quiet[name] = ours[name]["fps"] / ours[base]["fps"]
+    rows = []
+    for what, pattern, settings, floor in TARGETS:
+        ratios = {}
+        if pattern is None:
+            ratios = quiet
+        else:
+            for name, peer in runs.items():
+                base, peer_settings = split_peer(name)
+                mine = ours.get(base)
+                shown = display_name(base)
+                if (peer_settings != settings or mine is None or not re.search(pattern, shown)
+                        or any(m in base for m in QUIET_MARKS)):
+                    continue
+                if mine["fps"] and peer["fps"]:
+                    ratios[base] = mine["fps"] / peer["fps"]
+        if not ratios:
+            rows.append([cell(what), "—", "—", "—", "no rows"])
+            continue
+        worst = min(ratios, key=ratios.get)
+        met = sum(1 for r in ratios.values() if r >= floor)
+        rows.append([cell(what), "%.2f" % floor, "%.2f (%s)" % (ratios[worst], cell(display_name(worst))),
+                     "%d of %d" % (met, len(ratios)), "met" if met == len(ratios) else "missed"])
     return rows
 
 
@@ -182,6 +232,16 @@ def main(argv):
         "|---|---:|---:|---|---:|---:|",
     ]
     runs = load_runs(report)
+    targets = target_table(runs)
+    lines[-2:-2] = [
+        "## Targets",
+        "",
+        "Each target's lowest ratio over the rows it covers (quiet rows excluded, except in the "
+        "last), and how many of those rows reach it.",
+        "",
+        "| Target | Ratio needed | Lowest ratio (row) | Rows meeting it | Result |",
+        "|---|---:|---|---:|---|",
+    ] + ["| " + " | ".join(row) + " |" for row in targets] + ["", "## All rows", ""]
     for row in build_table(runs):
         lines.append("| " + " | ".join(row) + " |")
     quiet = quiet_table(runs)

@@ -76,4 +76,67 @@ void GrainSlots::sortSegments(uint32_t n) {
               [](const GrainSegment& a, const GrainSegment& b) { return a.slot < b.slot; });
 }
 
+namespace {
+
+// Keeps `array` when it holds `wanted` entries already, else replaces it (nullptr when memory
+// runs out).
+float* ensure(float*& array, uint32_t& capacity, uint32_t wanted) {
+    if (array != nullptr && capacity >= wanted) return array;
+    delete[] array;
+    array = new (std::nothrow) float[wanted == 0 ? 1 : wanted];
+    capacity = array == nullptr ? 0 : wanted;
+    return array;
+}
+
+}  // namespace
+
+void GrainBank::release() {
+    delete[] history;
+    delete[] past;
+    delete[] window;
+    history = past = window = nullptr;
+    historyCapacity_ = pastCapacity_ = windowCapacity_ = 0;
+    slots.release();
+    allocated = false;
+}
+
+bool GrainBank::setup(uint32_t length, uint32_t hopSamples, uint32_t count, uint32_t historyLength,
+                      uint32_t pastLength) {
+    grainLength = length;
+    if (ensure(history, historyCapacity_, historyLength) == nullptr || ensure(past, pastCapacity_, pastLength) == nullptr ||
+        ensure(window, windowCapacity_, length) == nullptr || !slots.reserve(count)) {
+        release();
+        return false;
+    }
+    std::fill(history, history + historyLength, 0.0f);
+    fillGaussianWindow(window, length);
+    slots.reset(count, hopSamples);
+    historyPos = 0;
+    allocated = true;
+    return true;
+}
+
+void GrainBank::unroll(float* pastBase, int64_t depth, uint32_t span) const {
+    uint32_t at = span == 0 ? 0 : historyPos % span;
+    for (int64_t j = -1; j >= -depth; --j) {  // x[-1 - m] = history[(historyPos + m) mod span]
+        pastBase[j] = history[at];
+        if (++at == span) at = 0;
+    }
+}
+
+void GrainBank::remember(const float* in, uint32_t n, uint32_t span) {
+    if (span == 0) return;  // zero-length grains keep no history
+    uint32_t count = n;
+    if (span > n) {
+        historyPos = uint32_t((uint64_t{historyPos} + span - n) % span);
+    } else {
+        count = span;
+    }
+    uint32_t at = historyPos % span;
+    for (uint32_t j = 1; j <= count; ++j) {
+        history[at] = in[n - j];
+        if (++at == span) at = 0;
+    }
+}
+
 }  // namespace dsp

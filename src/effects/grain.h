@@ -7,7 +7,9 @@
 // per slot, the stretch of samples each grain covers; the engines then accumulate those
 // segments slot by slot, so every output sample still sums its grains in slot order.
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace dsp {
 
@@ -81,6 +83,64 @@ private:
     void sortSegments(uint32_t n);
 };
 
+// What both engines keep besides their parameters: the input history (a ring, newest sample at
+// `historyPos`, `span` entries in use), a scratch copy of it in reading order, the window and
+// the grain slots. x[j] for j < 0 is history[(historyPos - 1 - j) mod span].
+class GrainBank {
+public:
+    GrainBank() = default;
+    ~GrainBank() { release(); }
+    GrainBank(const GrainBank&) = delete;
+    GrainBank& operator=(const GrainBank&) = delete;
+
+    // Makes room (reusing arrays that are large enough) for `historyLength` history entries,
+    // `pastLength` scratch entries, the window of `grainLength` and `count` slots; clears the
+    // history, fills the window, resets the slots to `hopSamples` and historyPos to 0. May
+    // allocate; false (everything freed) when memory runs out.
+    bool setup(uint32_t grainLength, uint32_t hopSamples, uint32_t count, uint32_t historyLength,
+               uint32_t pastLength);
+    void release();
+
+    // As if the engine had been running: slot k - 1 (k = 1 ... count) is k hops old and
+    // starts at startOf(k).
+    template <class StartOf>
+    void stagger(StartOf startOf);
+
+    // x[j] for -span <= j < 0.
+    float historyAt(int64_t j, uint32_t span) const {
+        return history[(uint64_t{historyPos} + uint64_t(-j) - 1) % span];
+    }
+    // pastBase[j] = x[j] for j = -1 ... -depth (depth <= span).
+    void unroll(float* pastBase, int64_t depth, uint32_t span) const;
+    // Keeps the last samples of a chunk of n: afterwards x[-1 - m] = in[n - 1 - m] for m < min(n, span).
+    void remember(const float* in, uint32_t n, uint32_t span);
+
+    bool allocated = false;
+    uint32_t grainLength = 0;
+    uint32_t historyPos = 0;
+    float* history = nullptr;
+    float* past = nullptr;
+    float* window = nullptr;
+    GrainSlots slots;
+
+private:
+    uint32_t historyCapacity_ = 0;
+    uint32_t pastCapacity_ = 0;
+    uint32_t windowCapacity_ = 0;
+};
+
+template <class StartOf>
+void GrainBank::stagger(StartOf startOf) {
+    for (uint32_t k = 1; k <= slots.count; ++k) {
+        Grain& g = slots.grains[k - 1];
+        g.active = true;
+        g.start = int32_t(startOf(k));
+        g.age = int32_t(int64_t{grainLength} - int64_t{slots.hop} * k);
+        g.window = window;
+        g.length = int32_t(grainLength);
+    }
+}
+
 template <class StartAt>
 uint32_t GrainSlots::advance(uint32_t begin, uint32_t end, int32_t length, const float* window, StartAt startAt) {
     // Inside a run a grain's age at sample i is age + (i - begin), so a grain started at i
@@ -117,6 +177,88 @@ uint32_t GrainSlots::advance(uint32_t begin, uint32_t end, int32_t length, const
     hopCounter = uint32_t((uint64_t{hopCounter} + (end - begin)) % hop);
     sortSegments(n);
     return n;
+}
+
+// Base of both engines: the bank, the parameters they share (grain length, output gain, bypass
+// and history span, each span and bypass current and pending), the read-only views, and the
+// walk over a chunk that sums the grains' segments run by run.
+class GrainEngine {
+public:
+    GrainEngine(const GrainEngine&) = delete;
+    GrainEngine& operator=(const GrainEngine&) = delete;
+
+    // Output level in dB; takes effect at once.
+    void setOutLevel(float outLevel) { outGain_ = gainFromDb(outLevel); }
+
+    uint32_t grainLength() const { return grainLength_; }
+    uint32_t hop() const { return bank_.slots.hop; }
+    uint32_t grainCount() const { return bank_.slots.count; }
+    uint32_t span() const { return span_; }
+    uint32_t spanPending() const { return spanPending_; }
+    float outGain() const { return outGain_; }
+    bool bypass() const { return bypass_; }
+    uint32_t historyPos() const { return bank_.historyPos; }
+    uint32_t hopCounter() const { return bank_.slots.hopCounter; }
+    bool allocated() const { return bank_.allocated; }
+    const Grain* grains() const { return bank_.slots.grains; }
+
+protected:
+    explicit GrainEngine(uint32_t span) : spanPending_(span), span_(span) {}
+    ~GrainEngine() = default;
+
+    // Rate, grain length and output gain from the init arguments (times in seconds, level in
+    // dB); returns the hop in samples.
+    uint32_t setTimes(uint32_t rate, float outLevel, float grainTime, float hopTime) {
+        rate_ = float(rate);
+        grainLength_ = grainLengthFor(rate_, grainTime);
+        outGain_ = gainFromDb(outLevel);
+        return hopLengthFor(rate_, hopTime);
+    }
+    // The bank for the current grain length with grainLength / hop slots (see GrainBank::setup).
+    bool setupBank(uint32_t hopSamples, uint32_t historyLength, uint32_t pastLength) {
+        return bank_.setup(grainLength_, hopSamples, grainLength_ / hopSamples, historyLength, pastLength);
+    }
+
+    // Output samples [0, n) of a chunk: grains start at startAt(i) (see GrainSlots::advance);
+    // in bypass out copies in, else accumulate(segment, acc, wsum) adds one grain segment to
+    // the sums of its first sample (accumulators of type Sum) and out = acc x gain / wsum, or
+    // 0 where no window weight arrived.
+    template <class Sum, class StartAt, class Accumulate>
+    void runGrains(const float* in, float* out, uint32_t n, StartAt startAt, Accumulate accumulate);
+
+    GrainBank bank_;
+    float rate_ = 0.0f;
+    uint32_t grainLength_ = 0;
+    float outGain_ = 1.0f;
+    bool bypassPending_ = false;
+    bool bypass_ = false;
+    uint32_t spanPending_;
+    uint32_t span_;
+};
+
+template <class Sum, class StartAt, class Accumulate>
+void GrainEngine::runGrains(const float* in, float* out, uint32_t n, StartAt startAt, Accumulate accumulate) {
+    const double gain = outGain_;
+    for (uint32_t begin = 0; begin < n; begin += kGrainRun) {
+        const uint32_t end = std::min(n, begin + kGrainRun);
+        const uint32_t segmentCount = bank_.slots.advance(begin, end, int32_t(grainLength_), bank_.window, startAt);
+        if (bypass_) {
+            std::memcpy(out + begin, in + begin, (end - begin) * sizeof(float));
+            continue;
+        }
+        Sum acc[kGrainRun];
+        Sum wsum[kGrainRun];
+        std::fill(acc, acc + (end - begin), Sum(0));
+        std::fill(wsum, wsum + (end - begin), Sum(0));
+        for (uint32_t s = 0; s < segmentCount; ++s) {
+            const GrainSegment& seg = bank_.slots.segments[s];
+            accumulate(seg, acc + (seg.begin - begin), wsum + (seg.begin - begin));
+        }
+        for (uint32_t i = begin; i < end; ++i) {
+            const Sum sum = wsum[i - begin];
+            out[i] = sum > Sum(0) ? float(double(acc[i - begin]) * gain / double(sum)) : 0.0f;
+        }
+    }
 }
 
 }  // namespace dsp

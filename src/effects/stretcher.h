@@ -10,15 +10,12 @@
 
 namespace dsp {
 
-class Stretcher {
+class Stretcher : public GrainEngine {
 public:
     // Largest length factor any scale reaches: at most kMaxFactor x frames come out.
     static constexpr uint32_t kMaxFactor = 4;
 
-    Stretcher() = default;
-    ~Stretcher();
-    Stretcher(const Stretcher&) = delete;
-    Stretcher& operator=(const Stretcher&) = delete;
+    Stretcher() : GrainEngine(0) {}
 
     // Rebuilds everything for blocks of `size` frames (scale clamped to -2000 ... 3000, exactly 0
     // = bypass; output level in dB; times in seconds); clears history and grains and staggers
@@ -28,8 +25,6 @@ public:
 
     // New scale; dstSize() reflects it at once, process() from the end of the next chunk.
     void setScale(float scale);
-    // Output level in dB; takes effect at once.
-    void setOutLevel(float outLevel);
 
     // trunc(srcSize x pending f).
     uint32_t dstSize(uint32_t srcSize) const;
@@ -39,49 +34,24 @@ public:
     // than kMaxFactor x frames. Never allocates. in and out must not overlap.
     uint32_t process(const float* in, float* out, uint32_t frames);
 
-    uint32_t grainLength() const { return grainLength_; }
-    uint32_t hop() const { return slots_.hop; }
-    uint32_t grainCount() const { return slots_.count; }
+    // Parameters, read-only for hosts and tests (more in GrainEngine).
     float factor() const { return factor_; }
     float factorPending() const { return factorPending_; }
     float inverseFactor() const { return inverseFactor_; }
-    uint32_t span() const { return span_; }
-    uint32_t spanPending() const { return spanPending_; }
     int32_t leadPending() const { return leadPending_; }
-    float outGain() const { return outGain_; }
-    bool bypass() const { return bypass_; }
-    uint32_t historyPos() const { return historyPos_; }
-    uint32_t hopCounter() const { return slots_.hopCounter; }
-    bool allocated() const { return allocated_; }
-    const Grain* grains() const { return slots_.grains; }
 
 private:
     uint32_t processChunk(const float* in, float* out, uint32_t n, uint32_t available);
-    void updateHistory(const float* in, uint32_t n);
-    void freeArrays();
 
-    bool allocated_ = false;
-    bool bypassPending_ = false;
     uint32_t blockSize_ = 0;
-    uint32_t spanPending_ = 0;
-    float rate_ = 0.0f;
     float factorPending_ = 1.0f;
     float inverseFactorPending_ = 1.0f;
     double inverseFactorExact_ = 1.0;  // 1/f before rounding, for the stagger
-    float outGain_ = 1.0f;
-    uint32_t grainLength_ = 0;
     int32_t leadPending_ = 0;
-    uint32_t historyPos_ = 0;
-    float* history_ = nullptr;  // 8 * grainLength entries, `span_` of them in use
-    float* window_ = nullptr;
-    float* past_ = nullptr;  // the history in reading order (8 * grainLength entries)
-    uint32_t historyCapacity_ = 0;
-    GrainSlots slots_;
-    bool bypass_ = false;
-    uint32_t span_ = 0;
     float factor_ = 1.0f;
     float inverseFactor_ = 1.0f;
     int32_t lead_ = 0;
+    // The bank's history and scratch past hold 8 * grainLength entries each.
 };
 
 }  // namespace dsp

@@ -128,30 +128,6 @@ TEST(RealFft, TablesBuiltForALargerSizeServeSmallerOnes) {
     }
 }
 
-TEST(RealFft, TableEntriesFollowTheirClosedForms) {
-    auto tables = freshTables();
-    dsp::buildTwiddles(64, *tables);
-    dsp::buildCosines(64, *tables);
-    const float* w = tables->trig;
-    const double delta = float(std::atan(1.0) / 32);
-    EXPECT_EQ(w[0], 1.0f);
-    EXPECT_FLOAT_EQ(w[1], float(std::sqrt(0.5)));
-    EXPECT_FLOAT_EQ(w[2], float(0.5 / std::cos(2 * delta)));
-    EXPECT_FLOAT_EQ(w[3], float(0.5 / std::cos(6 * delta)));
-    EXPECT_FLOAT_EQ(w[8], float(std::cos(8 * delta)));
-    EXPECT_FLOAT_EQ(w[11], float(std::sin(24 * delta)));
-    // The next level (16 entries at offset 32) takes every other entry of the first.
-    EXPECT_EQ(w[32], 1.0f);
-    EXPECT_FLOAT_EQ(w[34], float(0.5 / double(w[4])));
-    EXPECT_EQ(w[32 + 4], w[8]);
-    EXPECT_EQ(w[32 + 7], w[11]);
-    const float* c = tables->trig + 64;
-    EXPECT_FLOAT_EQ(c[0], float(std::sqrt(0.5)));
-    EXPECT_FLOAT_EQ(c[32], float(0.5 * std::sqrt(0.5)));
-    EXPECT_FLOAT_EQ(c[5], float(0.5 * std::cos(5 * delta)));
-    EXPECT_FLOAT_EQ(c[64 - 5], float(0.5 * std::sin(5 * delta)));
-}
-
 class CosineTransformSizes : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(CosineTransformSizes, BothDirectionsMatchTheirSums) {

@@ -5,6 +5,10 @@
 #include <random>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "effects/grain_kernels.h"
+
 namespace graintest {
 
 constexpr double kTwoPi = 6.283185307179586;
@@ -51,6 +55,16 @@ inline double dominantFrequency(const std::vector<float>& x, size_t from, size_t
     }
     return best;
 }
+
+// Runs a test once per inner-loop variant (scalar, AVX2, AVX-512) this processor has.
+class GrainLoops : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        if (GetParam() > dsp::grainBestLoops) GTEST_SKIP() << "processor lacks these vector loops";
+        dsp::grainLoops = GetParam();
+    }
+    void TearDown() override { dsp::grainLoops = dsp::grainBestLoops; }
+};
 
 inline double rms(const std::vector<float>& x, size_t from, size_t to) {
     double s = 0;

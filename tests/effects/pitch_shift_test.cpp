@@ -96,8 +96,7 @@ TEST_P(PitchShiftClamp, RatioOffsetAndSpanFollowTheClampedPitch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cents, PitchShiftClamp,
-                         ::testing::Values(PitchCase{1200, 2.0f, -3380, 6763}, PitchCase{1500, 2.0f, -3380, 6763},
-                                           PitchCase{-1200, 0.5f, 0, 1693}, PitchCase{-1500, 0.5f, 0, 1693},
+                         ::testing::Values(PitchCase{1500, 2.0f, -3380, 6763}, PitchCase{-1500, 0.5f, 0, 1693},
                                            PitchCase{700, 1.4983071f, -1684, 5067},
                                            PitchCase{-700, 0.6674199f, 0, 2258}));
 
@@ -151,10 +150,8 @@ TEST_P(PitchShiftTone, SineComesOutAtTheShiftedFrequency) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cents, PitchShiftTone,
-                         ::testing::Values(ShiftCase{1200, 4 * kAligned, 8 * kAligned},
-                                           ShiftCase{1500, 4 * kAligned, 8 * kAligned},
+                         ::testing::Values(ShiftCase{1500, 4 * kAligned, 8 * kAligned},
                                            ShiftCase{-1200, 4 * kAligned, 2 * kAligned},
-                                           ShiftCase{-1500, 4 * kAligned, 2 * kAligned},
                                            // a fifth down: 1 - 2^(-7/12) = 0.33258
                                            ShiftCase{-700, 2 * kAligned / 0.3325800729, 2 * kAligned / 0.3325800729 * 0.6674199271},
                                            ShiftCase{300, kAligned / 0.1892071150, kAligned / 0.1892071150 * 1.1892071150}));
@@ -184,8 +181,7 @@ TEST_P(PitchShiftLevel, LevelDoesNotDependOnHowManyGrainsOverlap) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Overlaps, PitchShiftLevel,
-                         ::testing::Values(OverlapCase{0.0766553f, 1, 0.0f}, OverlapCase{0.03f, 2, 0.0f},
-                                           OverlapCase{0.01f, 7, 0.0f}, OverlapCase{0.002f, 38, 0.0f},
+                         ::testing::Values(OverlapCase{0.0766553f, 1, 0.0f}, OverlapCase{0.002f, 38, 0.0f},
                                            OverlapCase{0.01f, 7, -6.0f}));
 
 TEST(PitchShift, HopLongerThanGrainGivesSilenceOfTheSameLength) {
@@ -235,30 +231,18 @@ TEST(PitchShift, MonoNeverTouchesTheSecondEngine) {
     dsp_effect* h = initPitchShift(4096, 1, 44100, 300.0f, 0.0f, 0.05f, 0.01f);
     ASSERT_NE(h, nullptr);
     const dsp::PitchShifter& right = asEffect(h)->shifters[1];
-    std::vector<dsp::Grain> before(right.grains(), right.grains() + right.grainCount());
     const auto in = randomPcm(4096, 11);
     std::vector<int16_t> out(4096);
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(doPitchShift(h, in.data(), out.data(), 8192));
     EXPECT_EQ(right.hopCounter(), 0u);
     EXPECT_EQ(right.historyPos(), 0u);
-    for (size_t s = 0; s < before.size(); ++s) {
-        EXPECT_EQ(right.grains()[s].age, before[s].age) << "slot " << s;
-        EXPECT_EQ(right.grains()[s].start, before[s].start) << "slot " << s;
-    }
     EXPECT_NE(asEffect(h)->shifters[0].hopCounter(), 0u);
     termPitchShift(h);
 }
 
 // Random pitches (including beyond the clamp) between blocks of random lengths: reads stay in
 // bounds (checked by the sanitizer build) and every sample matches the sample-by-sample model.
-class PitchShiftLoops : public ::testing::TestWithParam<int> {
-protected:
-    void SetUp() override {
-        if (GetParam() > dsp::grainBestLoops) GTEST_SKIP() << "processor lacks these vector loops";
-        dsp::grainLoops = GetParam();
-    }
-    void TearDown() override { dsp::grainLoops = dsp::grainBestLoops; }
-};
+using PitchShiftLoops = GrainLoops;
 
 TEST_P(PitchShiftLoops, RandomPitchChangesBetweenRandomBlocksMatchTheSampleModel) {
     std::mt19937 rng(20261205);
@@ -291,7 +275,6 @@ TEST_P(PitchShiftLoops, RandomPitchChangesBetweenRandomBlocksMatchTheSampleModel
     }
 }
 
-// Scalar, AVX2 and AVX-512 inner loops.
 INSTANTIATE_TEST_SUITE_P(Loops, PitchShiftLoops, ::testing::Values(0, 1, 2));
 
 TEST(PitchShift, AChainKeepsTheBlockLengthAndReconfiguresOnANewRate) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rate/biquad_cascade.h"
+#include "support/helpers.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -50,12 +51,15 @@ std::unique_ptr<BiquadCascade> makeDesign(const FilterRef& r) {
     return f;
 }
 
-std::vector<float> noise(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
+std::vector<float> noise(size_t n, uint32_t seed) { return dsptest::noise(n, seed, 1.0f); }
+
+// Designs each filter given as the same Chebyshev cascade (a highpass for odd orders).
+template <class... F>
+void chebyshev(int order, float rate, float cutoff, float ripple, F&... filters) {
+    for (ChebyshevFilter* f : {&filters...}) {
+        f->setOrder(order, order % 2);
+        f->designWithRipple(rate, cutoff, ripple);
+    }
 }
 
 TEST(BiquadCascade, ButterworthOrder2AtQuarterRateMatchesClosedForm) {
@@ -143,24 +147,18 @@ TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
     }
 }
 
+// Split calls, in place, and two cascades run as a pair (whose lanes may differ in
+// coefficients) all give the bits of one call on separate buffers.
 TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
     const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
     for (int order : {1, 2, 5, 8}) {
-        ChebyshevFilter a, b, c, d;
-        for (ChebyshevFilter* f : {&a, &b, &c, &d}) {
-            f->setOrder(order, order % 2);
-            f->design(44100.0f, 3000.0f);
-        }
-        d.designWithRipple(44100.0f, 5000.0f, 0.5f);  // paired lanes may differ in coefficients
+        ChebyshevFilter a, b, c, d, e;
+        chebyshev(order, 44100.0f, 3000.0f, 1.0f, a, b, c);
+        chebyshev(order, 44100.0f, 5000.0f, 0.5f, d, e);
         std::vector<float> sep(x.size()), inPlace = x, pairL(x.size()), pairR(x.size()), sepR(x.size());
         a.process(x.data(), sep.data(), 1000);
         a.process(x.data() + 1000, sep.data() + 1000, 2000);
         b.process(inPlace.data(), inPlace.data(), 3000);
-        c.setOrder(order, order % 2);
-        c.design(44100.0f, 3000.0f);
-        ChebyshevFilter e;
-        e.setOrder(order, order % 2);
-        e.designWithRipple(44100.0f, 5000.0f, 0.5f);
         e.process(x2.data(), sepR.data(), 3000);
         BiquadCascade::processPair(c, x.data(), pairL.data(), d, x2.data(), pairR.data(), 1234);
         BiquadCascade::processPair(c, x.data() + 1234, pairL.data() + 1234, d, x2.data() + 1234,
@@ -199,15 +197,12 @@ TEST(BiquadCascade, SmallerOrderReusesArraysAndResetsEverySection) {
 TEST(BiquadCascade, RedesignKeepsHistory) {
     const std::vector<float> x = noise(400, 5);
     ChebyshevFilter running, reference;
-    for (ChebyshevFilter* f : {&running, &reference}) {
-        f->setOrder(4, 0);
-        f->design(48000.0f, 4000.0f);
-    }
+    chebyshev(4, 48000.0f, 4000.0f, 1.0f, running, reference);
     std::vector<float> y1(400), y2(400);
     running.process(x.data(), y1.data(), 200);
     reference.process(x.data(), y2.data(), 200);
     // Same design again mid-stream: output identical to an untouched filter.
-    running.design(48000.0f, 4000.0f);
+    running.designWithRipple(48000.0f, 4000.0f, 1.0f);
     running.process(x.data() + 200, y1.data() + 200, 100);
     reference.process(x.data() + 200, y2.data() + 200, 100);
     for (int i = 200; i < 300; ++i) ASSERT_EQ(y1[i], y2[i]) << "index " << i;
@@ -224,27 +219,17 @@ TEST(BiquadCascade, RedesignKeepsHistory) {
     EXPECT_EQ(y1[300], static_cast<float>(v));
 }
 
-}  // namespace
-
-namespace {
-
 // Decaying into the denormal range: outputs equal a plain loop that keeps denormals, and the
 // caller's floating-point mode is left as it was.
 TEST(BiquadCascade, SilenceAfterLoudPassageMatchesPlainArithmetic) {
-    ChebyshevFilter f;
-    f.setOrder(8, 0);
-    f.design(44100.0f, 10000.0f);
+    ChebyshevFilter f, pa, pb;
+    chebyshev(8, 44100.0f, 10000.0f, 1.0f, f, pa, pb);
     std::vector<double> w1(4, 0.0), w2(4, 0.0);
     std::vector<float> x = noise(60000, 9);
     std::fill(x.begin() + 2000, x.end(), 0.0f);
     x[40000] = 1e-40f;  // denormal inputs are read exactly
     x[40001] = -3e-42f;
     std::vector<float> y(x.size()), pairA(x.size()), pairB(x.size());
-    ChebyshevFilter pa, pb;
-    for (ChebyshevFilter* p : {&pa, &pb}) {
-        p->setOrder(8, 0);
-        p->design(44100.0f, 10000.0f);
-    }
     BiquadCascade::processPair(pa, x.data(), pairA.data(), pb, x.data(), pairB.data(), static_cast<uint32_t>(x.size()));
 #if defined(__SSE__)
     const unsigned mode = _mm_getcsr();

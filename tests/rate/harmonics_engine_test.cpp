@@ -12,17 +12,14 @@
 #include "convert/convert.h"
 #include "memory/fastmem.h"
 #include "rate/harmonics/harmonics_engine.h"
+#include "support/helpers.h"
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
 
 std::vector<float> noise(std::size_t n, uint32_t seed, float amplitude = 0.5f) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
-    std::vector<float> v(n);
-    for (auto& x : v) x = dist(rng);
-    return v;
+    return dsptest::noise(n, seed, amplitude);
 }
 
 // White noise through a 255-tap Blackman-windowed sinc lowpass at `edge` Hz (48 kHz).

@@ -2,7 +2,6 @@
 // and CSV numbers that put known tones where they belong.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -13,47 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "support/tool_runner.h"
+#include "wavefile/riff_builder.h"
+
 namespace {
 
 const double kPi = std::acos(-1.0);
 
-std::string outputDir() {
-    const std::string dir = std::string(DSP_BINARY_DIR) + "/test-output";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
-
-void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t dataBytes = uint32_t(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(uint16_t(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(dataBytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), dataBytes);
-}
+using tooltest::writeWave;
 
 // Runs a shell command; returns its exit status and stdout.
-int run(const std::string& command, std::string& output) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[65536];
-    size_t got;
-    output.clear();
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::string& command, std::string& output) { return tooltest::runShell(command, output); }
 
 // Value of the first `attribute="..."` at or after `from`, empty when missing.
 std::string attribute(const std::string& text, const std::string& attribute, size_t from = 0) {
@@ -83,7 +52,7 @@ class AnalyzeCommand : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-        dir = outputDir();
+        dir = temp.path();  // each test its own: ctest runs them in parallel processes
         // Two seconds: 1 kHz on the left, 3 kHz on the right, both over quiet noise.
         constexpr uint32_t rate = 44100, frames = 2 * rate;
         std::mt19937 rng(42);
@@ -96,6 +65,7 @@ protected:
         wave = dir + "/tones.wav";
         writeWave(wave, pcm, 2, rate);
     }
+    wavetest::TempDir temp;
     std::string dir, wave;
 };
 

@@ -6,27 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
 
 int tool(const wavetest::TempDir& dir, const std::string& args, std::string& err) {
-    int status = 0;
-    const std::string errFile = dir.file("stderr.txt");
-    wavetest::run("cd '" + dir.path() + "' && '" + std::string(DSPTOOL_PATH) + "' -q " + args + " 2>'" + errFile + "'",
-                  status);
-    err = wavetest::readFile(errFile);
-    return status;
+    const tooltest::ToolRun r = tooltest::runTool(dir.path(), "-q " + args);
+    err = r.err;
+    return r.status;
 }
 
 // Interleaved samples of a WAVE file as sox decodes it.
 std::vector<int16_t> samples(const wavetest::TempDir& dir, const std::string& wav) {
-    int status = 0;
-    wavetest::run("sox -V1 '" + dir.file(wav) + "' -t raw '" + dir.file("raw") + "'", status);
-    EXPECT_EQ(status, 0) << "sox cannot read " << wav;
-    const std::string bytes = wavetest::readFile(dir.file("raw"));
-    std::vector<int16_t> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    std::vector<int16_t> s = tooltest::soxDecode(dir.file(wav), dir.file("raw"));
+    EXPECT_FALSE(s.empty()) << "sox cannot read " << wav;
     return s;
 }
 

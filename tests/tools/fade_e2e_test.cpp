@@ -2,7 +2,6 @@
 // the output's gain measured against the levels the fade should have at known times.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -13,37 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "support/tool_runner.h"
+#include "wavefile/riff_builder.h"
+
 namespace {
 
 constexpr uint32_t kRate = 44100;
 constexpr uint32_t kFrames = 3 * kRate;
 constexpr int16_t kLeft = 16000, kRight = -12000;
 
-std::string outputDir() {
-    const std::string dir = std::string(DSP_BINARY_DIR) + "/test-output";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
-
-void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t dataBytes = uint32_t(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(uint16_t(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(dataBytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), dataBytes);
-}
+using tooltest::writeWave;
 
 // The samples of the first "data" chunk of a RIFF WAVE file; empty when there is none.
 std::vector<int16_t> readWaveData(const std::string& path) {
@@ -67,15 +45,15 @@ std::vector<int16_t> readWaveData(const std::string& path) {
 }
 
 int run(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::string ignored;
+    return tooltest::runShell(command + " >/dev/null 2>&1", ignored);
 }
 
 class FadeTool : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-        dir = outputDir();
+        dir = temp.path();  // each test its own: ctest runs them in parallel processes
         // Three seconds of a constant on each channel: the output over the input is the gain.
         std::vector<int16_t> pcm(2 * size_t{kFrames});
         for (uint32_t i = 0; i < kFrames; ++i) {
@@ -104,6 +82,7 @@ protected:
         }
     }
 
+    wavetest::TempDir temp;
     std::string dir, input;
 };
 

@@ -7,50 +7,30 @@
 #include <string>
 #include <vector>
 
+#include "support/spectrum.h"
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
 int tool(const wavetest::TempDir& dir, const std::string& args, std::string& err) {
-    int status = 0;
-    wavetest::run("cd '" + dir.path() + "' && '" + std::string(DSPTOOL_PATH) + "' -q " + args + " 2>'" +
-                      dir.file("err.txt") + "'",
-                  status);
-    err = wavetest::readFile(dir.file("err.txt"));
-    return status;
+    const tooltest::ToolRun r = tooltest::runTool(dir.path(), "-q " + args);
+    err = r.err;
+    return r.status;
 }
 
 // The left channel of a WAVE file as sox decodes it, with its rate.
 std::vector<double> soxLeft(const wavetest::TempDir& dir, const std::string& wav, int& rate) {
     int status = 0;
     rate = std::stoi(wavetest::run("sox --i -r '" + dir.file(wav) + "'", status));
-    wavetest::run("sox -V1 '" + dir.file(wav) + "' -t raw -c 1 '" + dir.file("left.raw") + "' remix 1", status);
-    const std::string bytes = wavetest::readFile(dir.file("left.raw"));
-    std::vector<int16_t> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    const std::vector<int16_t> s = tooltest::soxDecode(dir.file(wav), dir.file("left.raw"), "-c 1 {raw} remix 1");
     return std::vector<double>(s.begin(), s.end());
 }
 
-// Power over [from, to) in 100 Hz steps, Blackman-Harris windowed Goertzel on 8192 samples
-// from the middle of x.
+// Power over [from, to) of 8192 samples from the middle of x.
 double bandPower(const std::vector<double>& all, double from, double to, double rate) {
     const std::vector<double> x(all.begin() + all.size() / 2 - 4096, all.begin() + all.size() / 2 + 4096);
-    double sum = 0.0;
-    for (double f = from; f < to; f += 100.0) {
-        const double coeff = 2.0 * std::cos(2.0 * kPi * f / rate);
-        double s1 = 0.0, s2 = 0.0;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const double t = 2.0 * kPi * i / (x.size() - 1);
-            const double w = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
-            const double s0 = x[i] * w + coeff * s1 - s2;
-            s2 = s1;
-            s1 = s0;
-        }
-        sum += s1 * s1 + s2 * s2 - coeff * s1 * s2;
-    }
-    return sum;
+    return dsptest::bandPower(x, from, to, rate);
 }
 
 TEST(DsptoolHqups, ConvertsTo48kAndAddsHarmonicsAboveTheSourceBand) {

@@ -163,7 +163,7 @@ TEST(WavefileReader, Seeks) {
     };
     const TimeSeek timeSeeks[] = {
         {1.5f, 0, start + 264600},    // 66150 frames of 4 bytes
-        {0.00001f, 0, start},         // 0.441 frames truncate to 0
+        {0.0000126f, 0, start},       // 0.556 frames truncate to 0
         {0.5f, 1, start + 88200},     // onward from the position
         {-0.25f, 1, start + 44100},   // and back
         {0.0f, 0, start},

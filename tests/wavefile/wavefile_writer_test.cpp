@@ -127,7 +127,7 @@ TEST(WavefileWriter, ClosedAndNullHandles) {
 }
 
 // Files the writer makes are read correctly by independent implementations: Python's wave
-// module, sox and libsndfile. Mono 8 kHz and stereo 44.1 kHz, odd frame counts included.
+// module and sox. Mono 8 kHz and stereo 44.1 kHz, odd frame counts included.
 struct ForeignCase {
     uint16_t channels;
     uint32_t rate;
@@ -163,19 +163,8 @@ TEST_P(WavefileWriterForeignReaders, ReadBackExactly) {
     const std::string soxOut = wavetest::run("sox -V1 " + wav + " -t raw " + dir.file("sox.raw") + " 2>&1", status);
     ASSERT_EQ(status, 0) << soxOut;
     EXPECT_TRUE(wavetest::readFile(dir.file("sox.raw")) == raw) << "sox's samples differ";
-
-    const std::string info = wavetest::run("sndfile-info " + wav + " 2>&1", status);
-    ASSERT_EQ(status, 0) << info;
-    EXPECT_NE(info.find("Channels    : " + std::to_string(c.channels) + "\n"), std::string::npos) << info;
-    EXPECT_NE(info.find("Sample Rate : " + std::to_string(c.rate) + "\n"), std::string::npos) << info;
-    EXPECT_NE(info.find("Frames      : " + std::to_string(c.frames) + "\n"), std::string::npos) << info;
-    EXPECT_EQ(info.find("*** "), std::string::npos) << "libsndfile complains:\n" << info;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, WavefileWriterForeignReaders,
                          ::testing::Values(ForeignCase{1, 8000, 8001}, ForeignCase{2, 44100, 44100},
-                                           ForeignCase{2, 48000, 1}, ForeignCase{1, 22050, 0}),
-                         [](const ::testing::TestParamInfo<ForeignCase>& info) {
-                             return std::to_string(info.param.channels) + "ch_" + std::to_string(info.param.rate) + "Hz_" +
-                                    std::to_string(info.param.frames) + "frames";
-                         });
+                                           ForeignCase{2, 48000, 1}, ForeignCase{1, 22050, 0}));

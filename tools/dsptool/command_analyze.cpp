@@ -124,7 +124,10 @@ const dsptool::Registration analyzeCommand(dsptool::CommandInfo{
     "      spectrogram, long-term spectrum, slice table; self-contained, opens in any browser) to\n"
     "      FILE-analysis.html unless -o names it; --csv writes the long-term spectrum, --json every\n"
     "      short-time spectrum (dBFS), --envelope-csv the envelope (- for stdout; any of them alone\n"
-    "      skips the report). Files at 40 kHz or less are converted to 48 kHz for slicing.\n"
+    "      skips the report). The slicer listens to 2-20 kHz only (16th-order highpass at 2 kHz and\n"
+    "      lowpass at 20 kHz on the mono mix): bass and kick drums below 2 kHz start no slice. Files\n"
+    "      at 40 kHz or less are converted to 48 kHz for slicing, their band then ending near 0.8 of\n"
+    "      their own Nyquist frequency.\n"
     "      --block N  frames per analysis step, the hop between spectra (default 1024)\n"
     "      --fft N    transform length, a power of two 4..16384 (default 4096)\n"
     "      --history N  sliding history in samples, >= FFT size and block (default: FFT size)\n") +

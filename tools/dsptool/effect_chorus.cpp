@@ -1,9 +1,9 @@
 // dsptool effect `chorus`: voices swept around a base delay by one sine oscillator.
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
@@ -36,42 +36,17 @@ private:
     ChorusSettings s_;
 };
 
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
-
 std::unique_ptr<dsptool::ToolEffect> parseChorus(const std::vector<std::string>& args, std::string& error) {
     ChorusSettings s;
-    struct Field {
-        const char* name;
-        double* value;
-        double low, high;
-        const char* what;
-    };
-    const Field fields[] = {
-        {"VOICES", &s.voices, 0, kMaxVoices, "an integer from 0 to 64"},
+    const dsptool::NumberField fields[] = {
+        {"VOICES", &s.voices, 0, kMaxVoices, "an integer from 0 to 64", true},
         {"DELAY_MS", &s.delayMs, 0, 1e6, "a number of milliseconds >= 0"},
         {"DEPTH_MS", &s.depthMs, 0, 1e6, "a number of milliseconds >= 0"},
         {"SPEED_S", &s.speedS, 0, 1e6, "a number of seconds >= 0"},
         {"MIX_PCT", &s.mixPct, -1000, 1000, "a percentage from -1000 to 1000"},
         {"DRY_PCT", &s.dryPct, -1000, 1000, "a percentage from -1000 to 1000"},
     };
-    if (args.size() > std::size(fields)) {
-        error = "chorus: too many arguments";
-        return nullptr;
-    }
-    for (size_t i = 0; i < args.size(); ++i) {
-        const Field& f = fields[i];
-        double v;
-        if (!parseNumber(args[i], v) || v < f.low || v > f.high || (i == 0 && v != std::floor(v))) {
-            error = std::string("chorus: ") + f.name + " must be " + f.what + ", got '" + args[i] + "'";
-            return nullptr;
-        }
-        *f.value = v;
-    }
+    if (!dsptool::parseFields("chorus", args, 0, fields, error)) return nullptr;
     if (s.depthMs > s.delayMs) {
         error = "chorus: DEPTH_MS must not exceed DELAY_MS (the sweep would reach before the present)";
         return nullptr;

@@ -2,15 +2,17 @@
 // overall gain and timed gain changes, all on fader 0 of the fader effect (levels move linearly
 // in dB; the fader mutes below -50 dB).
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
+
+using dsptool::parseNumber;
 
 constexpr double kFloorDb = -50.0;        // the quietest audible level of the fader
 constexpr double kMutedDb = -50.001;      // just under the floor: silent
@@ -30,7 +32,7 @@ public:
     explicit FadeTool(FadeSettings s) : s_(std::move(s)) {}
 
     dsp_effect* create(const dsptool::StreamFormat& in, std::string& error) override {
-        if (s_.outS > 0 && in.totalFrames == 0) {
+        if (s_.outS > 0 && !in.lengthKnown) {
             error = "fade: OUT_S needs an input of known length";
             return nullptr;
         }
@@ -74,13 +76,6 @@ private:
 
     FadeSettings s_;
 };
-
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
 
 std::unique_ptr<dsptool::ToolEffect> parseFade(const std::vector<std::string>& args, std::string& error) {
     FadeSettings s;

@@ -1,9 +1,9 @@
 // dsptool effects `lowpass` and `highpass`: the Chebyshev IIR filter effect (1 dB ripple).
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
+#include <limits>
 #include <memory>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
@@ -31,31 +31,16 @@ private:
     int order_;
 };
 
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
-
 std::unique_ptr<dsptool::ToolEffect> parseFilter(int type, double defaultCutoff, const std::vector<std::string>& args,
                                                  std::string& error) {
     const char* name = type == 1 ? "highpass" : "lowpass";
-    if (args.size() > 2) {
-        error = std::string(name) + ": too many arguments";
-        return nullptr;
-    }
     double cutoff = defaultCutoff, order = 4;
-    if (args.size() >= 1 && (!parseNumber(args[0], cutoff) || !(cutoff > 0.0))) {
-        error = std::string(name) + ": CUTOFF_HZ must be a positive number, got '" + args[0] + "'";
-        return nullptr;
-    }
-    if (args.size() >= 2 && (!parseNumber(args[1], order) || order != static_cast<int>(order) || order < 1 ||
-                             order > kMaxOrder)) {
-        error = std::string(name) + ": ORDER must be an integer from 1 to " + std::to_string(kMaxOrder) + ", got '" +
-                args[1] + "'";
-        return nullptr;
-    }
+    const dsptool::NumberField fields[] = {
+        {"CUTOFF_HZ", &cutoff, std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max(),
+         "a positive number"},
+        {"ORDER", &order, 1, kMaxOrder, "an integer from 1 to 32", true},
+    };
+    if (!dsptool::parseFields(name, args, 0, fields, error)) return nullptr;
     return std::make_unique<FilterEffect>(type, cutoff, static_cast<int>(order));
 }
 

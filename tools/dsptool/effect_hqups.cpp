@@ -1,9 +1,11 @@
 // dsptool effect `hqups`: converts to 48000 Hz and adds harmonics above the source's band.
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
+#include <cmath>
+#include <limits>
 #include <memory>
+#include <numeric>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
@@ -56,6 +58,11 @@ public:
         return out;
     }
 
+    // rate / gcd(rate, 48000) input frames convert to a whole number of output frames.
+    uint64_t blockQuantum(const dsptool::StreamFormat& in) const override {
+        return in.rate == 0 ? 1 : in.rate / std::gcd(in.rate, kOutputRate);
+    }
+
     // Rounding up covers any split into blocks; before the rate is known, assume 8000 Hz.
     uint64_t maxOutputFrames(uint64_t inFrames) const override {
         const uint32_t rate = rate_ != 0 ? std::min<uint32_t>(rate_, kOutputRate) : 8000;
@@ -70,35 +77,16 @@ private:
     mutable uint32_t rate_ = 0;
 };
 
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0;
-}
-
 std::unique_ptr<dsptool::ToolEffect> parseHqups(const std::vector<std::string>& args, std::string& error) {
-    if (args.size() > 4) {
-        error = "hqups: too many arguments";
-        return nullptr;
-    }
     double harmonics = 0.3, mix = 50.0, cutoff = 0.0, active = 0.0;
-    if (args.size() >= 1 && (!parseNumber(args[0], harmonics) || harmonics < -1.0 || harmonics > 1.0)) {
-        error = "hqups: HARMONICS must be a number from -1 to 1, got '" + args[0] + "'";
-        return nullptr;
-    }
-    if (args.size() >= 2 && (!parseNumber(args[1], mix) || mix < 0.0 || mix > 1000.0)) {
-        error = "hqups: MIX must be a percentage from 0 to 1000, got '" + args[1] + "'";
-        return nullptr;
-    }
-    if (args.size() >= 3 && (!parseNumber(args[2], cutoff) || !(cutoff > 0.0) || cutoff >= 24000.0)) {
-        error = "hqups: CUTOFF_HZ must be a number of Hz from 0 to 24000, got '" + args[2] + "'";
-        return nullptr;
-    }
-    if (args.size() >= 4 && (!parseNumber(args[3], active) || (active != 0.0 && active != 1.0))) {
-        error = "hqups: ACTIVE must be 0 or 1, got '" + args[3] + "'";
-        return nullptr;
-    }
+    const dsptool::NumberField fields[] = {
+        {"HARMONICS", &harmonics, -1.0, 1.0, "a number from -1 to 1"},
+        {"MIX", &mix, 0.0, 1000.0, "a percentage from 0 to 1000"},
+        {"CUTOFF_HZ", &cutoff, std::numeric_limits<double>::denorm_min(), std::nextafter(24000.0, 0.0),
+         "a number of Hz from 0 to 24000"},
+        {"ACTIVE", &active, 0.0, 1.0, "0 or 1", true},
+    };
+    if (!dsptool::parseFields("hqups", args, 0, fields, error)) return nullptr;
     return std::make_unique<HqupsToolEffect>(harmonics, mix, cutoff, static_cast<int>(active));
 }
 

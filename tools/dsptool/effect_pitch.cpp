@@ -1,9 +1,9 @@
 // dsptool effect `pitch`: granular pitch shift by up to an octave either way, same length.
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
@@ -27,22 +27,9 @@ private:
     PitchSettings s_;
 };
 
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
-
 std::unique_ptr<dsptool::ToolEffect> parsePitch(const std::vector<std::string>& args, std::string& error) {
     PitchSettings s;
-    struct Field {
-        const char* name;
-        double* value;
-        double low, high;
-        const char* what;
-    };
-    const Field fields[] = {
+    const dsptool::NumberField fields[] = {
         {"CENTS", &s.cents, -1200, 1200, "a number of cents from -1200 to 1200"},
         {"GRAIN_MS", &s.grainMs, 0.1, 10000, "a grain length in ms from 0.1 to 10000"},
         {"HOP_MS", &s.hopMs, 0.1, 10000, "a hop in ms from 0.1 to 10000"},
@@ -52,19 +39,7 @@ std::unique_ptr<dsptool::ToolEffect> parsePitch(const std::vector<std::string>& 
         error = "pitch: CENTS is required";
         return nullptr;
     }
-    if (args.size() > std::size(fields)) {
-        error = "pitch: too many arguments";
-        return nullptr;
-    }
-    for (size_t i = 0; i < args.size(); ++i) {
-        const Field& f = fields[i];
-        double v;
-        if (!parseNumber(args[i], v) || v < f.low || v > f.high) {
-            error = std::string("pitch: ") + f.name + " must be " + f.what + ", got '" + args[i] + "'";
-            return nullptr;
-        }
-        *f.value = v;
-    }
+    if (!dsptool::parseFields("pitch", args, 0, fields, error)) return nullptr;
     return std::make_unique<PitchTool>(s);
 }
 

@@ -1,12 +1,15 @@
 // dsptool effect `rate`: sample-rate conversion with the resampler effect.
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
+
+using dsptool::parseNumber;
 
 struct RateSettings {
     uint32_t rate = 0;
@@ -15,7 +18,7 @@ struct RateSettings {
     bool filterOn = true;
 };
 
-// Output frames for `frames` input frames: every block is truncated on its own.
+// Output frames the converter gives for one block of `frames` input frames (truncated).
 uint64_t converted(uint64_t frames, uint32_t from, uint32_t to) {
     return static_cast<uint64_t>(std::trunc(static_cast<double>(to) * static_cast<double>(frames) / from));
 }
@@ -37,8 +40,17 @@ public:
         from_ = in.rate;
         out.rate = s_.rate;
         out.blockFrames = static_cast<uint32_t>(converted(in.blockFrames, in.rate, s_.rate));
-        out.totalFrames = converted(in.totalFrames, in.rate, s_.rate);  // upper bound: blocks truncate
+        // Each block converts on its own: full blocks, then the rest. With blocks of a multiple
+        // of blockQuantum() frames nothing is lost and this is trunc(total x RATE / rate).
+        if (in.blockFrames > 0)
+            out.totalFrames = (in.totalFrames / in.blockFrames) * out.blockFrames +
+                              converted(in.totalFrames % in.blockFrames, in.rate, s_.rate);
         return out;
+    }
+
+    // rate / gcd(rate, RATE) input frames convert to exactly RATE / gcd output frames.
+    uint64_t blockQuantum(const dsptool::StreamFormat& in) const override {
+        return in.rate == 0 ? 1 : in.rate / std::gcd(in.rate, s_.rate);
     }
 
     uint64_t maxOutputFrames(uint64_t inFrames) const override {
@@ -49,13 +61,6 @@ private:
     RateSettings s_;
     mutable uint32_t from_ = 0;  // input rate, learnt from output() or create()
 };
-
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
 
 std::unique_ptr<dsptool::ToolEffect> parseRate(const std::vector<std::string>& args, std::string& error) {
     RateSettings s;

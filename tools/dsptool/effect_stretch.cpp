@@ -1,13 +1,15 @@
 // dsptool effect `stretch`: granular time stretch, the pitch kept.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
+#include "arguments.h"
 #include "registry.h"
 
 namespace {
+
+using dsptool::parseNumber;
 
 struct StretchSettings {
     double scale = 0, grainMs = 50, hopMs = 10, gainDb = 0;
@@ -49,13 +51,6 @@ private:
     double factor_;
 };
 
-bool parseNumber(const std::string& text, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
-}
-
 // AMOUNT: a scale (-2000..3000), "len=L" (output L times as long, 0.125..4) or "tempo=T"
 // (T times as fast, 0.25..8).
 bool parseAmount(const std::string& text, double& scale, std::string& error) {
@@ -84,31 +79,13 @@ std::unique_ptr<dsptool::ToolEffect> parseStretch(const std::vector<std::string>
         error = "stretch: AMOUNT is required";
         return nullptr;
     }
-    if (args.size() > 4) {
-        error = "stretch: too many arguments";
-        return nullptr;
-    }
     if (!parseAmount(args[0], s.scale, error)) return nullptr;
-    struct Field {
-        const char* name;
-        double* value;
-        double low, high;
-        const char* what;
-    };
-    const Field fields[] = {
+    const dsptool::NumberField fields[] = {
         {"GRAIN_MS", &s.grainMs, 0.1, 10000, "a grain length in ms from 0.1 to 10000"},
         {"HOP_MS", &s.hopMs, 0.1, 10000, "a hop in ms from 0.1 to 10000"},
         {"GAIN_DB", &s.gainDb, -120, 40, "a level in dB from -120 to 40"},
     };
-    for (size_t i = 1; i < args.size(); ++i) {
-        const Field& f = fields[i - 1];
-        double v;
-        if (!parseNumber(args[i], v) || v < f.low || v > f.high) {
-            error = std::string("stretch: ") + f.name + " must be " + f.what + ", got '" + args[i] + "'";
-            return nullptr;
-        }
-        *f.value = v;
-    }
+    if (!dsptool::parseFields("stretch", args, 1, fields, error)) return nullptr;
     return std::make_unique<StretchTool>(s);
 }
 

@@ -8,23 +8,34 @@
 
 namespace {
 
+void printEntry(FILE* out, const std::string& synopsis, const std::string& help) {
+    std::fprintf(out, "  %s\n", synopsis.c_str());
+    if (!help.empty()) std::fprintf(out, "%s\n", help.c_str());
+}
+
+void printEffects(FILE* out) {
+    if (dsptool::effects().empty()) return;
+    std::fprintf(out, "\neffects (for process; each effect word is followed by its arguments):\n");
+    for (const auto& effect : dsptool::effects()) printEntry(out, effect.synopsis, effect.help);
+}
+
 void printUsage(FILE* out) {
     std::fprintf(out, "usage: dsptool [-q] COMMAND [ARGS...]\n\ncommands:\n");
     auto commands = dsptool::commands();
     std::sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.name < b.name; });
-    for (const auto& command : commands) {
-        std::fprintf(out, "  %s\n", command.synopsis.c_str());
-        if (!command.help.empty()) std::fprintf(out, "%s\n", command.help.c_str());
-    }
-    if (!dsptool::effects().empty()) {
-        std::fprintf(out, "\neffects (for process; each effect word is followed by its arguments):\n");
-        for (const auto& effect : dsptool::effects()) {
-            std::fprintf(out, "  %s\n", effect.synopsis.c_str());
-            if (!effect.help.empty()) std::fprintf(out, "%s\n", effect.help.c_str());
-        }
-    }
+    for (const auto& command : commands) printEntry(out, command.synopsis, command.help);
+    printEffects(out);
     std::fprintf(out, "\n  -q  quiet: no progress or chatter on stderr\n");
 }
+
+// `dsptool COMMAND --help`: that command's synopsis and help (with the effect list for process).
+void printCommandHelp(const dsptool::CommandInfo& command) {
+    std::printf("usage: dsptool [-q] %s\n", command.synopsis.c_str());
+    if (!command.help.empty()) std::printf("%s\n", command.help.c_str());
+    if (command.name == "process") printEffects(stdout);
+}
+
+bool isHelpWord(const std::string& word) { return word == "--help" || word == "-h"; }
 
 }  // namespace
 
@@ -38,12 +49,17 @@ int main(int argc, char** argv) {
         printUsage(stderr);
         return 2;
     }
-    if (args.front() == "--help" || args.front() == "-h" || args.front() == "help") {
+    if (isHelpWord(args.front()) || args.front() == "help") {
         printUsage(stdout);
         return 0;
     }
     const dsptool::CommandInfo* command = dsptool::findCommand(args.front());
     if (command == nullptr) return dsptool::failWith("unknown command '" + args.front() + "' (see dsptool --help)");
     args.erase(args.begin());
+    // No command takes a file or value spelt like a help option: anywhere, it asks for help.
+    if (std::any_of(args.begin(), args.end(), isHelpWord)) {
+        printCommandHelp(*command);
+        return 0;
+    }
     return command->run(args);
 }

@@ -16,7 +16,8 @@ struct StreamFormat {
     uint32_t rate = 44100;
     uint32_t channels = 2;
     uint32_t blockFrames = 4096;  // largest block sent into the chain
-    uint64_t totalFrames = 0;     // length of the whole input at this point, 0 when unknown
+    bool lengthKnown = false;     // totalFrames holds the length (which may be 0 frames)
+    uint64_t totalFrames = 0;     // length of the whole input at this point, when lengthKnown
 };
 
 // One effect of a parsed effect list.
@@ -31,6 +32,9 @@ public:
     // Upper bound on output frames for `inFrames` input frames at any parameter reachable while
     // streaming (for buffer sizing).
     virtual uint64_t maxOutputFrames(uint64_t inFrames) const { return inFrames; }
+    // Every block reaching this effect should be a multiple of this many frames (a converter
+    // whose blocks each give a whole number of output frames); 1 when any size will do.
+    virtual uint64_t blockQuantum(const StreamFormat& /*in*/) const { return 1; }
 };
 
 struct EffectInfo {

@@ -9,11 +9,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
 namespace dsptool {
 namespace {
 
 constexpr uint32_t kBlockFrames = 4096;
+// Largest block taken to honour the effects' block quanta; beyond it blocks stay kBlockFrames
+// and a converter may drop a fraction of an output frame per block.
+constexpr uint64_t kMaxQuantumFrames = 65536;
 constexpr uint32_t kMaxRate = 768000;
 
 // Set by SIGINT/SIGTERM so a long run stops between blocks and removes its temporary file.
@@ -170,6 +174,24 @@ private:
     int shown_ = -1;
 };
 
+// Frames per block sent into the chain: a multiple of every effect's block quantum as counted
+// at the chain's input (a converter earlier in the list scales the frames that reach the next
+// one by rate ratio), as close to kBlockFrames as allows.
+uint32_t chooseBlockFrames(const std::vector<ListedEffect>& effects, StreamFormat format) {
+    const uint64_t inRate = format.rate;
+    uint64_t quantum = 1;
+    for (const ListedEffect& listed : effects) {
+        // Blocks of B input frames bring B x rate / inRate frames here: a multiple of q when B
+        // is a multiple of q x inRate / gcd(q x inRate, rate).
+        const uint64_t q = listed.effect->blockQuantum(format) * inRate;
+        const uint64_t needed = q / std::gcd(q, uint64_t{format.rate});
+        quantum = std::lcm(quantum, needed);
+        if (quantum > kMaxQuantumFrames) return kBlockFrames;
+        format = listed.effect->output(format);
+    }
+    return quantum >= kBlockFrames ? uint32_t(quantum) : uint32_t(kBlockFrames / quantum * quantum);
+}
+
 }  // namespace
 
 bool parseEffectList(const std::vector<std::string>& words, std::vector<ListedEffect>& effects, std::string& error) {
@@ -203,7 +225,7 @@ bool parseEffectList(const std::vector<std::string>& words, std::vector<ListedEf
 
 bool processFile(const std::string& inPath, const std::string& outPath, std::vector<ListedEffect>& effects,
                  bool progress, ProcessReport& report, std::string& error) {
-    dsp_wavefile_in* in = openInput(inPath, kBlockFrames, error);
+    dsp_wavefile_in* in = openInput(inPath, kBlockFrames, error);  // reads go to our own buffer
     if (in == nullptr) return false;
     struct ReaderCloser {
         dsp_wavefile_in* in;
@@ -215,20 +237,24 @@ bool processFile(const std::string& inPath, const std::string& outPath, std::vec
     report.inFrames = framesPresent(inPath, in);
     report.declaredFrames = getHeaderWavefileIn(in)->dwBufferLength / (uint64_t{inFormat.nChannels} * 2);
 
-    struct ChainCloser {
-        dsp_chain* chain;
-        ~ChainCloser() { dspDestroy(chain); }
-    } chain{dspCreate(kBlockFrames, inFormat.nChannels, inFormat.nSamplesPerSec)};
-    if (chain.chain == nullptr) {
-        error = "out of memory";
-        return false;
-    }
     StreamFormat format;
     format.rate = inFormat.nSamplesPerSec;
     format.channels = inFormat.nChannels;
     format.blockFrames = kBlockFrames;
+    format.lengthKnown = true;
     format.totalFrames = report.inFrames;
-    uint64_t maxFrames = kBlockFrames;
+    const uint32_t blockFrames = chooseBlockFrames(effects, format);
+    format.blockFrames = blockFrames;
+
+    struct ChainCloser {
+        dsp_chain* chain;
+        ~ChainCloser() { dspDestroy(chain); }
+    } chain{dspCreate(blockFrames, inFormat.nChannels, inFormat.nSamplesPerSec)};
+    if (chain.chain == nullptr) {
+        error = "out of memory";
+        return false;
+    }
+    uint64_t maxFrames = blockFrames;
     uint32_t priority = 0;
     for (ListedEffect& listed : effects) {
         dsp_effect* effect = listed.effect->create(format, error);
@@ -250,8 +276,8 @@ bool processFile(const std::string& inPath, const std::string& outPath, std::vec
         error = "the effect list produces no audio (an analyser only?)";
         return false;
     }
-    maxFrames = std::max<uint64_t>(maxFrames, dspGetDstSize(chain.chain, kBlockFrames));
-    std::vector<int16_t> inBlock(size_t{kBlockFrames} * inFormat.nChannels);
+    maxFrames = std::max<uint64_t>(maxFrames, dspGetDstSize(chain.chain, blockFrames));
+    std::vector<int16_t> inBlock(size_t{blockFrames} * inFormat.nChannels);
     std::vector<int16_t> outBlock(size_t(maxFrames) * outChannels + 2 * outChannels);
 
     const dsp_wave_format outFormat = {1,  uint16_t(outChannels), outRate, outRate * outChannels * 2,
@@ -272,7 +298,7 @@ bool processFile(const std::string& inPath, const std::string& outPath, std::vec
             error = "interrupted";
             return false;
         }
-        const uint32_t want = uint32_t(std::min<uint64_t>(kBlockFrames, report.inFrames - done));
+        const uint32_t want = uint32_t(std::min<uint64_t>(blockFrames, report.inFrames - done));
         const int32_t got = readWavefileIn(in, inBlock.data(), want);
         if (got < 0) {
             meter.finish();

@@ -1,0 +1,34 @@
+// Running dsptool and other programs from the tests, and the plain WAVE files they exchange.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tooltest {
+
+// True when the build has a dsptool to run (DSPTOOL_PATH is empty otherwise).
+bool toolBuilt();
+
+struct ToolRun {
+    int status;       // exit status, -1 when the program did not exit normally
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Runs `dsptool ARGS` with `dir` as working directory; ARGS is shell text (the caller quotes).
+ToolRun runTool(const std::string& dir, const std::string& args);
+
+// Runs a shell command; returns its exit status (-1 when it did not exit normally) and its
+// standard output in `output`.
+int runShell(const std::string& command, std::string& output);
+
+// Interleaved 16-bit samples of a WAVE file as sox decodes it (an independent reader), through
+// the raw file `rawPath`. `tail` is the rest of the sox command after "-t raw", {raw} standing
+// for the raw file (e.g. "-c 1 {raw} remix 1" for the left channel). Empty when sox fails.
+std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath,
+                               const std::string& tail = "{raw}");
+
+// A canonical 44-byte-header 16-bit PCM WAVE file of interleaved `pcm`.
+void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate);
+
+}  // namespace tooltest
