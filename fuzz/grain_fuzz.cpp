@@ -8,24 +8,14 @@
 #include <vector>
 
 #include "../tests/effects/grain_reference.h"
+#include "byte_reader.h"
 #include "effects/grain_kernels.h"
 #include "effects/pitch_shifter.h"
 #include "effects/stretcher.h"
 
 namespace {
 
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof(T) ? size : sizeof(T);
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
+struct Reader : dspfuzz::ByteReader {
     // Mostly an everyday value (-3276.8 to 3276.7), sometimes any float at all.
     float value() { return take<uint8_t>() < 220 ? take<int16_t>() / 10.0f : take<float>(); }
 };
@@ -35,7 +25,7 @@ bool same(float a, float b) { return a == b ? std::signbit(a) == std::signbit(b)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Reader in{data, size};
+    Reader in{{data, size}};
     const uint32_t rates[] = {1000, 8000, 44100, 96000};
     const uint32_t rate = rates[in.take<uint8_t>() & 3];
     const float grainTime = (in.take<uint8_t>() + 1) / 2000.0f;  // up to 0.128 s

@@ -45,105 +45,82 @@ inline void stretchGrainScalar(const float* x, const float* window, double* acc,
 
 #ifdef DSP_GRAIN_AVX2
 
-__attribute__((target("avx2"))) inline __m256d near4(__m256d a) {
-    const __m256d a2 = _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.0), a), a);
-    const __m256d a3 = _mm256_mul_pd(_mm256_mul_pd(a, a), a);
-    return _mm256_add_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), a2), a3);
+// The pitch loop four lanes at a time (AVX2), then eight (AVX-512, its tail through AVX2).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2 {
+using D = __m256d;
+using I = __m128i;
+using F = __m128;
+constexpr uint32_t kLanes = 4;
+inline D set1(double x) { return _mm256_set1_pd(x); }
+inline D add(D a, D b) { return _mm256_add_pd(a, b); }
+inline D sub(D a, D b) { return _mm256_sub_pd(a, b); }
+inline D mul(D a, D b) { return _mm256_mul_pd(a, b); }
+inline D ages(int32_t age) { return _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(age), _mm_setr_epi32(0, 1, 2, 3))); }
+inline I truncToInt(D x) { return _mm256_cvttpd_epi32(x); }
+inline F toFloat(D x) { return _mm256_cvtpd_ps(x); }
+inline D widen(F x) { return _mm256_cvtps_pd(x); }
+inline F fractionOf(F p) { return _mm_sub_ps(p, _mm_round_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)); }
+inline F gather(const float* base, I t, int k) { return _mm_i32gather_ps(base, _mm_sub_epi32(t, _mm_set1_epi32(k)), 4); }
+inline F loadF(const float* p) { return _mm_loadu_ps(p); }
+inline void storeF(float* p, F x) { _mm_storeu_ps(p, x); }
+inline F addF(F a, F b) { return _mm_add_ps(a, b); }
+inline void tail(const float* base, const float* window, float* acc, float* wsum, int32_t age, uint32_t count,
+                 double ratio, double start, bool negative) {
+    pitchGrainScalar(base, window, acc, wsum, age, count, ratio, start, negative);
 }
+#include "effects/grain_pitch_lanes.inc"
+}  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
-__attribute__((target("avx2"))) inline __m256d far4(__m256d a) {
-    const __m256d b = _mm256_sub_pd(_mm256_set1_pd(4.0), _mm256_mul_pd(_mm256_set1_pd(8.0), a));
-    const __m256d c = _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(5.0), a), a);
-    const __m256d a3 = _mm256_mul_pd(_mm256_mul_pd(a, a), a);
-    return _mm256_sub_pd(_mm256_add_pd(b, c), a3);
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx2")
+#endif
+namespace avx512 {
+using D = __m512d;
+using I = __m256i;
+using F = __m256;
+constexpr uint32_t kLanes = 8;
+inline D set1(double x) { return _mm512_set1_pd(x); }
+inline D add(D a, D b) { return _mm512_add_pd(a, b); }
+inline D sub(D a, D b) { return _mm512_sub_pd(a, b); }
+inline D mul(D a, D b) { return _mm512_mul_pd(a, b); }
+inline D ages(int32_t age) {
+    return _mm512_cvtepi32_pd(_mm256_add_epi32(_mm256_set1_epi32(age), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
 }
-
-__attribute__((target("avx2"))) void pitchGrainAvx2(const float* base, const float* window, float* acc,
-                                                    float* wsum, int32_t age, uint32_t count, double ratio,
-                                                    double start, bool negative) {
-    const __m256d vr = _mm256_set1_pd(ratio), vs = _mm256_set1_pd(start);
-    const __m256d one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0), zero = _mm256_setzero_pd();
-    uint32_t k = 0;
-    for (; k + 4 <= count; k += 4, age += 4) {
-        const __m256d vage = _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(age), _mm_setr_epi32(0, 1, 2, 3)));
-        const __m256d pos = _mm256_add_pd(_mm256_mul_pd(vage, vr), vs);
-        const __m128i t = _mm256_cvttpd_epi32(pos);
-        const __m128 p = _mm256_cvtpd_ps(pos);
-        const __m256d f = _mm256_cvtps_pd(_mm_sub_ps(p, _mm_round_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
-        const __m256d x0 = _mm256_cvtps_pd(_mm_i32gather_ps(base, t, 4));
-        const __m256d x1 = _mm256_cvtps_pd(_mm_i32gather_ps(base, _mm_sub_epi32(t, _mm_set1_epi32(1)), 4));
-        const __m256d x2 = _mm256_cvtps_pd(_mm_i32gather_ps(base, _mm_sub_epi32(t, _mm_set1_epi32(2)), 4));
-        const __m256d x3 = _mm256_cvtps_pd(_mm_i32gather_ps(base, _mm_sub_epi32(t, _mm_set1_epi32(3)), 4));
-        __m256d v;
-        if (negative) {
-            v = _mm256_mul_pd(x0, zero);
-            v = _mm256_add_pd(v, _mm256_mul_pd(x1, far4(_mm256_sub_pd(one, f))));
-            v = _mm256_add_pd(v, _mm256_mul_pd(x2, near4(_mm256_sub_pd(zero, f))));
-            v = _mm256_add_pd(v, _mm256_mul_pd(x3, near4(_mm256_add_pd(f, one))));
-        } else {
-            v = _mm256_mul_pd(x0, far4(_mm256_sub_pd(two, f)));
-            v = _mm256_add_pd(v, _mm256_mul_pd(x1, near4(_mm256_sub_pd(one, f))));
-            v = _mm256_add_pd(v, _mm256_mul_pd(x2, near4(f)));
-            v = _mm256_add_pd(v, _mm256_mul_pd(x3, far4(_mm256_add_pd(f, one))));
-        }
-        const __m128 w = _mm_loadu_ps(window + age);
-        const __m256d sum = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(acc + k)), _mm256_mul_pd(v, _mm256_cvtps_pd(w)));
-        _mm_storeu_ps(acc + k, _mm256_cvtpd_ps(sum));
-        _mm_storeu_ps(wsum + k, _mm_add_ps(_mm_loadu_ps(wsum + k), w));
-    }
-    pitchGrainScalar(base, window, acc + k, wsum + k, age, count - k, ratio, start, negative);
+inline I truncToInt(D x) { return _mm512_cvttpd_epi32(x); }
+inline F toFloat(D x) { return _mm512_cvtpd_ps(x); }
+inline D widen(F x) { return _mm512_cvtps_pd(x); }
+inline F fractionOf(F p) { return _mm256_sub_ps(p, _mm256_round_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)); }
+inline F gather(const float* base, I t, int k) {
+    return _mm256_i32gather_ps(base, _mm256_sub_epi32(t, _mm256_set1_epi32(k)), 4);
 }
-
-__attribute__((target("avx512f"))) inline __m512d near8(__m512d a) {
-    const __m512d a2 = _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(2.0), a), a);
-    const __m512d a3 = _mm512_mul_pd(_mm512_mul_pd(a, a), a);
-    return _mm512_add_pd(_mm512_sub_pd(_mm512_set1_pd(1.0), a2), a3);
+inline F loadF(const float* p) { return _mm256_loadu_ps(p); }
+inline void storeF(float* p, F x) { _mm256_storeu_ps(p, x); }
+inline F addF(F a, F b) { return _mm256_add_ps(a, b); }
+inline void tail(const float* base, const float* window, float* acc, float* wsum, int32_t age, uint32_t count,
+                 double ratio, double start, bool negative) {
+    avx2::pitchGrain(base, window, acc, wsum, age, count, ratio, start, negative);
 }
-
-__attribute__((target("avx512f"))) inline __m512d far8(__m512d a) {
-    const __m512d b = _mm512_sub_pd(_mm512_set1_pd(4.0), _mm512_mul_pd(_mm512_set1_pd(8.0), a));
-    const __m512d c = _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(5.0), a), a);
-    const __m512d a3 = _mm512_mul_pd(_mm512_mul_pd(a, a), a);
-    return _mm512_sub_pd(_mm512_add_pd(b, c), a3);
-}
-
-// The AVX2 loop eight samples at a time.
-__attribute__((target("avx512f,avx2"))) void pitchGrainAvx512(const float* base, const float* window, float* acc,
-                                                             float* wsum, int32_t age, uint32_t count, double ratio,
-                                                             double start, bool negative) {
-    const __m512d vr = _mm512_set1_pd(ratio), vs = _mm512_set1_pd(start);
-    const __m512d one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0), zero = _mm512_setzero_pd();
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    uint32_t k = 0;
-    for (; k + 8 <= count; k += 8, age += 8) {
-        const __m512d vage = _mm512_cvtepi32_pd(_mm256_add_epi32(_mm256_set1_epi32(age), lanes));
-        const __m512d pos = _mm512_add_pd(_mm512_mul_pd(vage, vr), vs);
-        const __m256i t = _mm512_cvttpd_epi32(pos);
-        const __m256 p = _mm512_cvtpd_ps(pos);
-        const __m512d f = _mm512_cvtps_pd(_mm256_sub_ps(p, _mm256_round_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
-        const __m512d x0 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, t, 4));
-        const __m512d x1 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, _mm256_sub_epi32(t, _mm256_set1_epi32(1)), 4));
-        const __m512d x2 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, _mm256_sub_epi32(t, _mm256_set1_epi32(2)), 4));
-        const __m512d x3 = _mm512_cvtps_pd(_mm256_i32gather_ps(base, _mm256_sub_epi32(t, _mm256_set1_epi32(3)), 4));
-        __m512d v;
-        if (negative) {
-            v = _mm512_mul_pd(x0, zero);
-            v = _mm512_add_pd(v, _mm512_mul_pd(x1, far8(_mm512_sub_pd(one, f))));
-            v = _mm512_add_pd(v, _mm512_mul_pd(x2, near8(_mm512_sub_pd(zero, f))));
-            v = _mm512_add_pd(v, _mm512_mul_pd(x3, near8(_mm512_add_pd(f, one))));
-        } else {
-            v = _mm512_mul_pd(x0, far8(_mm512_sub_pd(two, f)));
-            v = _mm512_add_pd(v, _mm512_mul_pd(x1, near8(_mm512_sub_pd(one, f))));
-            v = _mm512_add_pd(v, _mm512_mul_pd(x2, near8(f)));
-            v = _mm512_add_pd(v, _mm512_mul_pd(x3, far8(_mm512_add_pd(f, one))));
-        }
-        const __m256 w = _mm256_loadu_ps(window + age);
-        const __m512d sum = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(acc + k)), _mm512_mul_pd(v, _mm512_cvtps_pd(w)));
-        _mm256_storeu_ps(acc + k, _mm512_cvtpd_ps(sum));
-        _mm256_storeu_ps(wsum + k, _mm256_add_ps(_mm256_loadu_ps(wsum + k), w));
-    }
-    pitchGrainAvx2(base, window, acc + k, wsum + k, age, count - k, ratio, start, negative);
-}
+#include "effects/grain_pitch_lanes.inc"
+}  // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 __attribute__((target("avx2"))) void stretchGrainAvx2(const float* x, const float* window, double* acc,
                                                       double* wsum, uint32_t count) {
@@ -177,8 +154,8 @@ int grainLoops = grainBestLoops;
 void pitchGrainRun(const float* base, const float* window, float* acc, float* wsum, int32_t age, uint32_t count,
                    double ratio, double start, bool negative) {
 #ifdef DSP_GRAIN_AVX2
-    if (grainLoops >= 2) return pitchGrainAvx512(base, window, acc, wsum, age, count, ratio, start, negative);
-    if (grainLoops == 1) return pitchGrainAvx2(base, window, acc, wsum, age, count, ratio, start, negative);
+    if (grainLoops >= 2) return avx512::pitchGrain(base, window, acc, wsum, age, count, ratio, start, negative);
+    if (grainLoops == 1) return avx2::pitchGrain(base, window, acc, wsum, age, count, ratio, start, negative);
 #endif
     pitchGrainScalar(base, window, acc, wsum, age, count, ratio, start, negative);
 }
