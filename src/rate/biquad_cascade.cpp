@@ -5,9 +5,8 @@
 #include <initializer_list>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "rate/cascade_lanes.h"
+
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -17,7 +16,6 @@ namespace dsp {
 namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
-constexpr int32_t kPairedSectionLimit = 64;  // processPair keeps this many sections in registers/stack
 
 constexpr uint32_t kStageFrames = 256;  // frames filtered in double before rounding to float
 
@@ -70,87 +68,79 @@ void BiquadCascade::setOrder(int32_t order, int32_t type) {
     allocated_ = true;
 }
 
-void BiquadCascade::process(const float* in, float* out, uint32_t frames) {
-    const int32_t count = sectionCount_;
-    if (count == 0) {
-        for (uint32_t n = 0; n < frames; ++n) out[n] = in[n];
-        return;
+namespace {
+
+using lanes::Lanes;
+using lanes::Pair;
+
+// Runs kCount sections starting at `first` over `len` staged frames, held in registers.
+// kFromInput: read the float inputs instead of the stage.
+template <typename V, int kCount, bool kFromInput>
+void runGroup(const BiquadArrays* f, int32_t first, const float* const in[], uint32_t start, V* stage,
+              uint32_t len) {
+    lanes::Sections<V, kCount> sections;
+    sections.load(f, first);
+    for (uint32_t n = 0; n < len; ++n) stage[n] = sections.step(kFromInput ? Lanes<V>::load(in, start + n) : stage[n]);
+    sections.save(f, first);
+}
+
+template <typename V, bool kFromInput>
+void runGroupOf(int32_t count, const BiquadArrays* f, int32_t first, const float* const in[], uint32_t start,
+                V* stage, uint32_t len) {
+    switch (count) {
+        case 1: runGroup<V, 1, kFromInput>(f, first, in, start, stage, len); break;
+        case 2: runGroup<V, 2, kFromInput>(f, first, in, start, stage, len); break;
+        case 3: runGroup<V, 3, kFromInput>(f, first, in, start, stage, len); break;
+        default: runGroup<V, 4, kFromInput>(f, first, in, start, stage, len); break;
     }
-    double stage[kStageFrames];
+}
+
+constexpr int32_t kGroupSections = 4;  // sections per pass over a staged block
+
+// The cascade over `frames` frames: sections in groups of up to four, each group one pass over
+// a staged block of doubles, so the value passed between groups is never rounded to float.
+template <typename V>
+void runCascade(const BiquadArrays* f, int32_t count, const float* const in[], float* const out[],
+                uint32_t frames) {
+    V stage[kStageFrames];
     for (uint32_t start = 0; start < frames; start += kStageFrames) {
         const uint32_t len = std::min(kStageFrames, frames - start);
         {
             FlushScope flush;
-            for (uint32_t n = 0; n < len; ++n) {
-                double x = in[start + n];
-                for (int32_t s = 0; s < count; ++s) {
-                    const double w1 = w1_[s];
-                    const double w2 = w2_[s];
-                    const double w = (a1_[s] * w1 + a2_[s] * w2) + x;
-                    x = (b0_[s] * w + b1_[s] * w1) + b2_[s] * w2;
-                    w2_[s] = w1;
-                    w1_[s] = w;
-                }
-                stage[n] = x;
-            }
+            runGroupOf<V, true>(std::min(kGroupSections, count), f, 0, in, start, stage, len);
+            for (int32_t s = kGroupSections; s < count; s += kGroupSections)
+                runGroupOf<V, false>(std::min(kGroupSections, count - s), f, s, in, start, stage, len);
         }
-        for (uint32_t n = 0; n < len; ++n) out[start + n] = static_cast<float>(stage[n]);
+        for (uint32_t n = 0; n < len; ++n) Lanes<V>::store(out, start + n, stage[n]);
     }
+}
+
+}  // namespace
+
+void BiquadCascade::process(const float* in, float* out, uint32_t frames) {
+    if (sectionCount_ == 0) {
+        for (uint32_t n = 0; n < frames; ++n) out[n] = in[n];
+        return;
+    }
+    const BiquadArrays f[1] = {{a1_, a2_, b0_, b1_, b2_, w1_, w2_}};
+    const float* const src[1] = {in};
+    float* const dst[1] = {out};
+    runCascade<double>(f, sectionCount_, src, dst, frames);
 }
 
 void BiquadCascade::processPair(BiquadCascade& a, const float* inA, float* outA, BiquadCascade& b,
                                 const float* inB, float* outB, uint32_t frames) {
-#if defined(__SSE2__)
-    const int32_t count = a.sectionCount_;
-    if (count == b.sectionCount_ && count > 0 && count <= kPairedSectionLimit) {
-        // Lane 0 carries filter a, lane 1 filter b: the same double operations in the same order.
-        __m128d a1[kPairedSectionLimit], a2[kPairedSectionLimit], b0[kPairedSectionLimit];
-        __m128d b1[kPairedSectionLimit], b2[kPairedSectionLimit];
-        __m128d w1[kPairedSectionLimit], w2[kPairedSectionLimit];
-        for (int32_t s = 0; s < count; ++s) {
-            a1[s] = _mm_set_pd(b.a1_[s], a.a1_[s]);
-            a2[s] = _mm_set_pd(b.a2_[s], a.a2_[s]);
-            b0[s] = _mm_set_pd(b.b0_[s], a.b0_[s]);
-            b1[s] = _mm_set_pd(b.b1_[s], a.b1_[s]);
-            b2[s] = _mm_set_pd(b.b2_[s], a.b2_[s]);
-            w1[s] = _mm_set_pd(b.w1_[s], a.w1_[s]);
-            w2[s] = _mm_set_pd(b.w2_[s], a.w2_[s]);
-        }
-        __m128d stage[kStageFrames];
-        for (uint32_t start = 0; start < frames; start += kStageFrames) {
-            const uint32_t len = std::min(kStageFrames, frames - start);
-            {
-                FlushScope flush;
-                for (uint32_t n = 0; n < len; ++n) {
-                    __m128d x = _mm_set_pd(static_cast<double>(inB[start + n]), static_cast<double>(inA[start + n]));
-                    for (int32_t s = 0; s < count; ++s) {
-                        const __m128d w =
-                            _mm_add_pd(_mm_add_pd(_mm_mul_pd(a1[s], w1[s]), _mm_mul_pd(a2[s], w2[s])), x);
-                        x = _mm_add_pd(_mm_add_pd(_mm_mul_pd(b0[s], w), _mm_mul_pd(b1[s], w1[s])),
-                                       _mm_mul_pd(b2[s], w2[s]));
-                        w2[s] = w1[s];
-                        w1[s] = w;
-                    }
-                    stage[n] = x;
-                }
-            }
-            for (uint32_t n = 0; n < len; ++n) {
-                const __m128 y = _mm_cvtpd_ps(stage[n]);
-                outA[start + n] = _mm_cvtss_f32(y);
-                outB[start + n] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
-            }
-        }
-        for (int32_t s = 0; s < count; ++s) {
-            _mm_storel_pd(&a.w1_[s], w1[s]);
-            _mm_storeh_pd(&b.w1_[s], w1[s]);
-            _mm_storel_pd(&a.w2_[s], w2[s]);
-            _mm_storeh_pd(&b.w2_[s], w2[s]);
-        }
+    if (a.sectionCount_ != b.sectionCount_ || a.sectionCount_ == 0) {
+        a.process(inA, outA, frames);
+        b.process(inB, outB, frames);
         return;
     }
-#endif
-    a.process(inA, outA, frames);
-    b.process(inB, outB, frames);
+    // Lane 0 carries filter a, lane 1 filter b.
+    const BiquadArrays f[2] = {{a.a1_, a.a2_, a.b0_, a.b1_, a.b2_, a.w1_, a.w2_},
+                                {b.a1_, b.a2_, b.b0_, b.b1_, b.b2_, b.w1_, b.w2_}};
+    const float* const src[2] = {inA, inB};
+    float* const dst[2] = {outA, outB};
+    runCascade<Pair>(f, a.sectionCount_, src, dst, frames);
 }
 
 void ButterworthFilter::design(float rate, float cutoff) {

@@ -23,6 +23,13 @@ struct BiquadSection {
     double a1, a2, b0, b1, b2;
 };
 
+// The section arrays of a cascade, for kernels that run the recursion inline with other work
+// (see rate/cascade_lanes.h): five coefficient arrays and the two state arrays.
+struct BiquadArrays {
+    const double *a1, *a2, *b0, *b1, *b2;
+    double *w1, *w2;
+};
+
 class BiquadCascade {
 public:
     BiquadCascade() = default;
@@ -41,7 +48,7 @@ public:
     virtual void process(const float* in, float* out, uint32_t frames);
 
     // Runs two cascades side by side (one per lane), bit-identical to a.process(inA, outA) and
-    // b.process(inB, outB); both must have the same section count.
+    // b.process(inB, outB); cascades with different section counts run one after the other.
     static void processPair(BiquadCascade& a, const float* inA, float* outA, BiquadCascade& b,
                             const float* inB, float* outB, uint32_t frames);
 
@@ -54,6 +61,7 @@ public:
     double w1(int32_t s) const { return w1_[s]; }
     double w2(int32_t s) const { return w2_[s]; }
     const double* storage() const { return storage_; }
+    BiquadArrays arrays() { return {a1_, a2_, b0_, b1_, b2_, w1_, w2_}; }
 
 protected:
     bool allocated_ = false;

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "convert/convert.h"
+#include "rate/cascade_lanes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,6 +18,9 @@ namespace dsp {
 namespace {
 
 constexpr int32_t kMaxFilterOrder = 64;  // bounds the design for extreme stopband/slope requests
+constexpr int32_t kFusedSections = 4;    // cascades up to this long run inside the interpolation loop
+constexpr uint32_t kGridLimit = 16384;   // largest chunk grid precomputed (rate factors up to 4)
+constexpr uint32_t kFusedBlock = 128;    // frames between checks of the filter state's magnitude
 
 double acoshByLog(double x) { return std::log(x + std::sqrt(x * x - 1.0)); }
 
@@ -173,8 +178,13 @@ void RateConverter::release() {
     delete[] filtered_;
     delete[] history_;
     delete[] wide_;
+    delete[] gridIndex_;
+    delete[] gridWeights_;
+    fused_ = false;
     filtered_ = history_ = nullptr;
-    wide_ = nullptr;
+    wide_ = gridWeights_ = nullptr;
+    gridIndex_ = nullptr;
+    gridCapacity_ = 0;
     allocated_ = false;
 }
 
@@ -220,7 +230,69 @@ uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRat
         allocated_ = true;
     }
     prevChunkFrames_ = capacity_;
+    buildGrid();
     return dstFrames_;
+}
+
+void RateConverter::buildGrid() {
+    const uint32_t maxOut = getDstSize(kChunkFrames);
+    const uint32_t count = maxOut != 0 ? maxOut - 1 : 0;
+    const int32_t sections = filter_.sectionCount();
+    fused_ = false;
+    if (!allocated_ || direction_ == 0 || !filterOn_ || sections < 1 || sections > kFusedSections ||
+        count > kGridLimit) {
+        return;  // the separate filter and interpolation passes serve these set-ups
+    }
+    if (gridCapacity_ < count + 1 || gridIndex_ == nullptr) {
+        delete[] gridIndex_;
+        delete[] gridWeights_;
+        gridCapacity_ = 0;
+        gridIndex_ = new (std::nothrow) uint32_t[count + 1];
+        gridWeights_ = new (std::nothrow) double[4 * (size_t{count} + 1)];
+        if (gridIndex_ == nullptr || gridWeights_ == nullptr) {
+            delete[] gridIndex_;
+            delete[] gridWeights_;
+            gridIndex_ = nullptr;
+            gridWeights_ = nullptr;
+            return;  // no grid: the converter takes the separate filter and interpolation passes
+        }
+        gridCapacity_ = count + 1;
+    }
+    fused_ = true;
+    // The same position arithmetic as the chunk loops: a float position going up and in linear
+    // mode, a double position with a float step in cubic mode going down.
+    const float step = static_cast<float>(static_cast<double>(srcRate_) / dstRate_);
+    if (interpolation_ == 0) {
+        float pos = 0.0f;
+        for (uint32_t j = 0; j < count; ++j) {
+            gridIndex_[j] = static_cast<uint32_t>(pos);
+            gridWeights_[j] = pos - std::floor(pos);
+            pos = pos + step;
+        }
+        return;
+    }
+    float posF = 1.0f;
+    double posD = 1.0;
+    for (uint32_t j = 0; j < count; ++j) {
+        uint32_t i;
+        double frac;
+        if (direction_ > 0) {
+            i = static_cast<uint32_t>(posF);
+            frac = posF - static_cast<float>(i);
+            posF = posF + step;
+        } else {
+            i = static_cast<uint32_t>(posD);
+            frac = posD - i;
+            posD = posD + static_cast<double>(step);
+        }
+        const CubicWeights w(frac);
+        gridIndex_[j] = i;
+        double* q = gridWeights_ + 4 * size_t{j};
+        q[0] = w.before;
+        q[1] = w.at;
+        q[2] = w.after;
+        q[3] = w.after2;
+    }
 }
 
 template <int C>
@@ -280,12 +352,198 @@ void RateConverter::runChunks(RateConverter* const conv[], const float* const sr
     }
 }
 
+namespace {
+
+// Interpolated value of grid output j from the widened taps T (the chunk's samples, or in cubic
+// mode H: three carried samples, then the chunk), with the index lowered to `highest` keeping
+// the unlowered fraction; the same operations as linearChunk and cubicChunk.
+template <typename V, bool kCubic, bool kUp>
+struct GridValue {
+    const V* T;
+    const uint32_t* index;
+    const double* weights;
+    uint32_t highest, next;
+
+    V operator()(uint32_t j) const {
+        using L = lanes::Lanes<V>;
+        const uint32_t unlowered = index[j];
+        const uint32_t i = unlowered > highest ? highest : unlowered;
+        if (!kCubic) {
+            const V a = T[i], b = T[i + next];
+            return (b - a) * L::broadcast(weights[j]) + a;
+        }
+        const double* q = weights + 4 * size_t{j};
+        const V before = L::broadcast(q[0]), at = L::broadcast(q[1]);
+        const V after = L::broadcast(q[2]), after2 = L::broadcast(q[3]);
+        if (kUp) return ((before * T[i - 1] + after * T[i + 1]) + after2 * T[i + 2]) + at * T[i];
+        return ((at * T[i] + after * T[i + 1]) + after2 * T[i + 2]) + before * T[i - 1];
+    }
+    // Highest tap (in T) that output j reads.
+    uint32_t lastTap(uint32_t j) const {
+        const uint32_t unlowered = index[j];
+        return (unlowered > highest ? highest : unlowered) + (kCubic ? 2 : next);
+    }
+};
+
+}  // namespace
+
+// The conversion with the filter run inside the interpolation loop, so that the interpolation's
+// arithmetic fills the time the recursive filter spends waiting on its own results. Bit for
+// bit the computation of runChunks plus the separate filter pass: going up, each interpolated
+// value is rounded to float and filtered; going down, each filtered input frame is rounded to
+// float and becomes a tap once every frame an output reads is filtered (one block later).
+// The fused loops run without flush-to-zero; a block whose filter state is decaying towards
+// the denormal range goes through the separate passes instead (BiquadCascade::process, with
+// flush-to-zero), which give the same outputs.
+template <typename V, int kSections, bool kCubic, bool kUp>
+void RateConverter::convertFused(RateConverter* const conv[], const float* const in[], float* const out[],
+                                 uint32_t frames, uint32_t n) {
+    using L = lanes::Lanes<V>;
+    constexpr int C = L::kCount;
+    RateConverter& k = *conv[0];
+    BiquadArrays f[C];
+    for (int c = 0; c < C; ++c) f[c] = conv[c]->filter_.arrays();
+    auto separateFilter = [&](const float* const src[], float* const dst[], uint32_t len) {
+        if (C == 2)
+            BiquadCascade::processPair(conv[0]->filter_, src[0], dst[0], conv[C - 1]->filter_, src[C - 1],
+                                       dst[C - 1], len);
+        else
+            conv[0]->filter_.process(src[0], dst[0], len);
+    };
+    auto offset = [](auto* const p[], uint32_t by, auto* q[]) {
+        for (int c = 0; c < C; ++c) q[c] = p[c] + by;
+    };
+    lanes::Sections<V, kSections> sections;
+    // Going up: outputs [from, to) of `value`, filtered, into d.
+    auto filterProduced = [&](auto value, float* const d[], uint32_t from, uint32_t to) {
+        for (uint32_t j0 = from; j0 < to; j0 += kFusedBlock) {
+            const uint32_t j1 = std::min(to, j0 + kFusedBlock);
+            if (!lanes::nearDenormal(f, C, kSections)) {
+                sections.load(f, 0);
+                for (uint32_t j = j0; j < j1; ++j) L::store(d, j, sections.step(L::roundToFloat(value(j))));
+                sections.save(f, 0);
+            } else {
+                for (uint32_t j = j0; j < j1; ++j) L::store(d, j, value(j));
+                float* block[C];
+                offset(d, j0, block);
+                separateFilter(block, block, j1 - j0);
+            }
+        }
+    };
+
+    float* hist[C];
+    for (int c = 0; c < C; ++c) hist[c] = conv[c]->history_;
+    V* T = reinterpret_cast<V*>(k.wide_);
+    const uint32_t base = kCubic ? 3 : 0;
+    const uint32_t maxOut = k.getDstSize(kChunkFrames);
+    uint32_t remainingIn = frames, remainingOut = n, inAt = 0, outAt = 0;
+    V last = L::broadcast(0.0);
+    while (remainingIn != 0) {
+        const uint32_t inChunk = std::min(remainingIn, kChunkFrames);
+        const uint32_t outChunk = std::min(remainingOut, maxOut);
+        const float* s[C];
+        float* d[C];
+        offset(in, inAt, s);
+        offset(out, outAt, d);
+        if (kCubic) {
+            const float* carried[C];
+            for (int c = 0; c < C; ++c) carried[c] = conv[c]->history_ + conv[c]->prevChunkFrames_;
+            for (uint32_t q = 0; q < 3; ++q) T[q] = L::load(carried, q);
+        }
+        const uint32_t highest =
+            kCubic ? std::max<uint32_t>(inChunk - 1, 1) : (inChunk >= 2 ? inChunk - 2 : 0);
+        const GridValue<V, kCubic, kUp> value{T, k.gridIndex_, k.gridWeights_, highest, inChunk >= 2 ? 1u : 0u};
+        const uint32_t grid = outChunk != 0 ? outChunk - 1 : 0;
+        const uint32_t lastTap = kCubic ? inChunk : inChunk - 1;
+        if (kUp) {
+            for (uint32_t t = 0; t < inChunk; ++t) T[base + t] = L::load(s, t);
+            filterProduced(value, d, 0, grid);
+            if (outChunk != 0) {
+                last = T[lastTap];
+                filterProduced([&](uint32_t) { return last; }, d, grid, outChunk);
+            }
+        } else {
+            uint32_t j = 0;
+            for (uint32_t k0 = 0; k0 < inChunk; k0 += kFusedBlock) {
+                const uint32_t len = std::min(kFusedBlock, inChunk - k0);
+                uint32_t ready = j;  // outputs whose taps are all filtered already
+                while (ready < grid && value.lastTap(ready) < base + k0) ++ready;
+                V* taps = T + base + k0;
+                const float* src[C];
+                offset(s, k0, src);
+                if (!lanes::nearDenormal(f, C, kSections)) {
+                    const uint32_t both = std::min(len, ready - j);
+                    sections.load(f, 0);
+                    for (uint32_t t = 0; t < both; ++t) {
+                        taps[t] = L::roundToFloat(sections.step(L::load(src, t)));
+                        L::store(d, j + t, value(j + t));
+                    }
+                    for (uint32_t t = both; t < len; ++t) taps[t] = L::roundToFloat(sections.step(L::load(src, t)));
+                    sections.save(f, 0);
+                    for (uint32_t t = both; t < ready - j; ++t) L::store(d, j + t, value(j + t));
+                } else {
+                    float* filtered[C];
+                    for (int c = 0; c < C; ++c) filtered[c] = conv[c]->filtered_ + k0;
+                    separateFilter(src, filtered, len);
+                    const float* const* widened = filtered;
+                    for (uint32_t t = 0; t < len; ++t) taps[t] = L::load(widened, t);
+                    for (uint32_t jj = j; jj < ready; ++jj) L::store(d, jj, value(jj));
+                }
+                j = ready;
+            }
+            for (; j < grid; ++j) L::store(d, j, value(j));
+            if (outChunk != 0) L::store(d, outChunk - 1, T[lastTap]);
+        }
+        if (kCubic) {
+            // The last three entries of H carry over to the next chunk (at H[P], P = this chunk).
+            for (uint32_t q = 0; q < 3; ++q) L::store(hist, inChunk + q, T[inChunk + q]);
+            for (int c = 0; c < C; ++c) conv[c]->prevChunkFrames_ = inChunk;
+        }
+        inAt += inChunk;
+        outAt += outChunk;
+        remainingIn -= inChunk;
+        remainingOut -= outChunk;
+    }
+    // Outputs past the chunks repeat the last one (going up, the last unfiltered value, filtered).
+    if (kUp) {
+        filterProduced([&](uint32_t) { return last; }, out, outAt, n);
+    } else {
+        for (int c = 0; c < C; ++c) std::fill(out[c] + outAt, out[c] + n, outAt != 0 ? out[c][outAt - 1] : 0.0f);
+    }
+}
+
+template <int C>
+bool RateConverter::convertFusedOf(RateConverter* const conv[], const float* const in[], float* const out[],
+                                   uint32_t frames, uint32_t n) {
+    using V = std::conditional_t<C == 2, lanes::Pair, double>;
+    const RateConverter& k = *conv[0];
+    if (!k.fused_) return false;
+    const bool cubic = k.interpolation_ != 0, up = k.direction_ > 0;
+    using Fn = void (*)(RateConverter* const[], const float* const[], float* const[], uint32_t, uint32_t);
+    static constexpr Fn kTable[4][2][2] = {
+        {{convertFused<V, 1, false, false>, convertFused<V, 1, false, true>},
+         {convertFused<V, 1, true, false>, convertFused<V, 1, true, true>}},
+        {{convertFused<V, 2, false, false>, convertFused<V, 2, false, true>},
+         {convertFused<V, 2, true, false>, convertFused<V, 2, true, true>}},
+        {{convertFused<V, 3, false, false>, convertFused<V, 3, false, true>},
+         {convertFused<V, 3, true, false>, convertFused<V, 3, true, true>}},
+        {{convertFused<V, 4, false, false>, convertFused<V, 4, false, true>},
+         {convertFused<V, 4, true, false>, convertFused<V, 4, true, true>}},
+    };
+    const int32_t sections = k.filter_.sectionCount();
+    if (sections < 1 || sections > kFusedSections) return false;
+    kTable[sections - 1][cubic][up](conv, in, out, frames, n);
+    return true;
+}
+
 template <int C>
 void RateConverter::convert(RateConverter* const conv[], const float* const in[], float* const out[],
                             uint32_t frames, uint32_t n) {
     RateConverter& k = *conv[0];
     if (k.direction_ == 0) {
         for (int c = 0; c < C; ++c) copyBytes(in[c], out[c], frames * 4);
+    } else if (convertFusedOf<C>(conv, in, out, frames, n)) {
+        return;
     } else if (k.direction_ > 0) {
         runChunks<C>(conv, in, out, frames, n);
         if (k.filterOn_) {

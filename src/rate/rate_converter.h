@@ -57,6 +57,13 @@ private:
     template <int C>
     static void convert(RateConverter* const conv[], const float* const in[], float* const out[], uint32_t frames,
                         uint32_t n);
+    template <typename V, int kSections, bool kCubic, bool kUp>
+    static void convertFused(RateConverter* const conv[], const float* const in[], float* const out[],
+                             uint32_t frames, uint32_t n);
+    template <int C>
+    static bool convertFusedOf(RateConverter* const conv[], const float* const in[], float* const out[],
+                               uint32_t frames, uint32_t n);
+    void buildGrid();
     template <int C>
     static void runChunks(RateConverter* const conv[], const float* const src[], float* const dst[], uint32_t frames,
                           uint32_t n);
@@ -73,7 +80,14 @@ private:
     uint32_t prevChunkFrames_ = 0;
     float* filtered_ = nullptr;
     float* history_ = nullptr;
-    double* wide_ = nullptr;  // stereo cubic scratch: the chunk's history as interleaved doubles
+    double* wide_ = nullptr;  // the chunk's taps widened to double, both channels interleaved
+    // The interpolation grid of a chunk, computed once at setup (every chunk restarts it), for
+    // the path that runs the filter in the same loop as the interpolation: per output, the
+    // unlowered tap index and the fraction (linear) or the four cubic weights.
+    uint32_t* gridIndex_ = nullptr;
+    double* gridWeights_ = nullptr;
+    uint32_t gridCapacity_ = 0;
+    bool fused_ = false;  // the grid is built for the current set-up and the filter is short enough
     uint32_t interpolation_ = 0;
     bool filterOn_ = false;
 };
