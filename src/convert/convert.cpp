@@ -1,5 +1,7 @@
 #include "convert/convert.h"
 
+#include <cstring>
+
 #include "convert/kernels.h"
 
 namespace dsp {
@@ -32,8 +34,18 @@ void copyBytes(const void* src, void* dst, uint32_t bytes) {
         done = bytes & ~uint32_t{15};
         if (done != 0) blockCopy(from, to, done);
     }
-    if (from == to) return;
-    for (uint32_t i = done; i < bytes; ++i) to[i] = from[i];
+    if (from == to || done == bytes) return;
+    from += done;
+    to += done;
+    const uint32_t rest = bytes - done;
+    // A byte-by-byte forward copy equals memmove unless the destination starts inside the
+    // source, where it repeats the bytes between the two starts; only that case loops.
+    const auto gap = reinterpret_cast<uintptr_t>(to) - reinterpret_cast<uintptr_t>(from);  // wraps when below
+    if (gap >= rest) {
+        std::memmove(to, from, rest);
+        return;
+    }
+    for (uint32_t i = 0; i < rest; ++i) to[i] = from[i];
 }
 
 }  // namespace dsp

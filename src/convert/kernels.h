@@ -1,8 +1,8 @@
 // Conversion kernels: each converts exactly n frames (or samples) with one per-sample formula.
 // The variants in convert_*.cpp decide which kernel covers which frames; the kernels only
 // compute. Every kernel exists in several builds with identical results: `portable` (plain
-// C++, always built), and on x86 `sse2` and `avx2`; `active` runs the widest one this
-// processor has (chosen once at load; the choice never shows in the results).
+// C++, always built), and on x86 `sse2`, `avx2` and `avx512`; `active` runs the widest one
+// this processor and system support (chosen once at load; the choice never shows in the results).
 #pragma once
 #include <cmath>
 #include <cstdint>
@@ -95,7 +95,11 @@ DSP_CONVERT_KERNELS
 namespace avx2 {  // call only when hasAvx2()
 DSP_CONVERT_KERNELS
 }
-bool hasAvx2();
+namespace avx512 {  // call only when hasAvx512()
+DSP_CONVERT_KERNELS
+}
+bool hasAvx2();    // AVX2 and FMA, with the system saving their registers
+bool hasAvx512();  // AVX-512 F, BW, DQ and VL besides, with the system saving their registers
 #endif
 #undef DSP_CONVERT_KERNELS
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "dsp.h"
-#include "support/test_effects.h"
+#include "support/helpers.h"
 
 namespace {
 
@@ -128,16 +128,12 @@ TEST(WaveSlice, StereoIsJudgedOnTheMonoMix) {
 }
 
 TEST(WaveSlice, RejectsOtherHandles) {
-    dsptest::GainEffect other(1.0f);
-    other.configure(16, 1, kRate);
-    auto* foreign = reinterpret_cast<dsp_effect*>(static_cast<dsp::DspEffect*>(&other));
+    dsptest::ForeignEffect other(dsp::kKindChorus);
     int16_t pcm[4] = {};
-    EXPECT_FALSE(doWaveSlice(foreign, pcm, 8));
-    EXPECT_EQ(getWaveSlice(foreign, 0), nullptr);
-    EXPECT_FALSE(termWaveSlice(foreign));
-    EXPECT_FALSE(doWaveSlice(nullptr, pcm, 8));
-    EXPECT_EQ(getWaveSlice(nullptr, 0), nullptr);
-    EXPECT_FALSE(termWaveSlice(nullptr));
+    for (dsp_effect* h : other.handles()) {
+        EXPECT_FALSE(doWaveSlice(h, pcm, 8) || termWaveSlice(h));
+        EXPECT_EQ(getWaveSlice(h, 0), nullptr);
+    }
 }
 
 TEST(WaveSlice, InAChainItYieldsNoAudio) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -85,17 +86,44 @@ std::vector<float> probes() {
     const float inf = std::numeric_limits<float>::infinity();
     for (float v : {0.0f, -0.0f, 1.0f, -1.0f, 1.5f, -1.5f, 2.0f, -2.0f, 65535.0f, 65536.0f, -65536.0f, 65537.0f,
                     -65537.0f, 1e10f, -1e10f, 3e38f, -3e38f, inf, -inf, std::numeric_limits<float>::quiet_NaN(),
-                    -std::numeric_limits<float>::quiet_NaN(), 1e-30f, -1e-30f})
+                    -std::numeric_limits<float>::quiet_NaN(), 1e-30f, -1e-30f, 1e-40f, -1e-40f,
+                    std::numeric_limits<float>::denorm_min(), -std::numeric_limits<float>::denorm_min(),
+                    std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(), 2147483520.0f,
+                    2147483648.0f, -2147483648.0f, -2147483904.0f, 65535.99f, -65536.01f})
         x.push_back(v);
+    for (float edge : {1.0f, -1.0f}) {  // the floats either side of full scale
+        float up = edge, down = edge;
+        for (int i = 0; i < 4; ++i) {
+            x.push_back(up = std::nextafter(up, 3.0f));
+            x.push_back(down = std::nextafter(down, -3.0f));
+        }
+    }
+    std::mt19937 gen(20261206);  // seeded: anywhere in [-2, 2], and any bit pattern at all
+    std::uniform_real_distribution<float> wide(-2.0f, 2.0f);
+    for (int i = 0; i < 20000; ++i) x.push_back(wide(gen));
+    for (int i = 0; i < 20000; ++i) {
+        const uint32_t bits = static_cast<uint32_t>(gen());
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        x.push_back(f);
+    }
     while (x.size() % 8 != 3) x.push_back(0.5f);  // odd length: the kernels' tails run too
     return x;
+}
+
+bool available(const std::string& build) {
+#if DSP_CONVERT_SIMD
+    if (build == "avx2") return k::hasAvx2();
+    if (build == "avx512") return k::hasAvx512();
+#endif
+    return !build.empty();
 }
 
 class KernelValues : public ::testing::TestWithParam<KernelSet> {
 protected:
     void SetUp() override {
 #if DSP_CONVERT_SIMD
-        if (std::string(GetParam().name) == "avx2" && !k::hasAvx2()) GTEST_SKIP() << "no AVX2 here";
+        if (!available(GetParam().name)) GTEST_SKIP() << "no " << GetParam().name << " here";
 #endif
     }
 };
@@ -196,11 +224,162 @@ TEST_P(KernelValues, RoundedFollowsTheCurrentRoundingMode) {
     }
 }
 
+// The clamped (reference) results do not depend on the caller's rounding mode, and the caller's
+// mode is still in force afterwards (kernels may switch it for their own loops).
+TEST_P(KernelValues, ClampedIgnoresAndKeepsTheRoundingMode) {
+    const KernelSet& set = GetParam();
+    std::vector<float> x(100);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>(std::sin(1.3 * i) * 1.1 + (i % 4) * 0.25 / 32767);
+    // A quotient that rounds differently in each direction shows the mode the vector unit
+    // is in (fegetround may only report the x87 unit's).
+    volatile float one = 1.0f, three = 3.0f;
+    const int saved = std::fegetround();
+    for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::vector<int16_t> mono(x.size()), stereo(2 * x.size());
+        std::fesetround(mode);
+        const float before = one / three;
+        set.clampedMono(x.data(), mono.data(), static_cast<uint32_t>(x.size()));
+        set.clampedStereo(x.data(), x.data() + 1, stereo.data(), static_cast<uint32_t>(x.size() - 1));
+        const float after = one / three;
+        std::fesetround(saved);
+        EXPECT_EQ(show(after), show(before)) << "mode " << mode;
+        for (size_t i = 0; i + 1 < x.size(); ++i) {
+            EXPECT_EQ(mono[i], expected::reference(x[i])) << "mode " << mode << " index " << i;
+            EXPECT_EQ(stereo[2 * i], expected::reference(x[i])) << "mode " << mode << " index " << i;
+            EXPECT_EQ(stereo[2 * i + 1], expected::reference(x[i + 1])) << "mode " << mode << " index " << i;
+        }
+    }
+}
+
+// Every length up to a few vector blocks, at several misalignments: the first n outputs follow
+// the formula and nothing past them is written.
+TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
+    const KernelSet& set = GetParam();
+    constexpr uint32_t kMax = 100, kRoom = kMax + 40;
+    std::vector<int16_t> pcm(2 * kRoom + 8);
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = partner(static_cast<int>(i * 977));
+    std::vector<float> x(kRoom + 8), y(kRoom + 8);
+    for (size_t i = 0; i < x.size(); ++i) {
+        x[i] = static_cast<float>(std::sin(0.37 * i) * 1.2);  // some beyond full scale
+        y[i] = static_cast<float>((i * 0.29 - 13.0) / 11.0);
+    }
+    const float fSentinel = -777.0f;
+    const int16_t sSentinel = 0x5a5a;
+    auto checkFloats = [&](const std::vector<float>& out, uint32_t n, auto expect, const char* what) {
+        for (uint32_t i = 0; i < kRoom; ++i) {
+            const float want = i < n ? expect(i) : fSentinel;
+            ASSERT_EQ(std::memcmp(&want, &out[i], 4), 0) << what << " n " << n << " index " << i << " expected "
+                                                         << show(want) << " actual " << show(out[i]);
+        }
+    };
+    auto checkPcm = [&](const std::vector<int16_t>& out, uint32_t count, auto expect, const char* what) {
+        for (uint32_t i = 0; i < 2 * kRoom; ++i)
+            ASSERT_EQ(out[i], i < count ? expect(i) : sSentinel) << what << " count " << count << " index " << i;
+    };
+    for (uint32_t offset : {0u, 1u, 3u}) {
+        const int16_t* in = pcm.data() + offset;
+        const float* xl = x.data() + offset;
+        const float* xr = y.data() + offset;
+        for (uint32_t n = 0; n <= kMax; ++n) {
+            SCOPED_TRACE("offset " + std::to_string(offset));
+            std::vector<float> a(kRoom, fSentinel), b(kRoom, fSentinel);
+            set.scaledSplit(in, a.data(), b.data(), n);
+            checkFloats(a, n, [&](uint32_t i) { return expected::reference(in[2 * i]); }, "scaled left");
+            checkFloats(b, n, [&](uint32_t i) { return expected::reference(in[2 * i + 1]); }, "scaled right");
+            std::fill(a.begin(), a.end(), fSentinel);
+            std::fill(b.begin(), b.end(), fSentinel);
+            set.widenedSplit(in, a.data(), b.data(), n);
+            checkFloats(a, n, [&](uint32_t i) { return expected::widened(in[2 * i]); }, "widened left");
+            checkFloats(b, n, [&](uint32_t i) { return expected::widened(in[2 * i + 1]); }, "widened right");
+            std::fill(a.begin(), a.end(), fSentinel);
+            set.scaledMix(in, a.data(), n);
+            checkFloats(a, n, [&](uint32_t i) { return expected::referenceMix(in[2 * i], in[2 * i + 1]); }, "scaled mix");
+            std::fill(a.begin(), a.end(), fSentinel);
+            set.summedMix(in, a.data(), n);
+            checkFloats(a, n, [&](uint32_t i) { return expected::summed(in[2 * i], in[2 * i + 1]); }, "summed mix");
+            std::fill(a.begin(), a.end(), fSentinel);
+            set.scaledMono(in, a.data(), n);
+            checkFloats(a, n, [&](uint32_t i) { return expected::reference(in[i]); }, "scaled mono");
+            std::fill(a.begin(), a.end(), fSentinel);
+            set.widenedMono(in, a.data(), n);
+            checkFloats(a, n, [&](uint32_t i) { return expected::widened(in[i]); }, "widened mono");
+
+            struct Out {
+                const char* name;
+                void (*mono)(const float*, int16_t*, uint32_t);
+                void (*stereo)(const float*, const float*, int16_t*, uint32_t);
+                int16_t (*expect)(float);
+            };
+            for (const Out& o : {Out{"clamped", set.clampedMono, set.clampedStereo, expected::reference},
+                                 Out{"truncated", set.truncatedMono, set.truncatedStereo, expected::truncated},
+                                 Out{"rounded", set.roundedMono, set.roundedStereo, expected::rounded}}) {
+                SCOPED_TRACE(o.name);
+                std::vector<int16_t> out(2 * kRoom, sSentinel);
+                o.mono(xl, out.data(), n);
+                checkPcm(out, n, [&](uint32_t i) { return o.expect(xl[i]); }, "mono");
+                std::fill(out.begin(), out.end(), sSentinel);
+                o.stereo(xl, xr, out.data(), n);
+                checkPcm(out, 2 * n, [&](uint32_t i) { return o.expect(i % 2 ? xr[i / 2] : xl[i / 2]); }, "stereo");
+                std::fill(out.begin(), out.end(), sSentinel);
+                o.stereo(xl, xl, out.data(), n);
+                checkPcm(out, 2 * n, [&](uint32_t i) { return o.expect(xl[i / 2]); }, "duplicated");
+            }
+        }
+    }
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DSP_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define DSP_TEST_SANITIZED 1
+#endif
+
+// Every float in [-1, 1] and a little beyond (by bit pattern, both signs) through the clamped
+// kernel, against the exact double product truncated. Optimised builds visit every float for
+// the AVX2 and AVX-512 builds (which form the product in single precision, rounded toward
+// zero) and every 13th for the builds that form it in double; debug and sanitizer builds take
+// an even sample.
+TEST_P(KernelValues, ClampedTruncatesTheExactProductOfEveryFloatInRange) {
+    const KernelSet& set = GetParam();
+    const bool single = std::string(set.name) == "avx512" || std::string(set.name) == "avx2";
+#if defined(__OPTIMIZE__) && !defined(DSP_TEST_SANITIZED)
+    const uint32_t stride = single ? 1 : 13;
+#else
+    const uint32_t stride = single ? 509 : 4093;
+#endif
+    constexpr uint32_t kBlock = 1u << 16;
+    constexpr uint32_t kLast = 0x3f800000u + 4096;  // 1.0f and 4096 floats above it
+    std::vector<float> x(kBlock);
+    std::vector<int16_t> got(kBlock), want(kBlock);
+    for (uint32_t sign : {0u, 0x80000000u}) {
+        for (uint64_t start = 0; start <= kLast; start += uint64_t{kBlock} * stride) {
+            // Whole blocks (past the last pattern the bits wrap to small floats, also fine):
+            // fixed trip counts let the compiler vectorise the two plain loops.
+            for (uint32_t i = 0; i < kBlock; ++i) {
+                const uint32_t pattern = sign | (static_cast<uint32_t>(start + uint64_t{i} * stride) & 0x7fffffffu);
+                std::memcpy(&x[i], &pattern, sizeof(float));
+            }
+            set.clampedMono(x.data(), got.data(), kBlock);
+            for (uint32_t i = 0; i < kBlock; ++i) {
+                const float c = x[i] < -1.0f ? -1.0f : x[i] > 1.0f ? 1.0f : x[i];
+                want[i] = static_cast<int16_t>(static_cast<int32_t>(static_cast<double>(c) * 32767.0));
+            }
+            if (std::memcmp(got.data(), want.data(), kBlock * sizeof(int16_t)) != 0) {
+                for (uint32_t i = 0; i < kBlock; ++i)
+                    ASSERT_EQ(got[i], want[i]) << "x " << show(x[i]) << " index " << i;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Convert, KernelValues,
                          ::testing::Values(DSP_KERNEL_SET(portable)
 #if DSP_CONVERT_SIMD
                                                ,
-                                           DSP_KERNEL_SET(sse2), DSP_KERNEL_SET(avx2)
+                                           DSP_KERNEL_SET(sse2), DSP_KERNEL_SET(avx2), DSP_KERNEL_SET(avx512)
 #endif
                                                ),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -228,6 +228,7 @@ TEST(BlockCopy, CopiesForwardSixteenBytesPerStep) {
 #if DSP_CONVERT_SIMD
     builds.push_back({"sse2", dsp::kernels::sse2::copy16, false});
     if (dsp::kernels::hasAvx2()) builds.push_back({"avx2", dsp::kernels::avx2::copy16, false});
+    if (dsp::kernels::hasAvx512()) builds.push_back({"avx512", dsp::kernels::avx512::copy16, false});
 #endif
     for (const Build& build : builds) {
         for (int shift : {-48, -16, 0, 16, 32, 48, 64, 80, 112, 128, 144}) {

@@ -110,28 +110,6 @@ TEST(Chorus, TapFollowsTheSineSweep) {
     EXPECT_GT(checked, 1800);
 }
 
-struct LongLagCase {
-    float delayMs;
-    uint32_t lag;
-};
-
-class ChorusWrappedDelay : public testing::TestWithParam<LongLagCase> {};
-
-// Tap delays wrap modulo 65536: 0 reads a full region back, negative delays the far end.
-TEST_P(ChorusWrappedDelay, ReadsAcrossTheWholeRegion) {
-    const LongLagCase& c = GetParam();
-    ChorusLine line;
-    ASSERT_TRUE(line.setup(1000, 2, c.delayMs, 0.0f, 1.5f, 25.0f, 0.0f));
-    expectTaps(impulseResponse(line, 65536 + 16), {{c.lag, 0.5f}});
-}
-
-INSTANTIATE_TEST_SUITE_P(Lags, ChorusWrappedDelay,
-                         testing::Values(LongLagCase{0.0f, 65536}, LongLagCase{-10.0f, 65526},
-                                         LongLagCase{65537.0f, 1}),
-                         [](const testing::TestParamInfo<LongLagCase>& info) {
-                             return "lag" + std::to_string(info.param.lag);
-                         });
-
 // The C API on a stopped three-voice chorus (lags 882, 1072, 691 at 44.1 kHz).
 class ChorusEffectTest : public testing::Test {
 protected:

@@ -135,23 +135,27 @@ TEST(FadeEngine, RefusesActionsAtOrBeforeThePositionOrRunningBackwards) {
     EXPECT_TRUE(engine.add(0.51f, 1.0f, 0.0f));
 }
 
-// Schedules after a sequence of additions: a new action cuts the actions it overlaps at the
-// level they reached, replaces those it covers, splits one it lies inside, and keeps the order.
+// Schedules after a sequence of edits: a new action cuts the actions it overlaps at the level
+// they reached, replaces those it covers, splits one it lies inside, and keeps the order; a
+// deleted span removes what it covers and cuts what it overlaps, leaving the level reached.
 // Each probe is a sample and the level in dB the ramp must have reached there.
+constexpr float kDelete = NAN;
 struct ScheduleCase {
     const char* name;
-    std::vector<Span> adds;  // start and end in milliseconds, target in dB
+    std::vector<Span> edits;  // start and end in milliseconds, target in dB or kDelete
     std::vector<Span> schedule;
     std::vector<std::pair<uint32_t, double>> probes;
 };
 
 class FadeEngineSchedule : public ::testing::TestWithParam<ScheduleCase> {};
 
-TEST_P(FadeEngineSchedule, AddingActionsGivesTheSchedule) {
+TEST_P(FadeEngineSchedule, EditsGiveTheSchedule) {
     const ScheduleCase& c = GetParam();
     dsp::FadeEngine engine;
     engine.init(4096, kRate, 0.0f);
-    for (const Span& a : c.adds) ASSERT_TRUE(engine.add(a.start / 1000.0f, a.end / 1000.0f, a.target));
+    for (const Span& a : c.edits)
+        ASSERT_TRUE(std::isnan(a.target) ? engine.remove(a.start / 1000.0f, a.end / 1000.0f)
+                                         : engine.add(a.start / 1000.0f, a.end / 1000.0f, a.target));
     expectSchedule(engine, c.schedule);
     const std::vector<float> out = run(engine, 5 * kRate);
     for (auto [at, db] : c.probes) expectDb(out, at, db);
@@ -176,50 +180,35 @@ INSTANTIATE_TEST_SUITE_P(
         ScheduleCase{"CoversAll",
                      {{3000, 4000, -6.0f}, {1000, 2000, -20.0f}, {500, 7000, -1.0f}},
                      {{22050, 308700, -1.0f}},
-                     {}}),
+                     {}},
+        // nothing happens through the deleted span
+        ScheduleCase{"DeleteCovered",
+                     {{1000, 2000, -20.0f}, {3000, 4000, -6.0f}, {500, 2500, kDelete}},
+                     {{132300, 176400, -6.0f}},
+                     {{88200, 0.0}, {132300, 0.0}, {154350, -3.0}}},
+        // a gap held at the level reached (one step short of -5 dB), the rest from exactly -5 dB
+        ScheduleCase{"DeleteInside",
+                     {{1000, 3000, -20.0f}, {1500, 2500, kDelete}},
+                     {{44100, 66150, -5.0f}, {110250, 132300, -20.0f}},
+                     {{88200, -5.0 + 5.0 / 22050}, {110249, -5.0 + 5.0 / 22050}, {110250, -5.0}, {121275, -12.5}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FadeEngine, DeletingASpanRemovesCoveredActionsAndCutsOverlappingOnes) {
-    {
-        dsp::FadeEngine engine;
-        engine.init(4096, kRate, 0.0f);
-        engine.add(1.0f, 2.0f, -20.0f);
-        engine.add(3.0f, 4.0f, -6.0f);
-        ASSERT_TRUE(engine.remove(0.5f, 2.5f));
-        expectSchedule(engine, {{132300, 176400, -6.0f}});
-        const std::vector<float> out = run(engine, 5 * kRate);
-        expectHeld(out, 0, 132301, 0.99999987f);  // nothing happens through the deleted span
-        expectDb(out, 154350, -3.0);
-    }
-    {
-        // A span inside one action leaves a gap: constant at the level reached, then the rest.
-        dsp::FadeEngine engine;
-        engine.init(4096, kRate, 0.0f);
-        engine.add(1.0f, 3.0f, -20.0f);
-        ASSERT_TRUE(engine.remove(1.5f, 2.5f));
-        expectSchedule(engine, {{44100, 66150, -5.0f}, {110250, 132300, -20.0f}});
-        const std::vector<float> out = run(engine, 4 * kRate);
-        expectHeld(out, 66149, 110250, out[66149]);
-        expectDb(out, 110250, -5.0);  // the rest starts from the exact level of the cut
-        expectDb(out, 121275, -12.5);
-    }
-    {
-        // Deleting while a ramp runs cuts it where the span starts; deleting all empties it.
-        dsp::FadeEngine engine;
-        engine.init(4096, kRate, 0.0f);
-        engine.add(1.0f, 3.0f, -20.0f);
-        run(engine, kRate + 100);
-        ASSERT_TRUE(engine.inRamp);
-        ASSERT_TRUE(engine.remove(2.0f, 4.0f));
-        expectSchedule(engine, {{44100, 88200, -10.0f}});
-        const std::vector<float> out = run(engine, 2 * kRate);
-        expectHeld(out, 88099, 2 * kRate, out[88099]);
-        expectDb(out, 88099, -10.0 + 10.0 / kRate);
-        EXPECT_TRUE(engine.add(4.0f, 5.0f, 0.0f));
-        EXPECT_TRUE(engine.remove(3.5f, 6.0f));
-        EXPECT_FALSE(engine.pending);
-        EXPECT_EQ(engine.pendingCount(), 0u);
-    }
+// Deleting while a ramp runs cuts it where the span starts; deleting all empties the schedule.
+TEST(FadeEngine, DeletingDuringARampCutsIt) {
+    dsp::FadeEngine engine;
+    engine.init(4096, kRate, 0.0f);
+    engine.add(1.0f, 3.0f, -20.0f);
+    run(engine, kRate + 100);
+    ASSERT_TRUE(engine.inRamp);
+    ASSERT_TRUE(engine.remove(2.0f, 4.0f));
+    expectSchedule(engine, {{44100, 88200, -10.0f}});
+    const std::vector<float> out = run(engine, 2 * kRate);
+    expectHeld(out, 88099, 2 * kRate, out[88099]);
+    expectDb(out, 88099, -10.0 + 10.0 / kRate);
+    EXPECT_TRUE(engine.add(4.0f, 5.0f, 0.0f));
+    EXPECT_TRUE(engine.remove(3.5f, 6.0f));
+    EXPECT_FALSE(engine.pending);
+    EXPECT_EQ(engine.pendingCount(), 0u);
 }
 
 // A reconfiguration restarts the schedule: position 0, initial level, pending actions run

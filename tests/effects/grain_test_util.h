@@ -1,4 +1,4 @@
-// Measurements shared by the pitch-shift and time-stretch tests, independent of the library.
+// Signals, measurements and fixtures shared by the pitch-shift and time-stretch tests.
 #pragma once
 #include <cmath>
 #include <cstdint>
@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "convert/convert.h"
 #include "effects/grain_kernels.h"
 
 namespace graintest {
@@ -65,6 +66,16 @@ protected:
     }
     void TearDown() override { dsp::grainLoops = dsp::grainBestLoops; }
 };
+
+// PCM through the bare conversions to float and back.
+inline std::vector<int16_t> roundTrip(const std::vector<int16_t>& pcm, uint32_t channels) {
+    const uint32_t frames = uint32_t(pcm.size() / channels);
+    std::vector<float> l(frames), r(frames);
+    std::vector<int16_t> out(pcm.size());
+    dsp::pcmToFloat(pcm.data(), uint32_t(pcm.size() * 2), l.data(), r.data(), channels);
+    dsp::floatToPcm(l.data(), r.data(), frames, out.data(), channels);
+    return out;
+}
 
 inline double rms(const std::vector<float>& x, size_t from, size_t to) {
     double s = 0;

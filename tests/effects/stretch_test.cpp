@@ -5,7 +5,6 @@
 #include <random>
 #include <vector>
 
-#include "convert/convert.h"
 #include "dsp.h"
 #include "effects/grain_kernels.h"
 #include "effects/grain_reference.h"
@@ -54,10 +53,8 @@ TEST(Stretch, ScaleZeroPassesPcmThroughExactlyWhateverTheLevel) {
         dsp_effect* h = initStretch(3000, channels, 44100, 0.0f, 12.0f, 0.05f, 0.01f);
         ASSERT_NE(h, nullptr);
         const auto in = randomPcm(3000 * channels, 4 + channels);
-        std::vector<int16_t> out(in.size()), trip(in.size());
-        std::vector<float> l(3000), r(3000);
-        dsp::pcmToFloat(in.data(), 6000 * channels, l.data(), r.data(), channels);
-        dsp::floatToPcm(l.data(), r.data(), 3000, trip.data(), channels);  // the bare conversions
+        std::vector<int16_t> out(in.size());
+        const std::vector<int16_t> trip = roundTrip(in, channels);
         for (int pass = 0; pass < 2; ++pass) {
             ASSERT_EQ(doStretch(h, in.data(), out.data(), 6000 * channels), 6000 * channels);
             for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], trip[i]) << "channels " << channels << " index " << i;

@@ -143,7 +143,8 @@ TEST_P(EffectsEndToEnd, OutputHasTheExpectedFormatLengthAndTones) {
     const unsigned channels = c.in.right.empty() ? 1 : 2;
     EXPECT_EQ(out.rate, c.outRate);
     ASSERT_EQ(out.channel.size(), channels);
-    // Rate converters and stretchers truncate each 4096-frame block: a few frames short at most.
+    // Stretchers truncate each block (converters get blocks of whole output frames): a few
+    // frames short at most.
     const double inFrames = std::round(c.in.seconds * c.in.rate);
     const double expected = inFrames * c.outRate / c.in.rate * c.lengthFactor;
     EXPECT_NEAR(double(out.frames()), expected, 2 + 0.002 * expected);
@@ -183,14 +184,10 @@ TEST_P(EffectsEndToEnd, OutputHasTheExpectedFormatLengthAndTones) {
 
 const Input kStereo44{44100, {kF0}, {660}};
 const Input kMono44{44100, {kF0}, {}};
-const double kUp300 = kF0 * std::pow(2.0, 300.0 / 1200.0);
 
 INSTANTIATE_TEST_SUITE_P(
     Dsptool, EffectsEndToEnd,
     ::testing::Values(
-        Case{"copy", kStereo44, "", 44100, 1,
-             {{0, kF0, 0, -0.05, 0.05}, {1, 660, 0, -0.05, 0.05}, {0, 660, 0, -200, -70}, {1, kF0, 0, -200, -70}}},
-        Case{"fade_gain", kStereo44, "fade 0.1 0.1 gain -6", 44100, 1, {{0, kF0, 0, -6.1, -5.9}, {1, 660, 0, -6.1, -5.9}}},
         Case{"chorus_dry_only", kMono44, "chorus 0", 44100, 1, {{0, kF0, 0, -3.2, -3.0}}},
         // The swept taps leave a floor of spurs about 50 dB down; a channel leak would be far above.
         Case{"chorus_default", kStereo44, "chorus", 44100, 1,
@@ -217,7 +214,6 @@ INSTANTIATE_TEST_SUITE_P(
              {{0, 2 * kF0, 0, -3, 1}, {1, 3 * kF0, 0, -3, 1}, {0, kF0, 0, -200, -30}}},
         Case{"pitch_octave_down_quieter", kMono44, "pitch -1200 50 10 -3", 44100, 1,
              {{0, kF0 / 2, 0, -6, -2}, {0, kF0, 0, -200, -30}}},
-        Case{"pitch_300_cents", kMono44, "pitch 300", 44100, 1, {{0, kUp300, 15, -4, 1}, {0, kF0, 0, -200, -30}}},
         Case{"stretch_half", kMono44, "stretch 1000", 44100, 0.5, {{0, kF0, 0, -3, 1}}},
         Case{"stretch_double_stereo", kStereo44, "stretch len=2", 44100, 2, {{0, kF0, 0, -3, 1}, {1, 660, 50, -12, 1}}},
         Case{"stretch_tempo_short_hop", kMono44, "stretch tempo=2 40 8", 44100, 0.5, {{0, kF0, 0, -3, 1}}},
