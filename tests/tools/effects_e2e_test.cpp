@@ -143,7 +143,8 @@ TEST_P(EffectsEndToEnd, OutputHasTheExpectedFormatLengthAndTones) {
     const unsigned channels = c.in.right.empty() ? 1 : 2;
     EXPECT_EQ(out.rate, c.outRate);
     ASSERT_EQ(out.channel.size(), channels);
-    // Rate converters and stretchers truncate each 4096-frame block: a few frames short at most.
+    // Stretchers truncate each block (converters get blocks of whole output frames): a few
+    // frames short at most.
     const double inFrames = std::round(c.in.seconds * c.in.rate);
     const double expected = inFrames * c.outRate / c.in.rate * c.lengthFactor;
     EXPECT_NEAR(double(out.frames()), expected, 2 + 0.002 * expected);
