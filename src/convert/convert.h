@@ -24,7 +24,7 @@ void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pc
 void blockCopy(const void* src, void* dst, uint32_t bytes);
 
 // Copies bytes of any count: the 16-byte block copy for the largest multiple of 16 when a
-// switch is on, the rest (or everything) byte by byte.
+// switch is on, the rest (or everything) with the result of a forward byte-by-byte copy.
 void copyBytes(const void* src, void* dst, uint32_t bytes);
 
 // The variants behind the dispatch, same arguments. Reference: int16 * (1/32767) in double;

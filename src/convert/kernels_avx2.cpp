@@ -1,5 +1,6 @@
-// AVX2 kernels, bit-identical to the others: 8 or 16 frames per step, the last few frames
-// through the SSE2 kernel. Only this file's own functions are built for AVX2 (everything
+// AVX2 (with FMA) kernels, bit-identical to the others: 8 or 16 frames per step, the last few
+// frames through the SSE2 kernel. The 1/32767 scale and the clamped 32767 product run in float
+// lanes by the same reasoning as the AVX-512 build (see kernels_avx512.cpp). Only this file's own functions are built for AVX2 (everything
 // shared is included before the target switch), so nothing here leaks into code that runs
 // on processors without it.
 #include "convert/kernels.h"
@@ -8,10 +9,10 @@
 #include <immintrin.h>
 
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 #endif
 
 namespace dsp::kernels::avx2 {
@@ -25,15 +26,18 @@ inline void store256(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m25
 // Interleaved stereo, eight frames: each 32-bit lane is one frame, (R << 16) | (L & 0xffff).
 inline __m256i leftOf(__m256i v) { return _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16); }
 inline __m256i rightOf(__m256i v) { return _mm256_srai_epi32(v, 16); }
+inline __m256i pairSum(__m256i v) { return _mm256_madd_epi16(v, _mm256_set1_epi16(1)); }  // L + R
 
-// Four int32 times 1/32767 in double precision, each rounded once to float.
-inline __m128 scaled4(__m128i v) {
-    return _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(v), _mm256_set1_pd(kScale)));
+// Eight int32 times 1/32767 as the double product rounded once to float: in float lanes,
+// fma(s, kHigh, s * kLow) with kHigh + kLow splitting the double constant gives the same bits
+// for every int16 (as the AVX-512 build; checked by the kernel tests).
+constexpr float kHigh = static_cast<float>(kScale);
+constexpr float kLow = static_cast<float>(kScale - static_cast<double>(kHigh));
+inline __m256 scaled8(__m256i v) {
+    const __m256 f = _mm256_cvtepi32_ps(v);
+    return _mm256_fmadd_ps(f, _mm256_set1_ps(kHigh), _mm256_mul_ps(f, _mm256_set1_ps(kLow)));
 }
-inline void storeScaled8(float* out, __m256i v) {
-    _mm_storeu_ps(out, scaled4(_mm256_castsi256_si128(v)));
-    _mm_storeu_ps(out + 4, scaled4(_mm256_extracti128_si256(v, 1)));
-}
+inline void storeScaled8(float* out, __m256i v) { _mm256_storeu_ps(out, scaled8(v)); }
 
 inline __m256 widened8(__m256i lanes) { return _mm256_mul_ps(_mm256_cvtepi32_ps(lanes), _mm256_set1_ps(kWideScale)); }
 
@@ -43,13 +47,16 @@ inline __m256i widenMono8(const int16_t* p) {
     return _mm256_or_si256(z, _mm256_slli_epi32(z, 16));
 }
 
+// Clamped reference for a loop that runs with the rounding mode set toward zero: the float
+// product rounded toward zero truncates to the same integer as the exact product (no integer
+// lies between them, and every integer up to 32767 is a float). Capped at 32767 (a NaN passes:
+// minps returns its second operand) and truncated; below -1 or NaN this gives at most -32767
+// or -2^31, which the pack saturates and clampLow raises to -32767.
 inline __m256i clamped8(__m256 x) {
-    x = _mm256_min_ps(_mm256_max_ps(x, _mm256_set1_ps(-1.0f)), _mm256_set1_ps(1.0f));  // NaN -> -1
-    const __m256d k = _mm256_set1_pd(kToIntRef);
-    const __m128i lo = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(x)), k));
-    const __m128i hi = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)), k));
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    const __m256 p = _mm256_mul_ps(x, _mm256_set1_ps(kToInt));
+    return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_set1_ps(32767.0f), p));
 }
+inline __m256i clampLow(__m256i packed) { return _mm256_max_epi16(packed, _mm256_set1_epi16(-32767)); }
 
 inline __m256i truncated8(__m256 x) {
     __m256 p = _mm256_mul_ps(x, _mm256_set1_ps(kToInt));
@@ -64,23 +71,48 @@ inline __m256i interleave(__m256i l, __m256i r) {
     return _mm256_packs_epi32(_mm256_unpacklo_epi32(l, r), _mm256_unpackhi_epi32(l, r));
 }
 
-template <class Convert>
-inline uint32_t stereoToPcm(const float* left, const float* right, int16_t* pcm, uint32_t n, Convert convert) {
+inline __m256i asIs(__m256i packed) { return packed; }
+
+template <class Convert, class Finish>
+inline uint32_t stereoToPcm(const float* left, const float* right, int16_t* pcm, uint32_t n, Convert convert,
+                            Finish finish) {
     uint32_t i = 0;
     for (; i + 8 <= n; i += 8)
-        store256(pcm + 2 * i, interleave(convert(_mm256_loadu_ps(left + i)), convert(_mm256_loadu_ps(right + i))));
+        store256(pcm + 2 * i, finish(interleave(convert(_mm256_loadu_ps(left + i)), convert(_mm256_loadu_ps(right + i)))));
     return i;
 }
 
-template <class Convert>
-inline uint32_t monoToPcm(const float* in, int16_t* pcm, uint32_t n, Convert convert) {
+template <class Convert, class Finish>
+inline uint32_t monoToPcm(const float* in, int16_t* pcm, uint32_t n, Convert convert, Finish finish) {
     uint32_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m256i packed = _mm256_packs_epi32(convert(_mm256_loadu_ps(in + i)), convert(_mm256_loadu_ps(in + i + 8)));
-        store256(pcm + i, _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+        store256(pcm + i, finish(_mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0))));
     }
     return i;
 }
+
+// The clamped loops run with the rounding mode toward zero, set by the caller around the
+// call; kept out of line so that no arithmetic moves across the mode switches.
+__attribute__((noinline)) uint32_t clampedStereoTowardZero(const float* left, const float* right, int16_t* pcm, uint32_t n) {
+    return stereoToPcm(left, right, pcm, n, clamped8, clampLow);
+}
+__attribute__((noinline)) uint32_t clampedMonoTowardZero(const float* in, int16_t* pcm, uint32_t n) {
+    return monoToPcm(in, pcm, n, clamped8, clampLow);
+}
+
+// Sets rounding toward zero for the life of the object and then restores the caller's mode
+// (the other MXCSR bits are left as they were).
+class TowardZero {
+public:
+    TowardZero() : saved_(_mm_getcsr()) { _mm_setcsr((saved_ & ~unsigned{_MM_ROUND_MASK}) | _MM_ROUND_TOWARD_ZERO); }
+    ~TowardZero() { _mm_setcsr(saved_); }
+    TowardZero(const TowardZero&) = delete;
+    TowardZero& operator=(const TowardZero&) = delete;
+
+private:
+    unsigned saved_;
+};
 
 }  // namespace
 
@@ -98,7 +130,7 @@ void scaledMix(const int16_t* pcm, float* out, uint32_t n) {
     uint32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i v = load256(pcm + 2 * i);
-        storeScaled8(out + i, _mm256_srai_epi32(_mm256_add_epi32(leftOf(v), rightOf(v)), 1));
+        storeScaled8(out + i, _mm256_srai_epi32(pairSum(v), 1));
     }
     sse2::scaledMix(pcm + 2 * i, out + i, n - i);
 }
@@ -126,7 +158,7 @@ void summedMix(const int16_t* pcm, float* out, uint32_t n) {
     uint32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i v = load256(pcm + 2 * i);
-        const __m256 sum = _mm256_cvtepi32_ps(_mm256_add_epi32(leftOf(v), rightOf(v)));
+        const __m256 sum = _mm256_cvtepi32_ps(pairSum(v));
         _mm256_storeu_ps(out + i, _mm256_mul_ps(sum, _mm256_set1_ps(kMixScale)));
     }
     sse2::summedMix(pcm + 2 * i, out + i, n - i);
@@ -142,32 +174,40 @@ void widenedMono(const int16_t* pcm, float* out, uint32_t n) {
 }
 
 void clampedStereo(const float* left, const float* right, int16_t* pcm, uint32_t n) {
-    const uint32_t i = stereoToPcm(left, right, pcm, n, clamped8);
+    uint32_t i = 0;
+    if (n >= 8) {
+        TowardZero mode;
+        i = clampedStereoTowardZero(left, right, pcm, n);
+    }
     sse2::clampedStereo(left + i, right + i, pcm + 2 * i, n - i);
 }
 
 void clampedMono(const float* in, int16_t* pcm, uint32_t n) {
-    const uint32_t i = monoToPcm(in, pcm, n, clamped8);
+    uint32_t i = 0;
+    if (n >= 16) {
+        TowardZero mode;
+        i = clampedMonoTowardZero(in, pcm, n);
+    }
     sse2::clampedMono(in + i, pcm + i, n - i);
 }
 
 void truncatedStereo(const float* left, const float* right, int16_t* pcm, uint32_t n) {
-    const uint32_t i = stereoToPcm(left, right, pcm, n, truncated8);
+    const uint32_t i = stereoToPcm(left, right, pcm, n, truncated8, asIs);
     sse2::truncatedStereo(left + i, right + i, pcm + 2 * i, n - i);
 }
 
 void truncatedMono(const float* in, int16_t* pcm, uint32_t n) {
-    const uint32_t i = monoToPcm(in, pcm, n, truncated8);
+    const uint32_t i = monoToPcm(in, pcm, n, truncated8, asIs);
     sse2::truncatedMono(in + i, pcm + i, n - i);
 }
 
 void roundedStereo(const float* left, const float* right, int16_t* pcm, uint32_t n) {
-    const uint32_t i = stereoToPcm(left, right, pcm, n, rounded8);
+    const uint32_t i = stereoToPcm(left, right, pcm, n, rounded8, asIs);
     sse2::roundedStereo(left + i, right + i, pcm + 2 * i, n - i);
 }
 
 void roundedMono(const float* in, int16_t* pcm, uint32_t n) {
-    const uint32_t i = monoToPcm(in, pcm, n, rounded8);
+    const uint32_t i = monoToPcm(in, pcm, n, rounded8, asIs);
     sse2::roundedMono(in + i, pcm + i, n - i);
 }
 

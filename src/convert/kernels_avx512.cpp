@@ -112,6 +112,12 @@ inline __m512i duplicate(__m512i l) {
                                            10, 9, 9, 8, 8, 3, 3, 2, 2, 1, 1, 0, 0);
     return _mm512_permutexvar_epi16(order, _mm512_packs_epi32(l, l));
 }
+// The same from int32 lanes already within 16 bits: each low word taken twice (no pack).
+inline __m512i duplicateLow(__m512i v) {
+    const __m512i order = _mm512_set_epi16(30, 30, 28, 28, 26, 26, 24, 24, 22, 22, 20, 20, 18, 18, 16, 16, 14, 14, 12,
+                                           12, 10, 10, 8, 8, 6, 6, 4, 4, 2, 2, 0, 0);
+    return _mm512_permutexvar_epi16(order, v);
+}
 // Two blocks of 16 samples into 32 in order.
 inline __m512i pack32(__m512i a, __m512i b) {
     return _mm512_permutexvar_epi64(_mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0), _mm512_packs_epi32(a, b));
@@ -131,15 +137,26 @@ inline void run(const float* alignTo, uint32_t n, uint32_t width, Full full, Par
 }
 
 // The conversions and finishing steps as types, so the loops below inline them.
+// Where kDuplicates is set, `duplicated` gives the left-twice words one step shorter than a pack.
 struct Clamped {
+    static constexpr bool kDuplicates = true;
     __m512i operator()(__m512 x) const { return clamped16(x); }
+    // Raised to -32767 in 32 bits, every lane is the result itself.
+    __m512i duplicated(__m512 x) const { return duplicateLow(_mm512_max_epi32(clamped16(x), _mm512_set1_epi32(-32767))); }
 };
 struct Truncated {
+    static constexpr bool kDuplicates = false;
     __m512i operator()(__m512 x) const { return truncated16(x); }
 };
 struct Rounded {
+    static constexpr bool kDuplicates = false;
     __m512i operator()(__m512 x) const { return rounded16(x); }
 };
+template <class Convert, class Finish>
+inline __m512i duplicated(Convert convert, Finish finish, __m512 x) {
+    if constexpr (Convert::kDuplicates) return convert.duplicated(x);
+    else return finish(duplicate(convert(x)));
+}
 // Finish is applied to each packed vector (the clamped low bound or nothing).
 struct NoFinish {
     __m512i operator()(__m512i v) const { return v; }
@@ -154,13 +171,13 @@ inline void stereoToPcm(const float* left, const float* right, int16_t* pcm, uin
         return run(
             left, n, 32,
             [&](uint32_t i) {
-                const __m512i a = finish(duplicate(convert(_mm512_loadu_ps(left + i))));
-                const __m512i b = finish(duplicate(convert(_mm512_loadu_ps(left + i + 16))));
+                const __m512i a = duplicated(convert, finish, _mm512_loadu_ps(left + i));
+                const __m512i b = duplicated(convert, finish, _mm512_loadu_ps(left + i + 16));
                 _mm512_storeu_si512(pcm + 2 * i, a);
                 _mm512_storeu_si512(pcm + 2 * i + 32, b);
             },
             [&](uint32_t i, uint32_t count) {
-                const __m512i a = finish(duplicate(convert(_mm512_maskz_loadu_ps(lanes16(count), left + i))));
+                const __m512i a = duplicated(convert, finish, _mm512_maskz_loadu_ps(lanes16(count), left + i));
                 _mm512_mask_storeu_epi16(pcm + 2 * i, lanes32(2 * count), a);
             });
     }

@@ -13,6 +13,10 @@
 namespace dsp {
 namespace lanes {
 
+// Kernels built for a wider instruction set inline these helpers instead of calling them.
+#define DSP_LANE_INLINE inline __attribute__((always_inline))
+#define DSP_LANE_ATTR __attribute__((always_inline))
+
 using Pair = double __attribute__((vector_size(16)));
 using PairF = float __attribute__((vector_size(8)));
 
@@ -31,11 +35,11 @@ struct Lanes<double> {
     static double gatherState(const BiquadArrays* f, double* BiquadArrays::*array, int32_t s) {
         return (f[0].*array)[s];
     }
-    static double load(const float* const in[], uint32_t n) { return in[0][n]; }
-    static void store(float* const out[], uint32_t n, double v) { out[0][n] = static_cast<float>(v); }
-    static double broadcast(double v) { return v; }
+    DSP_LANE_INLINE static double load(const float* const in[], uint32_t n) { return in[0][n]; }
+    DSP_LANE_INLINE static void store(float* const out[], uint32_t n, double v) { out[0][n] = static_cast<float>(v); }
+    DSP_LANE_INLINE static double broadcast(double v) { return v; }
     // The value rounded to float, widened back.
-    static double roundToFloat(double v) { return static_cast<float>(v); }
+    DSP_LANE_INLINE static double roundToFloat(double v) { return static_cast<float>(v); }
 };
 
 template <>
@@ -51,14 +55,14 @@ struct Lanes<Pair> {
     static Pair gatherState(const BiquadArrays* f, double* BiquadArrays::*array, int32_t s) {
         return Pair{(f[0].*array)[s], (f[1].*array)[s]};
     }
-    static Pair load(const float* const in[], uint32_t n) { return Pair{in[0][n], in[1][n]}; }
-    static void store(float* const out[], uint32_t n, Pair v) {
+    DSP_LANE_INLINE static Pair load(const float* const in[], uint32_t n) { return Pair{in[0][n], in[1][n]}; }
+    DSP_LANE_INLINE static void store(float* const out[], uint32_t n, Pair v) {
         const PairF f = __builtin_convertvector(v, PairF);
         out[0][n] = f[0];
         out[1][n] = f[1];
     }
-    static Pair broadcast(double v) { return Pair{v, v}; }
-    static Pair roundToFloat(Pair v) { return __builtin_convertvector(__builtin_convertvector(v, PairF), Pair); }
+    DSP_LANE_INLINE static Pair broadcast(double v) { return Pair{v, v}; }
+    DSP_LANE_INLINE static Pair roundToFloat(Pair v) { return __builtin_convertvector(__builtin_convertvector(v, PairF), Pair); }
 };
 
 // kCount consecutive sections held in locals (registers once inlined). The loop-carried path of
@@ -87,6 +91,7 @@ struct Sections {
     }
     // One frame through the sections: w = (a1*w1 + a2*w2) + x; y = (b0*w + b1*w1) + b2*w2.
     V step(V x) {
+#pragma GCC unroll 4
         for (int s = 0; s < kCount; ++s) {
             const V w = (a1[s] * w1[s] + a2[s] * w2[s]) + x;
             x = (b0[s] * w + b1[s] * w1[s]) + b2[s] * w2[s];

@@ -8,6 +8,7 @@
 
 #include "convert/convert.h"
 #include "rate/cascade_lanes.h"
+#include "rate/cascade_wide.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -20,7 +21,7 @@ namespace {
 constexpr int32_t kMaxFilterOrder = 64;  // bounds the design for extreme stopband/slope requests
 constexpr int32_t kFusedSections = 4;    // cascades up to this long run inside the interpolation loop
 constexpr uint32_t kGridLimit = 16384;   // largest chunk grid precomputed (rate factors up to 4)
-constexpr uint32_t kFusedBlock = 128;    // frames between checks of the filter state's magnitude
+constexpr uint32_t kFusedBlock = 1024;   // frames between checks of the filter state's magnitude
 
 double acoshByLog(double x) { return std::log(x + std::sqrt(x * x - 1.0)); }
 
@@ -171,6 +172,8 @@ void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_
 #endif
 
 }  // namespace
+
+bool RateConverter::wideKernels = true;
 
 RateConverter::~RateConverter() { release(); }
 
@@ -364,7 +367,7 @@ struct GridValue {
     const double* weights;
     uint32_t highest, next;
 
-    V operator()(uint32_t j) const {
+    DSP_LANE_INLINE V operator()(uint32_t j) const {
         using L = lanes::Lanes<V>;
         const uint32_t unlowered = index[j];
         const uint32_t i = unlowered > highest ? highest : unlowered;
@@ -414,11 +417,24 @@ void RateConverter::convertFused(RateConverter* const conv[], const float* const
         for (int c = 0; c < C; ++c) q[c] = p[c] + by;
     };
     lanes::Sections<V, kSections> sections;
+    const bool wide = wideKernels && lanes::wideCascadeSupported();
     // Going up: outputs [from, to) of `value`, filtered, into d.
     auto filterProduced = [&](auto value, float* const d[], uint32_t from, uint32_t to) {
         for (uint32_t j0 = from; j0 < to; j0 += kFusedBlock) {
             const uint32_t j1 = std::min(to, j0 + kFusedBlock);
             if (!lanes::nearDenormal(f, C, kSections)) {
+#if defined(DSP_WIDE_CASCADE)
+                if constexpr (C == 2) {
+                    if (wide) {
+                        lanes::runWide<kSections>(
+                            f, j1 - j0,
+                            [&](uint32_t t) DSP_LANE_ATTR { return __m128d(L::roundToFloat(value(j0 + t))); },
+                            [&](uint32_t t, __m128d y) DSP_LANE_ATTR { L::store(d, j0 + t, V(y)); }, 0,
+                            [](uint32_t) {});
+                        continue;
+                    }
+                }
+#endif
                 sections.load(f, 0);
                 for (uint32_t j = j0; j < j1; ++j) L::store(d, j, sections.step(L::roundToFloat(value(j))));
                 sections.save(f, 0);
@@ -472,6 +488,19 @@ void RateConverter::convertFused(RateConverter* const conv[], const float* const
                 const float* src[C];
                 offset(s, k0, src);
                 if (!lanes::nearDenormal(f, C, kSections)) {
+#if defined(DSP_WIDE_CASCADE)
+                    if constexpr (C == 2) {
+                        if (wide) {
+                            lanes::runWide<kSections>(
+                                f, len, [&](uint32_t t) DSP_LANE_ATTR { return __m128d(L::load(src, t)); },
+                                [&](uint32_t t, __m128d y) DSP_LANE_ATTR { taps[t] = L::roundToFloat(V(y)); },
+                                ready - j,
+                                [&](uint32_t u) DSP_LANE_ATTR { L::store(d, j + u, value(j + u)); });
+                            j = ready;
+                            continue;
+                        }
+                    }
+#endif
                     const uint32_t both = std::min(len, ready - j);
                     sections.load(f, 0);
                     for (uint32_t t = 0; t < both; ++t) {

@@ -224,6 +224,33 @@ TEST_P(KernelValues, RoundedFollowsTheCurrentRoundingMode) {
     }
 }
 
+// The clamped (reference) results do not depend on the caller's rounding mode, and the caller's
+// mode is still in force afterwards (kernels may switch it for their own loops).
+TEST_P(KernelValues, ClampedIgnoresAndKeepsTheRoundingMode) {
+    const KernelSet& set = GetParam();
+    std::vector<float> x(100);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>(std::sin(1.3 * i) * 1.1 + (i % 4) * 0.25 / 32767);
+    // A quotient that rounds differently in each direction shows the mode the vector unit
+    // is in (fegetround may only report the x87 unit's).
+    volatile float one = 1.0f, three = 3.0f;
+    const int saved = std::fegetround();
+    for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::vector<int16_t> mono(x.size()), stereo(2 * x.size());
+        std::fesetround(mode);
+        const float before = one / three;
+        set.clampedMono(x.data(), mono.data(), static_cast<uint32_t>(x.size()));
+        set.clampedStereo(x.data(), x.data() + 1, stereo.data(), static_cast<uint32_t>(x.size() - 1));
+        const float after = one / three;
+        std::fesetround(saved);
+        EXPECT_EQ(show(after), show(before)) << "mode " << mode;
+        for (size_t i = 0; i + 1 < x.size(); ++i) {
+            EXPECT_EQ(mono[i], expected::reference(x[i])) << "mode " << mode << " index " << i;
+            EXPECT_EQ(stereo[2 * i], expected::reference(x[i])) << "mode " << mode << " index " << i;
+            EXPECT_EQ(stereo[2 * i + 1], expected::reference(x[i + 1])) << "mode " << mode << " index " << i;
+        }
+    }
+}
+
 // Every length up to a few vector blocks, at several misalignments: the first n outputs follow
 // the formula and nothing past them is written.
 TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
@@ -312,12 +339,12 @@ TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
 
 // Every float in [-1, 1] and a little beyond (by bit pattern, both signs) through the clamped
 // kernel, against the exact double product truncated. Optimised builds visit every float for
-// the AVX-512 build (which forms the product in single precision, rounded toward zero) and
-// every 13th for the builds that form it in double; debug and sanitizer builds take an even
-// sample.
+// the AVX2 and AVX-512 builds (which form the product in single precision, rounded toward
+// zero) and every 13th for the builds that form it in double; debug and sanitizer builds take
+// an even sample.
 TEST_P(KernelValues, ClampedTruncatesTheExactProductOfEveryFloatInRange) {
     const KernelSet& set = GetParam();
-    const bool single = std::string(set.name) == "avx512";
+    const bool single = std::string(set.name) == "avx512" || std::string(set.name) == "avx2";
 #if defined(__OPTIMIZE__) && !defined(DSP_TEST_SANITIZED)
     const uint32_t stride = single ? 1 : 13;
 #else

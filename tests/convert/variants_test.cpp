@@ -254,4 +254,35 @@ TEST(BlockCopy, CopiesForwardSixteenBytesPerStep) {
     }
 }
 
+// copyBytes of any count and any overlap gives what the forward copy gives: 16-byte steps
+// (each read whole before it is written) for the largest multiple of 16 when a switch is on,
+// then single bytes; a destination inside the source repeats the bytes between the two starts.
+TEST(CopyBytes, MatchesTheForwardCopyForEveryOverlap) {
+    for (Switches s : {Switches{false, false, false}, Switches{true, false, false}, Switches{false, false, true}}) {
+        SwitchGuard guard(s);
+        const bool blocks = s.mmx || s.amd3dnow || s.sse;
+        for (int shift : {-40, -17, -16, -5, -1, 0, 1, 3, 15, 16, 17, 40, 700, 2000}) {
+            for (uint32_t bytes : {0u, 1u, 2u, 15u, 16u, 17u, 33u, 100u, 1000u, 1500u}) {
+                SCOPED_TRACE("switches " + std::to_string(blocks) + " shift " + std::to_string(shift) + " bytes " +
+                             std::to_string(bytes));
+                std::vector<unsigned char> buf(8192), want;
+                for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 13 + 5);
+                want = buf;
+                const size_t src = 1024, dst = src + shift;
+                uint32_t done = 0;
+                if (blocks) {
+                    for (; done + 16 <= bytes; done += 16) {
+                        unsigned char step[16];
+                        for (int k = 0; k < 16; ++k) step[k] = want[src + done + k];
+                        for (int k = 0; k < 16; ++k) want[dst + done + k] = step[k];
+                    }
+                }
+                for (uint32_t i = done; i < bytes; ++i) want[dst + i] = want[src + i];
+                dsp::copyBytes(buf.data() + src, buf.data() + dst, bytes);
+                for (size_t i = 0; i < buf.size(); ++i) ASSERT_EQ(buf[i], want[i]) << "byte " << i;
+            }
+        }
+    }
+}
+
 }  // namespace

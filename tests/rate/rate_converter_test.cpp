@@ -377,19 +377,30 @@ private:
 // ways, both interpolations, filter on and off, block lengths across chunk boundaries, a loud
 // passage decaying into the denormal range, and state carried from call to call.
 TEST(RateConverter, MatchesPlainComputationBitForBit) {
-    const std::pair<uint32_t, uint32_t> rates[] = {{44100, 48000}, {48000, 32000}, {22050, 96000}, {96000, 11025},
-                                                   {48000, 44100}, {8000, 48000}, {32000, 48000}, {44100, 44100}};
-    const uint32_t lengths[] = {4096, 9000, 1, 333, 4097, 2, 8192, 9000, 9000, 9000, 9000, 777};
-    std::vector<float> left = noise(9000 * 14, 11), right = noise(9000 * 14, 12);
+    struct Case { uint32_t src, dst; float stopbandDb, slope; bool filterOn; };
+    std::vector<Case> cases;
+    for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}, {22050, 96000}, {96000, 11025},
+                   {48000, 44100}, {8000, 48000}, {32000, 48000}, {44100, 44100}})
+        for (bool filterOn : {true, false}) cases.push_back({r.first, r.second, 80.0f, 40.0f, filterOn});
+    // Filter orders 1, 2, 4, 8 and 10 (one to five sections) both ways.
+    for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}})
+        for (auto f : {std::pair<float, float>{20.0f, 1.0f}, {40.0f, 8.0f}, {80.0f, 20.0f}, {80.0f, 60.0f},
+                       {50.0f, 100.0f}})
+            cases.push_back({r.first, r.second, f.first, f.second, true});
+    const uint32_t lengths[] = {4096, 9000, 1, 333, 4097, 2, 8192, 9000, 9000, 777};
+    std::vector<float> left = noise(9000 * 6, 11), right = noise(9000 * 6, 12);
     std::fill(left.begin() + 20000, left.end(), 0.0f);  // left decays into denormals, right stays loud
-    left[60000] = 1e-40f;
-    for (auto r : rates)
-        for (uint32_t interpolation : {0u, 1u})
-            for (bool filterOn : {true, false}) {
-                const ConvSetup s{r.first, r.second, interpolation, filterOn, 9000};
+    left[40000] = 1e-40f;
+    for (bool wide : {true, false})  // every kernel variant the processor can run
+        for (const Case& c : cases)
+            for (uint32_t interpolation : {0u, 1u}) {
+                RateConverter::wideKernels = wide;
+                ConvSetup s{c.src, c.dst, interpolation, c.filterOn, 9000};
+                s.stopbandDb = c.stopbandDb;
+                s.slope = c.slope;
                 auto mono = make(s), pairL = make(s), pairR = make(s);
-                PlainConverter refL(*mono, r.first, r.second, interpolation != 0, filterOn, 9000);
-                PlainConverter refR(*mono, r.first, r.second, interpolation != 0, filterOn, 9000);
+                PlainConverter refL(*mono, c.src, c.dst, interpolation != 0, c.filterOn, 9000);
+                PlainConverter refR(*mono, c.src, c.dst, interpolation != 0, c.filterOn, 9000);
                 size_t at = 0;
                 for (uint32_t len : lengths) {
                     const std::vector<float> inL(left.begin() + at, left.begin() + at + len);
@@ -404,9 +415,10 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
                     ASSERT_EQ(gotMono.size(), expectL.size());
                     for (size_t j = 0; j < expectL.size(); ++j) {
                         const auto where = [&] {
-                            return ::testing::Message() << r.first << " -> " << r.second << " interp " << interpolation
-                                                        << " filter " << filterOn << " block at " << at - len
-                                                        << " output " << j;
+                            return ::testing::Message()
+                                   << (wide ? "wide " : "") << c.src << " -> " << c.dst << " order "
+                                   << mono->filterOrder() << " interp " << interpolation << " filter "
+                                   << c.filterOn << " block at " << at - len << " output " << j;
                         };
                         ASSERT_EQ(gotMono[j], expectL[j]) << where() << " (mono)";
                         ASSERT_EQ(gotL[j], expectL[j]) << where() << " (pair, left)";
@@ -414,6 +426,7 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
                     }
                 }
             }
+    RateConverter::wideKernels = true;
 }
 
 TEST(RateConverter, PassbandToneKeepsGainAndFrequency) {
