@@ -91,6 +91,7 @@ struct Sections {
     }
     // One frame through the sections: w = (a1*w1 + a2*w2) + x; y = (b0*w + b1*w1) + b2*w2.
     V step(V x) {
+#pragma GCC unroll 4
         for (int s = 0; s < kCount; ++s) {
             const V w = (a1[s] * w1[s] + a2[s] * w2[s]) + x;
             x = (b0[s] * w + b1[s] * w1[s]) + b2[s] * w2[s];

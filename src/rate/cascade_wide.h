@@ -84,6 +84,7 @@ struct WideCascade {
         x[0] = _mm256_insertf128_pd(_mm256_castpd128_pd256(in), _mm256_castpd256_pd128(y2[0]), 1);
         if (kRegs == 2) x[kRegs - 1] = _mm256_permute2f128_pd(y2[0], y2[kRegs - 1], 0x21);
         __m256d y[kRegs];
+#pragma GCC unroll 2
         for (int r = 0; r < kRegs; ++r) {
             const __m256d w =
                 _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(a1[r], w1[r]), _mm256_mul_pd(a2[r], w2[r])), x[r]);

@@ -21,7 +21,7 @@ namespace {
 constexpr int32_t kMaxFilterOrder = 64;  // bounds the design for extreme stopband/slope requests
 constexpr int32_t kFusedSections = 4;    // cascades up to this long run inside the interpolation loop
 constexpr uint32_t kGridLimit = 16384;   // largest chunk grid precomputed (rate factors up to 4)
-constexpr uint32_t kFusedBlock = 128;    // frames between checks of the filter state's magnitude
+constexpr uint32_t kFusedBlock = 1024;   // frames between checks of the filter state's magnitude
 
 double acoshByLog(double x) { return std::log(x + std::sqrt(x * x - 1.0)); }
 
