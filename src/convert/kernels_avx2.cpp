@@ -5,6 +5,8 @@
 // on processors without it.
 #include "convert/kernels.h"
 
+#include <cstring>
+
 #if DSP_CONVERT_SIMD
 #include <immintrin.h>
 
@@ -212,11 +214,18 @@ void roundedMono(const float* in, int16_t* pcm, uint32_t n) {
 }
 
 void copy16(const void* src, void* dst, uint32_t blocks) {
+    // Unless the destination starts inside the source, the 16-byte steps give what memmove
+    // gives (a destination below the source is never read after it is written), and the C
+    // library's copy aligns its stores.
+    const auto from = reinterpret_cast<uintptr_t>(src), to = reinterpret_cast<uintptr_t>(dst);
+    if (to <= from || to - from >= uintptr_t{16} * blocks) {
+        std::memmove(dst, src, size_t{16} * blocks);
+        return;
+    }
     // Eight 16-byte blocks read before any is written: the same as one block at a time unless
     // the destination starts less than 128 bytes after the source (then the SSE2 stepping).
-    const auto from = reinterpret_cast<uintptr_t>(src), to = reinterpret_cast<uintptr_t>(dst);
     uint32_t b = 0;
-    if (to <= from || to - from >= 128) {
+    if (to - from >= 128) {
         const auto* s = static_cast<const __m256i*>(src);
         auto* d = static_cast<__m256i*>(dst);
         for (; b + 8 <= blocks; b += 8, s += 4, d += 4) {
