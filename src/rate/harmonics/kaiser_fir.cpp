@@ -3,6 +3,8 @@
 #include <cmath>
 #include <type_traits>
 
+#include "rate/harmonics/fir16_lanes.h"
+
 namespace dsp {
 namespace {
 
@@ -37,6 +39,11 @@ void KaiserFir::setupWindow(float attenuationDb, int32_t taps, uint32_t type) {
         }
     }
     taps_ = taps;
+    lanesReady_ = false;
+    if (taps == 16 && (lanes4_.size() < 16 * 16 * 4 || lanes2_.size() < 16 * 16 * 2)) {
+        // Without the tables the one-output-at-a-time kernels serve (same results).
+        if (!(lanes4_.allocate(16 * 16 * 4) && lanes2_.allocate(16 * 16 * 2))) lanes4_.allocate(0);
+    }
     history_.clear();
     writePos_ = 0;
     mask_ = static_cast<uint32_t>(taps) - 1;
@@ -96,6 +103,16 @@ void KaiserFir::designBand(float rate, float f1, float f2) {
     for (uint32_t row = 0; row < n; ++row)
         for (uint32_t c = 0; c < n; ++c) rows_[row * n + c] = coef_[((c - row) & mask_) + 1];
     log2Taps_ = static_cast<int32_t>(std::log2(static_cast<double>(taps_)));
+
+    lanesReady_ = n == 16 && lanes4_.size() >= 16 * 16 * 4 && lanes2_.size() >= 16 * 16 * 2;
+    if (lanesReady_)
+        for (uint32_t p = 0; p < 16; ++p)
+            for (uint32_t t = 0; t < 16; ++t)
+                for (uint32_t j = 0; j < 4; ++j) {
+                    const float c = coef_[((t - p + j) & 15) + 1];
+                    lanes4_[(p * 16 + t) * 4 + j] = c;
+                    if (j < 2) lanes2_[(p * 16 + t) * 2 + j] = c;
+                }
 }
 
 void KaiserFir::reset() {
@@ -145,6 +162,79 @@ void runFir(const float* in, float* out, uint32_t frames, const float* rows, flo
     writePos = pos;
 }
 
+#if defined(DSP_HAVE_SSE_INTRINSICS)
+// 16 taps, G consecutive outputs per group (one per lane), over chunks whose input samples are
+// first staged broadcast across the lanes (the 16 before the chunk from the history). Whole
+// groups only; the remaining outputs are left to the caller. Returns the outputs written.
+template <class Tree, bool kDouble>
+uint32_t runFir16(const float* in, float* out, uint32_t frames, const void* lanes, float* history, float c0,
+                  uint32_t& writePos) {
+    using V = typename fir16::Vec<kDouble>::type;
+    constexpr uint32_t G = kDouble ? 2 : 4;
+    const V* table = static_cast<const V*>(lanes);
+    V c0v;
+    if constexpr (kDouble)
+        c0v = _mm_set1_pd(c0);
+    else
+        c0v = _mm_set1_ps(c0);
+    auto broadcast = [](float v) {
+        if constexpr (kDouble)
+            return _mm_set1_pd(v);
+        else
+            return _mm_set1_ps(v);
+    };
+    alignas(16) V wide[16 + fir16::kChunk];
+    uint32_t pos = writePos;
+    uint32_t done = 0;
+    while (frames - done >= G) {
+        const uint32_t len = std::min(fir16::kChunk, (frames - done) / G * G);
+        for (uint32_t k = 1; k <= 16; ++k) wide[16 - k] = broadcast(history[(pos + k - 1) & 15]);
+        fir16::stage(in + done, wide + 16, len);
+        const uint32_t start = pos;
+        uint32_t g = 0;
+        // Four groups per dispatch on the position, then single groups.
+        for (; g + 4 * G <= len; g += 4 * G) {
+            const float* x = in + done + g;
+            float* y = out + done + g;
+            switch (pos) {
+#define DSP_GROUP(P, q)                                                                                          \
+    if constexpr (kDouble)                                                                                       \
+        fir16::groupDouble<Tree, (P - q * G) & 15>(wide + g + q * G, table, c0v, x + q * G, y + q * G);          \
+    else                                                                                                         \
+        fir16::groupFloat<Tree, (P - q * G) & 15>(wide + g + q * G, table, c0v, x + q * G, y + q * G);
+#define DSP_CASE(P)                                                                                              \
+    case P:                                                                                                      \
+        DSP_GROUP(P, 0) DSP_GROUP(P, 1) DSP_GROUP(P, 2) DSP_GROUP(P, 3) break;
+                DSP_CASE(0) DSP_CASE(1) DSP_CASE(2) DSP_CASE(3) DSP_CASE(4) DSP_CASE(5) DSP_CASE(6) DSP_CASE(7)
+                DSP_CASE(8) DSP_CASE(9) DSP_CASE(10) DSP_CASE(11) DSP_CASE(12) DSP_CASE(13) DSP_CASE(14) DSP_CASE(15)
+#undef DSP_CASE
+            }
+            pos = (pos - 4 * G) & 15;
+        }
+        for (; g < len; g += G) {
+            const float* x = in + done + g;
+            float* y = out + done + g;
+            switch (pos) {
+#define DSP_CASE(P)                                                                                              \
+    case P:                                                                                                      \
+        DSP_GROUP(P, 0) break;
+                DSP_CASE(0) DSP_CASE(1) DSP_CASE(2) DSP_CASE(3) DSP_CASE(4) DSP_CASE(5) DSP_CASE(6) DSP_CASE(7)
+                DSP_CASE(8) DSP_CASE(9) DSP_CASE(10) DSP_CASE(11) DSP_CASE(12) DSP_CASE(13) DSP_CASE(14) DSP_CASE(15)
+#undef DSP_CASE
+#undef DSP_GROUP
+            }
+            pos = (pos - G) & 15;
+        }
+        // Sample i of the chunk went to slot (start - i - 1) & 15; the last 16 are still there.
+        for (uint32_t i = len > 16 ? len - 16 : 0; i < len; ++i)
+            history[(start - i - 1) & 15] = fir16::laneZero(wide[16 + i]);
+        done += len;
+    }
+    writePos = pos;
+    return done;
+}
+#endif
+
 }  // namespace
 
 void KaiserFir::process(KernelSet set, const float* in, float* out, uint32_t frames) {
@@ -158,6 +248,22 @@ void KaiserFir::process(KernelSet set, const float* in, float* out, uint32_t fra
     if (set == KernelSet::Sse && n % 8 != 0) set = KernelSet::Reference;
     const float c0 = coef_[0];
     float* history = history_.data();
+#if defined(DSP_HAVE_SSE_INTRINSICS)
+    if (lanesReady_ && n == 16) {
+        uint32_t done;
+        if (set == KernelSet::Amd3dnow) {
+            const kernels::ThreeDNowArithmetic flush;
+            done = runFir16<fir16::Tree3dnow, false>(in, out, frames, lanes4_.data(), history, c0, writePos_);
+        } else if (set == KernelSet::Sse) {
+            done = runFir16<fir16::TreeSse16, false>(in, out, frames, lanes4_.data(), history, c0, writePos_);
+        } else {
+            done = runFir16<fir16::TreeReference, true>(in, out, frames, lanes2_.data(), history, c0, writePos_);
+        }
+        in += done;
+        out += done;
+        frames -= done;
+    }
+#endif
     switch (set) {
         case KernelSet::Amd3dnow: {
             const kernels::ThreeDNowArithmetic flush;

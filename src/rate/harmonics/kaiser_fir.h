@@ -53,6 +53,11 @@ private:
     AlignedArray<double> response_;  // half + 1: the centre tap and one side
     AlignedArray<float> history_;  // taps: circular, newest sample at writePos_
     AlignedArray<double> window_;  // half + 1
+    // 16 taps only: per write position and slot, the coefficients of four (float) and two
+    // (double) consecutive outputs, for the kernels that compute one output per lane.
+    AlignedArray<float> lanes4_;    // 16 x 16 x 4
+    AlignedArray<double> lanes2_;   // 16 x 16 x 2
+    bool lanesReady_ = false;
     uint32_t writePos_ = 0;
 };
 
