@@ -1,6 +1,11 @@
 #include "rate/harmonics/allpass_delay.h"
 
 #include <algorithm>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace dsp {
 
@@ -25,12 +30,48 @@ void AllpassDelay::process(const float* in, float* out, uint32_t frames) {
         if (in != out) std::copy(in, in + frames, out);
         return;
     }
+    // Each sample reads and rewrites the slot after the previous one, so a run of consecutive
+    // slots up to the end of the line holds no dependency within it: the run is element-wise.
     const double gain = gain_;
-    for (uint32_t i = 0; i < frames; ++i) {
-        pos_ = pos_ + 1 == length_ ? 0 : pos_ + 1;
-        const float old = buffer_[pos_];
+    float* line = buffer_.data();
+    const auto length = static_cast<uint32_t>(length_);
+    uint32_t slot = static_cast<uint32_t>(pos_) + 1 == length ? 0 : static_cast<uint32_t>(pos_) + 1;
+    uint32_t done = 0;
+    while (done < frames) {
+        const uint32_t run = std::min(frames - done, length - slot);
+        runLine(in + done, out + done, line + slot, run, gain);
+        done += run;
+        slot += run;
+        if (slot == length) slot = 0;
+    }
+    if (frames != 0) pos_ = static_cast<int32_t>(slot == 0 ? length - 1 : slot - 1);
+}
+
+void AllpassDelay::runLine(const float* in, float* out, float* line, uint32_t n, double gain) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    // Four samples per step in double lanes: the same operations and roundings as below.
+    const __m128d g = _mm_set1_pd(gain);
+    auto half = [g](__m128 x4, __m128 old4) {
+        const __m128d x = _mm_cvtps_pd(x4);
+        const __m128d old = _mm_cvtps_pd(old4);
+        const __m128 stored = _mm_cvtpd_ps(_mm_sub_pd(x, _mm_mul_pd(old, g)));
+        const __m128 result = _mm_cvtpd_ps(_mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(stored), g), old));
+        return std::make_pair(stored, result);
+    };
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(in + i);
+        const __m128 old = _mm_loadu_ps(line + i);
+        const auto [storedLo, resultLo] = half(x, old);
+        const auto [storedHi, resultHi] = half(_mm_movehl_ps(x, x), _mm_movehl_ps(old, old));
+        _mm_storeu_ps(line + i, _mm_movelh_ps(storedLo, storedHi));
+        _mm_storeu_ps(out + i, _mm_movelh_ps(resultLo, resultHi));
+    }
+#endif
+    for (; i < n; ++i) {
+        const float old = line[i];
         const float stored = static_cast<float>(in[i] - old * gain);
-        buffer_[pos_] = stored;
+        line[i] = stored;
         out[i] = static_cast<float>(stored * gain + old);
     }
 }

@@ -24,6 +24,9 @@ public:
     int32_t length() const { return length_; }
 
 private:
+    // n consecutive slots of the line, each read and rewritten by one sample.
+    static void runLine(const float* in, float* out, float* line, uint32_t n, double gain);
+
     bool allocated_ = false;
     int32_t length_ = 0;
     AlignedArray<float> buffer_;

@@ -20,12 +20,28 @@ void TransferCurve::freePoints() {
     indexStale_ = true;
 }
 
+void TransferCurve::reserveFlat() {
+    const auto n = static_cast<std::size_t>(count_);
+    if (flatPoint_.size() >= n) return;
+    const std::size_t room = std::max<std::size_t>(2 * n, 72);
+    // Out of memory: no flat copy, and applyCurve then passes its input through.
+    if (!(flatX_.allocate(room) && flatY_.allocate(room) && flatSlope_.allocate(room) && flatPoint_.allocate(room)))
+        flatPoint_.allocate(0);
+}
+
 void TransferCurve::rebuildIndex() {
-    CurvePoint* p = first_;
+    int32_t k = 0;
+    for (CurvePoint* p = first_; p; p = p->next, ++k) {
+        flatX_[k] = p->x;
+        flatY_[k] = p->y;
+        flatSlope_[k] = p->slope;
+        flatPoint_[k] = p;
+    }
+    int32_t at = 0;
     for (int b = 0; b < kIndexSize; ++b) {
         const float start = static_cast<float>(b) / kIndexSize;
-        while (p->next && p->next->x <= start) p = p->next;
-        index_[b] = p;
+        while (at + 1 < count_ && flatX_[at + 1] <= start) ++at;
+        index_[b] = at;
     }
     indexStale_ = false;
 }
@@ -39,6 +55,7 @@ void TransferCurve::resetCurve() {
     count_ = 2;
     initialised_ = true;
     indexStale_ = true;
+    reserveFlat();
 }
 
 int32_t TransferCurve::addPoint(float x, float y) {
@@ -55,29 +72,47 @@ int32_t TransferCurve::addPoint(float x, float y) {
     p->next = point;
     next->prev = point;
     indexStale_ = true;
-    return ++count_;
+    ++count_;
+    reserveFlat();
+    return count_;
 }
 
 void TransferCurve::applyCurve(const float* in, float* out, uint32_t frames) {
     if (!initialised_) resetCurve();
+    if (flatPoint_.size() < static_cast<std::size_t>(count_)) {
+        if (in != out) std::copy(in, in + frames, out);
+        return;
+    }
     if (indexStale_) rebuildIndex();
-    CurvePoint* p = cursor_;
+    const double* xs = flatX_.data();
+    const double* ys = flatY_.data();
+    const double* slopes = flatSlope_.data();
+    const int32_t last = count_ - 1;
+    // The segment holding a magnitude below 1 is unique (x strictly increases from 0), so the
+    // lookup from the index finds the point the walk from the previous one would. A magnitude
+    // of 1 or more (also infinite) lands on the last point, whose value is its y; a NaN leaves
+    // the previous point in place.
+    int32_t cursor = 0;
+    while (flatPoint_[cursor] != cursor_) ++cursor;
+    const float top = static_cast<float>(ys[last]);
     for (uint32_t i = 0; i < frames; ++i) {
         const float v = in[i];
         const float a = std::fabs(v);
-        // The segment holding a is unique (x strictly increases), so jumping close to it before
-        // walking finds the same point as walking all the way from the previous one.
+        float y;
         if (a < 1.0f) {
-            CurvePoint* start = index_[static_cast<int>(a * kIndexSize)];
-            if (start->x > p->x || a < p->x) p = start;
+            int32_t k = index_[static_cast<int>(a * kIndexSize)];
+            while (a >= xs[k + 1]) ++k;
+            cursor = k;
+            y = static_cast<float>((static_cast<double>(a) - xs[k]) * slopes[k] + ys[k]);
+        } else if (a >= 1.0f || cursor == last) {
+            cursor = a >= 1.0f ? last : cursor;
+            y = top;
+        } else {
+            y = static_cast<float>((static_cast<double>(a) - xs[cursor]) * slopes[cursor] + ys[cursor]);
         }
-        while (p->next && a >= p->next->x) p = p->next;
-        while (p->prev && a < p->x) p = p->prev;
-        // At or past the last point the value is its y (also for an infinite input).
-        const float y = p->next ? static_cast<float>((static_cast<double>(a) - p->x) * p->slope + p->y) : p->y;
         out[i] = v >= 0.0f ? y : -y;
     }
-    cursor_ = p;
+    cursor_ = flatPoint_[cursor];
 }
 
 void TransferCurve::buildFromHarmonics(float harmonics) {

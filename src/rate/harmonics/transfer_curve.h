@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "rate/harmonics/aligned_array.h"
+
 namespace dsp {
 
 struct CurvePoint {
@@ -41,15 +43,20 @@ private:
 
     void freePoints();
     void rebuildIndex();
+    // Room for count_ entries in the flat copy, so that rebuilding it never allocates.
+    void reserveFlat();
 
     bool initialised_ = false;
     CurvePoint* first_ = nullptr;
     CurvePoint* last_ = nullptr;
     CurvePoint* cursor_ = nullptr;
     int32_t count_ = 0;
-    // index_[b]: the last point with x <= b / kIndexSize, so that a lookup far from the previous
-    // point starts next to its segment. Rebuilt after the points change; never allocates.
-    CurvePoint* index_[kIndexSize] = {};
+    // The points as flat arrays in x order (x, y and slope widened to double, as the
+    // interpolation uses them), rebuilt after the points change. index_[b]: the last point with
+    // x <= b / kIndexSize, so that a lookup starts next to its segment.
+    AlignedArray<double> flatX_, flatY_, flatSlope_;
+    AlignedArray<CurvePoint*> flatPoint_;
+    int32_t index_[kIndexSize] = {};
     bool indexStale_ = true;
 };
 

@@ -1,0 +1,162 @@
+// The engine's per-sample definitions written out plainly (circular delay line, curve walk from
+// the previous point, FIR over the rotated history with each variant's summation order), and
+// the production components held to them bit for bit over awkward inputs and block splits.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "rate/harmonics/allpass_delay.h"
+#include "rate/harmonics/kaiser_fir.h"
+#include "rate/harmonics/transfer_curve.h"
+#include "support/helpers.h"
+
+namespace {
+
+using dsp::KernelSet;
+
+uint32_t bitsOf(float v) {
+    uint32_t u;
+    std::memcpy(&u, &v, 4);
+    return u;
+}
+
+// Block lengths that cut a stream at awkward places: 1, primes, a run longer than any line.
+std::vector<uint32_t> splits(std::size_t total, uint32_t seed) {
+    std::mt19937 gen(seed);
+    const uint32_t sizes[] = {1, 2, 3, 5, 7, 13, 16, 17, 31, 64, 100};
+    std::vector<uint32_t> out;
+    for (std::size_t done = 0; done < total;) {
+        const uint32_t n = std::min<uint32_t>(sizes[gen() % 11], static_cast<uint32_t>(total - done));
+        out.push_back(n);
+        done += n;
+    }
+    return out;
+}
+
+// ---- Delay line ------------------------------------------------------------------------------
+
+struct PlainDelay {
+    std::vector<float> line;
+    int pos = 0;
+    double gain;
+    PlainDelay(int length, float g) : line(length, 0.0f), gain(g) {}
+    float step(float x) {
+        pos = (pos + 1) % static_cast<int>(line.size());
+        const float old = line[pos];
+        line[pos] = static_cast<float>(x - old * gain);
+        return static_cast<float>(line[pos] * gain + old);
+    }
+};
+
+struct DelayCase {
+    int length;
+    float gain;
+    bool inPlace;
+};
+
+class DelayExactness : public ::testing::TestWithParam<DelayCase> {};
+
+TEST_P(DelayExactness, MatchesTheCircularLineSampleBySample) {
+    const auto [length, gain, inPlace] = GetParam();
+    dsp::AllpassDelay delay;
+    delay.setup(length, gain);
+    PlainDelay plain(length, gain);
+    std::vector<float> x = dsptest::noise(1500, 40u + length, 0.9f);
+    x[3] = -0.0f;  // signed zeros through a gain that is zero
+    x[4] = 0.0f;
+    std::vector<float> y(x.size());
+    std::size_t at = 0;
+    for (uint32_t n : splits(x.size(), 9u + length)) {
+        if (inPlace) {
+            std::copy(x.begin() + at, x.begin() + at + n, y.begin() + at);
+            delay.process(y.data() + at, y.data() + at, n);
+        } else {
+            delay.process(x.data() + at, y.data() + at, n);
+        }
+        at += n;
+    }
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const float want = plain.step(x[i]);
+        ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "i " << i << " expected " << want << " actual " << y[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DelayExactness,
+                         ::testing::Values(DelayCase{1, 0.0f, false}, DelayCase{3, 0.0f, true}, DelayCase{8, 0.0f, false},
+                                           DelayCase{16, 0.0f, true}, DelayCase{5, 0.37f, false},
+                                           DelayCase{8, -0.61f, true}, DelayCase{16, 0.9f, false}));
+
+// ---- Transfer curve --------------------------------------------------------------------------
+
+// The walk along the list from the point the previous sample used.
+struct PlainCurve {
+    const dsp::CurvePoint* cursor;
+    float apply(float v) {
+        const float a = std::fabs(v);
+        const dsp::CurvePoint* p = cursor;
+        while (p->next && a >= p->next->x) p = p->next;
+        while (p->prev && a < p->x) p = p->prev;
+        cursor = p;
+        const float y = p->next ? static_cast<float>((static_cast<double>(a) - p->x) * p->slope + p->y) : p->y;
+        return v >= 0.0f ? y : -y;
+    }
+};
+
+TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float h : {0.3f, 0.0f, -0.45f, 0.69f}) {
+        dsp::TransferCurve curve;
+        curve.buildFromHarmonics(h);
+        const dsp::CurvePoint* last = curve.first();
+        while (last->next) last = last->next;
+        PlainCurve plain{last};  // a new curve starts its lookups at the last point
+        // NaN first (cursor on the last point), then every breakpoint, its neighbours, the ends,
+        // noise jumping around, and NaN again after an ordinary sample.
+        std::vector<float> x = {nan, -nan, 0.5f, nan, 1.0f, nan, -0.0f, 0.0f, inf, -inf, 1e-40f, -1e-40f};
+        for (const dsp::CurvePoint* p = curve.first(); p; p = p->next)
+            for (float v : {p->x, std::nextafter(p->x, 0.0f), std::nextafter(p->x, 2.0f)}) {
+                x.push_back(v);
+                x.push_back(-v);
+            }
+        const std::vector<float> wide = dsptest::noise(3000, 77, 1.3f);
+        x.insert(x.end(), wide.begin(), wide.end());
+        x.push_back(nan);
+        std::vector<float> y(x.size());
+        std::size_t at = 0;
+        for (uint32_t n : splits(x.size(), 5)) {
+            curve.applyCurve(x.data() + at, y.data() + at, n);
+            at += n;
+        }
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const float want = plain.apply(x[i]);
+            ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "h " << h << " i " << i << " x " << x[i] << " expected " << want
+                                                  << " actual " << y[i];
+        }
+    }
+}
+
+TEST(CurveExactness, PointsAddedBetweenCallsAreFoundAtOnce) {
+    dsp::TransferCurve curve;
+    curve.resetCurve();
+    const std::vector<float> x = dsptest::noise(400, 8, 1.0f);
+    std::vector<float> y(x.size());
+    std::mt19937 gen(12);
+    std::uniform_real_distribution<float> where(0.0f, 1.0f);
+    for (int round = 0; round < 6; ++round) {
+        curve.addPoint(where(gen), where(gen));
+        curve.applyCurve(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+        PlainCurve plain{curve.first()};
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const float want = plain.apply(x[i]);
+            ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "round " << round << " i " << i;
+        }
+    }
+}
+
+}  // namespace
