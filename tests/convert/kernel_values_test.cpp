@@ -224,6 +224,25 @@ TEST_P(KernelValues, RoundedFollowsTheCurrentRoundingMode) {
     }
 }
 
+// In every rounding mode the scaled samples are the double product s * (1/32767) rounded to
+// float in that mode, whatever arithmetic a build uses to get there.
+TEST_P(KernelValues, ScaledFollowsTheDoubleProductInEveryRoundingMode) {
+    const KernelSet& set = GetParam();
+    const std::vector<int16_t> all = everyInt16();
+    std::vector<float> got(65536), want(65536);
+    const int saved = std::fegetround();
+    for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        set.scaledMono(all.data(), got.data(), 65536);
+        for (int i = 0; i < 65536; ++i) {
+            volatile double product = all[i] * 3.051850947599719e-05;  // rounded in this mode
+            want[i] = static_cast<float>(product);
+        }
+        std::fesetround(saved);
+        expectAll(got, [&](size_t i) { return want[i]; }, "scaled mono");
+    }
+}
+
 // The clamped (reference) results do not depend on the caller's rounding mode, and the caller's
 // mode is still in force afterwards (kernels may switch it for their own loops).
 TEST_P(KernelValues, ClampedIgnoresAndKeepsTheRoundingMode) {
