@@ -151,7 +151,9 @@ TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
 // coefficients) all give the bits of one call on separate buffers.
 TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
     const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
-    for (int order : {1, 2, 5, 8}) {
+    for (bool wide : {true, false})  // every kernel the processor can run
+    for (int order : {1, 2, 5, 8, 12, 17}) {
+        BiquadCascade::wideKernels = wide;
         ChebyshevFilter a, b, c, d, e;
         chebyshev(order, 44100.0f, 3000.0f, 1.0f, a, b, c);
         chebyshev(order, 44100.0f, 5000.0f, 0.5f, d, e);
@@ -169,6 +171,7 @@ TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
             ASSERT_EQ(pairR[i], sepR[i]) << "order " << order << " index " << i;
         }
     }
+    BiquadCascade::wideKernels = true;
 }
 
 TEST(BiquadCascade, SmallerOrderReusesArraysAndResetsEverySection) {
