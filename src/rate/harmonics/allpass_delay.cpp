@@ -50,6 +50,17 @@ void AllpassDelay::process(const float* in, float* out, uint32_t frames) {
 void AllpassDelay::runLine(const float* in, float* out, float* line, uint32_t n, double gain) {
     uint32_t i = 0;
 #if defined(__SSE2__)
+    if (gain == 0.0) {
+        // With a zero gain both products are zeros (or NaN from an infinite or NaN operand) and
+        // both sums exact, in float as in double: the same bits at single precision.
+        const __m128 g = _mm_set1_ps(static_cast<float>(gain));
+        for (; i + 4 <= n; i += 4) {
+            const __m128 old = _mm_loadu_ps(line + i);
+            const __m128 stored = _mm_sub_ps(_mm_loadu_ps(in + i), _mm_mul_ps(old, g));
+            _mm_storeu_ps(line + i, stored);
+            _mm_storeu_ps(out + i, _mm_add_ps(_mm_mul_ps(stored, g), old));
+        }
+    }
     // Four samples per step in double lanes: the same operations and roundings as below.
     const __m128d g = _mm_set1_pd(gain);
     auto half = [g](__m128 x4, __m128 old4) {
