@@ -36,10 +36,14 @@ public:
     void buildFromHarmonics(float harmonics);
 
     int32_t count() const { return count_; }
+
+    static constexpr int kIndexSize = 1024;
+    // Lookups four at a time with AVX2 gathers where the processor has them (same results);
+    // tests switch this off to check the one-at-a-time form too.
+    static bool wideKernels;
     const CurvePoint* first() const { return first_; }
 
 private:
-    static constexpr int kIndexSize = 1024;
 
     void freePoints();
     void rebuildIndex();
