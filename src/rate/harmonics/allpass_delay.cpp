@@ -37,6 +37,24 @@ void AllpassDelay::process(const float* in, float* out, uint32_t frames) {
     const auto length = static_cast<uint32_t>(length_);
     uint32_t slot = static_cast<uint32_t>(pos_) + 1 == length ? 0 : static_cast<uint32_t>(pos_) + 1;
     uint32_t done = 0;
+#if defined(__SSE2__)
+    if (gain == 0.0 && length % 4 == 0) {
+        // Whole steps of four slots once the slot is on a multiple of four (see runLine).
+        const uint32_t lead = std::min(frames, (4 - slot % 4) % 4);
+        runLine(in, out, line + slot, lead, gain);
+        done = lead;
+        slot = (slot + lead) % length;
+        const __m128 g = _mm_set1_ps(static_cast<float>(gain));
+        for (; done + 4 <= frames; done += 4) {
+            const __m128 old = _mm_load_ps(line + slot);
+            const __m128 stored = _mm_sub_ps(_mm_loadu_ps(in + done), _mm_mul_ps(old, g));
+            _mm_store_ps(line + slot, stored);
+            _mm_storeu_ps(out + done, _mm_add_ps(_mm_mul_ps(stored, g), old));
+            slot += 4;
+            if (slot == length) slot = 0;
+        }
+    }
+#endif
     while (done < frames) {
         const uint32_t run = std::min(frames - done, length - slot);
         runLine(in + done, out + done, line + slot, run, gain);
