@@ -101,9 +101,11 @@ void cubicChunk(float* const h[], float* const d[], uint32_t inChunk, uint32_t o
 #if defined(__SSE2__)
 // The stereo cubic chunk with the two channels in the lanes of one register: the same double
 // operations in the same order as cubicChunk<2, kUp>, the weights computed two at a time.
+// With `gridIndex`, the tap indices and weights come from the chunk grid (computed by the
+// same arithmetic at set-up) instead of from the position.
 template <bool kUp>
 void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_t inChunk, uint32_t outChunk,
-                       float step) {
+                       float step, const uint32_t* gridIndex, const double* gridWeights) {
     const uint32_t highest = std::max<uint32_t>(inChunk - 1, 1);
     const float* L = h[0];
     const float* R = h[1];
@@ -122,7 +124,32 @@ void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_
     auto tap = [&](uint32_t k) { return _mm_loadu_pd(wide + 2 * size_t{k}); };
     float posF = 1.0f;
     double posD = 1.0;
-    for (uint32_t j = 0; j + 1 < outChunk; ++j) {
+    auto interpolate = [&](uint32_t j, uint32_t i, __m128d before, __m128d at, __m128d after, __m128d after2) {
+        if (i > highest) i = highest;
+        const __m128d tBefore = tap(i - 1), tAt = tap(i), tAfter = tap(i + 1), tAfter2 = tap(i + 2);
+        __m128d v;
+        if (kUp)
+            v = _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(before, tBefore), _mm_mul_pd(after, tAfter)),
+                                      _mm_mul_pd(after2, tAfter2)),
+                           _mm_mul_pd(at, tAt));
+        else
+            v = _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(at, tAt), _mm_mul_pd(after, tAfter)),
+                                      _mm_mul_pd(after2, tAfter2)),
+                           _mm_mul_pd(before, tBefore));
+        const __m128 y = _mm_cvtpd_ps(v);
+        dL[j] = _mm_cvtss_f32(y);
+        dR[j] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
+    };
+    uint32_t j = 0;
+    if (gridIndex != nullptr) {
+        for (; j + 1 < outChunk; ++j) {
+            const __m128d w01 = _mm_loadu_pd(gridWeights + 4 * size_t{j});      // before, at
+            const __m128d w23 = _mm_loadu_pd(gridWeights + 4 * size_t{j} + 2);  // after, after2
+            interpolate(j, gridIndex[j], _mm_unpacklo_pd(w01, w01), _mm_unpackhi_pd(w01, w01),
+                        _mm_unpacklo_pd(w23, w23), _mm_unpackhi_pd(w23, w23));
+        }
+    }
+    for (; j + 1 < outChunk; ++j) {
         uint32_t i;
         double frac;
         if (kUp) {
@@ -134,7 +161,6 @@ void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_
             frac = posD - i;
             posD = posD + static_cast<double>(step);
         }
-        if (i > highest) i = highest;
         const __m128d f = _mm_set1_pd(frac);
         // |frac + 1| (lane 0) and |frac - 2| (lane 1) on ((4 - 8a) + 5a a) - a a a.
         const __m128d ao = _mm_andnot_pd(signMask, _mm_add_pd(f, outerOffset));
@@ -150,19 +176,7 @@ void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_
         const __m128d after2 = _mm_unpackhi_pd(outer, outer);
         const __m128d at = _mm_unpacklo_pd(inner, inner);
         const __m128d after = _mm_unpackhi_pd(inner, inner);
-        const __m128d tBefore = tap(i - 1), tAt = tap(i), tAfter = tap(i + 1), tAfter2 = tap(i + 2);
-        __m128d v;
-        if (kUp)
-            v = _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(before, tBefore), _mm_mul_pd(after, tAfter)),
-                                      _mm_mul_pd(after2, tAfter2)),
-                           _mm_mul_pd(at, tAt));
-        else
-            v = _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(at, tAt), _mm_mul_pd(after, tAfter)),
-                                      _mm_mul_pd(after2, tAfter2)),
-                           _mm_mul_pd(before, tBefore));
-        const __m128 y = _mm_cvtpd_ps(v);
-        dL[j] = _mm_cvtss_f32(y);
-        dR[j] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
+        interpolate(j, i, before, at, after, after2);
     }
     if (outChunk != 0) {
         dL[outChunk - 1] = L[inChunk];
@@ -184,6 +198,7 @@ void RateConverter::release() {
     delete[] gridIndex_;
     delete[] gridWeights_;
     fused_ = false;
+    gridReady_ = false;
     filtered_ = history_ = nullptr;
     wide_ = gridWeights_ = nullptr;
     gridIndex_ = nullptr;
@@ -242,8 +257,10 @@ void RateConverter::buildGrid() {
     const uint32_t count = maxOut != 0 ? maxOut - 1 : 0;
     const int32_t sections = filter_.sectionCount();
     fused_ = false;
-    if (!allocated_ || direction_ == 0 || !filterOn_ || sections < 1 || sections > kFusedSections ||
-        count > kGridLimit) {
+    gridReady_ = false;
+    // The fused loop needs the grid; the cubic chunks of the separate passes read it too.
+    const bool fusable = filterOn_ && sections >= 1 && sections <= kFusedSections;
+    if (!allocated_ || direction_ == 0 || !(fusable || interpolation_ != 0) || count > kGridLimit) {
         return;  // the separate filter and interpolation passes serve these set-ups
     }
     if (gridCapacity_ < count + 1 || gridIndex_ == nullptr) {
@@ -261,7 +278,8 @@ void RateConverter::buildGrid() {
         }
         gridCapacity_ = count + 1;
     }
-    fused_ = true;
+    fused_ = fusable;
+    gridReady_ = true;
     // The same position arithmetic as the chunk loops: a float position going up and in linear
     // mode, a double position with a float step in cubic mode going down.
     const float step = static_cast<float>(static_cast<double>(srcRate_) / dstRate_);
@@ -304,6 +322,7 @@ void RateConverter::runChunks(RateConverter* const conv[], const float* const sr
     const RateConverter& k = *conv[0];
     const float step = static_cast<float>(static_cast<double>(k.srcRate_) / k.dstRate_);
     const uint32_t maxOut = k.getDstSize(kChunkFrames);
+    const uint32_t* grid = k.gridReady_ && k.interpolation_ != 0 ? k.gridIndex_ : nullptr;
     uint32_t remainingIn = frames, remainingOut = n, inAt = 0, outAt = 0;
     while (remainingIn != 0) {
         const uint32_t inChunk = std::min(remainingIn, kChunkFrames);
@@ -331,9 +350,9 @@ void RateConverter::runChunks(RateConverter* const conv[], const float* const sr
 #if defined(__SSE2__)
             if (C == 2) {
                 if (k.direction_ > 0)
-                    cubicChunkPairSse<true>(h, conv[0]->wide_, d, inChunk, outChunk, step);
+                    cubicChunkPairSse<true>(h, conv[0]->wide_, d, inChunk, outChunk, step, grid, k.gridWeights_);
                 else
-                    cubicChunkPairSse<false>(h, conv[0]->wide_, d, inChunk, outChunk, step);
+                    cubicChunkPairSse<false>(h, conv[0]->wide_, d, inChunk, outChunk, step, grid, k.gridWeights_);
             } else
 #endif
             if (k.direction_ > 0) {

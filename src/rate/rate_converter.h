@@ -90,6 +90,7 @@ private:
     uint32_t* gridIndex_ = nullptr;
     double* gridWeights_ = nullptr;
     uint32_t gridCapacity_ = 0;
+    bool gridReady_ = false;  // the grid matches the current set-up
     bool fused_ = false;  // the grid is built for the current set-up and the filter is short enough
     uint32_t interpolation_ = 0;
     bool filterOn_ = false;

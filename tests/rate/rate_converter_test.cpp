@@ -382,10 +382,10 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
     for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}, {22050, 96000}, {96000, 11025},
                    {48000, 44100}, {8000, 48000}, {32000, 48000}, {44100, 44100}})
         for (bool filterOn : {true, false}) cases.push_back({r.first, r.second, 80.0f, 40.0f, filterOn});
-    // Filter orders 1, 2, 4, 8 and 10 (one to five sections) both ways.
+    // Filter orders 1, 2, 4, 8, 10 and 17 (one to nine sections) both ways.
     for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}})
         for (auto f : {std::pair<float, float>{20.0f, 1.0f}, {40.0f, 8.0f}, {80.0f, 20.0f}, {80.0f, 60.0f},
-                       {50.0f, 100.0f}})
+                       {50.0f, 100.0f}, {80.0f, 240.0f}})
             cases.push_back({r.first, r.second, f.first, f.second, true});
     const uint32_t lengths[] = {4096, 9000, 1, 333, 4097, 2, 8192, 9000, 9000, 777};
     std::vector<float> left = noise(9000 * 6, 11), right = noise(9000 * 6, 12);
@@ -395,6 +395,7 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
         for (const Case& c : cases)
             for (uint32_t interpolation : {0u, 1u}) {
                 RateConverter::wideKernels = wide;
+                dsp::BiquadCascade::wideKernels = wide;
                 ConvSetup s{c.src, c.dst, interpolation, c.filterOn, 9000};
                 s.stopbandDb = c.stopbandDb;
                 s.slope = c.slope;
@@ -427,6 +428,7 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
                 }
             }
     RateConverter::wideKernels = true;
+    dsp::BiquadCascade::wideKernels = true;
 }
 
 TEST(RateConverter, PassbandToneKeepsGainAndFrequency) {
