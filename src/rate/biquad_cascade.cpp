@@ -19,7 +19,7 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
 
-constexpr uint32_t kStageFrames = 256;  // frames filtered in double before rounding to float
+constexpr uint32_t kStageFrames = 1024;  // frames filtered in double before rounding to float
 
 // Flushes denormal double results to zero while the recursion runs (FTZ), restoring the
 // caller's mode after. A decaying state settles into limit cycles just above 2.2e-308 whose
