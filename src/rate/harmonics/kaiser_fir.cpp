@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "rate/harmonics/fir16_lanes.h"
+#include "rate/harmonics/fir16_wide.h"
 
 namespace dsp {
 namespace {
@@ -24,6 +25,8 @@ double besselI0(double z) {
 
 }  // namespace
 
+bool KaiserFir::wideKernels = true;
+
 void KaiserFir::setupWindow(float attenuationDb, int32_t taps, uint32_t type) {
     if (taps < 2) taps = 2;  // a one-tap rotation table would be meaningless; keep it defined
     type_ = type;
@@ -40,9 +43,10 @@ void KaiserFir::setupWindow(float attenuationDb, int32_t taps, uint32_t type) {
     }
     taps_ = taps;
     lanesReady_ = false;
-    if (taps == 16 && (lanes4_.size() < 16 * 16 * 4 || lanes2_.size() < 16 * 16 * 2)) {
+    if (taps == 16 && (lanes4_.size() < 16 * 16 * 4 || lanes2_.size() < 16 * 16 * 2 || lanes8_.size() < 16 * 16 * 8)) {
         // Without the tables the one-output-at-a-time kernels serve (same results).
-        if (!(lanes4_.allocate(16 * 16 * 4) && lanes2_.allocate(16 * 16 * 2))) lanes4_.allocate(0);
+        if (!(lanes4_.allocate(16 * 16 * 4) && lanes2_.allocate(16 * 16 * 2) && lanes8_.allocate(16 * 16 * 8)))
+            lanes4_.allocate(0);
     }
     history_.clear();
     writePos_ = 0;
@@ -104,13 +108,15 @@ void KaiserFir::designBand(float rate, float f1, float f2) {
         for (uint32_t c = 0; c < n; ++c) rows_[row * n + c] = coef_[((c - row) & mask_) + 1];
     log2Taps_ = static_cast<int32_t>(std::log2(static_cast<double>(taps_)));
 
-    lanesReady_ = n == 16 && lanes4_.size() >= 16 * 16 * 4 && lanes2_.size() >= 16 * 16 * 2;
+    lanesReady_ = n == 16 && lanes4_.size() >= 16 * 16 * 4 && lanes2_.size() >= 16 * 16 * 2 &&
+                  lanes8_.size() >= 16 * 16 * 8;
     if (lanesReady_)
         for (uint32_t p = 0; p < 16; ++p)
             for (uint32_t t = 0; t < 16; ++t)
-                for (uint32_t j = 0; j < 4; ++j) {
+                for (uint32_t j = 0; j < 8; ++j) {
                     const float c = coef_[((t - p + j) & 15) + 1];
-                    lanes4_[(p * 16 + t) * 4 + j] = c;
+                    lanes8_[(p * 16 + t) * 8 + j] = c;
+                    if (j < 4) lanes4_[(p * 16 + t) * 4 + j] = c;
                     if (j < 2) lanes2_[(p * 16 + t) * 2 + j] = c;
                 }
 }
@@ -251,11 +257,16 @@ void KaiserFir::process(KernelSet set, const float* in, float* out, uint32_t fra
 #if defined(DSP_HAVE_SSE_INTRINSICS)
     if (lanesReady_ && n == 16) {
         uint32_t done;
+        const bool eight = wideKernels && fir16::wideSupported();
         if (set == KernelSet::Amd3dnow) {
             const kernels::ThreeDNowArithmetic flush;
-            done = runFir16<fir16::Tree3dnow, false>(in, out, frames, lanes4_.data(), history, c0, writePos_);
+            done = eight ? fir16::run3dnowWide(in, out, frames, lanes8_.data(), history, c0, writePos_) : 0;
+            done += runFir16<fir16::Tree3dnow, false>(in + done, out + done, frames - done, lanes4_.data(), history,
+                                                      c0, writePos_);
         } else if (set == KernelSet::Sse) {
-            done = runFir16<fir16::TreeSse16, false>(in, out, frames, lanes4_.data(), history, c0, writePos_);
+            done = eight ? fir16::runSseWide(in, out, frames, lanes8_.data(), history, c0, writePos_) : 0;
+            done += runFir16<fir16::TreeSse16, false>(in + done, out + done, frames - done, lanes4_.data(), history,
+                                                      c0, writePos_);
         } else {
             done = runFir16<fir16::TreeReference, true>(in, out, frames, lanes2_.data(), history, c0, writePos_);
         }

@@ -30,6 +30,10 @@ public:
     void process(const float* in, float* out, uint32_t frames);
     void process(KernelSet set, const float* in, float* out, uint32_t frames);
 
+    // The single-precision forms of 16 taps run eight outputs per register where the processor
+    // has AVX2 (same results); tests switch this off to check the four-lane forms too.
+    static bool wideKernels;
+
     int32_t taps() const { return taps_; }
     int32_t log2Taps() const { return log2Taps_; }
     float bandCutoff() const { return bandCutoff_; }
@@ -56,6 +60,7 @@ private:
     // 16 taps only: per write position and slot, the coefficients of four (float) and two
     // (double) consecutive outputs, for the kernels that compute one output per lane.
     AlignedArray<float> lanes4_;    // 16 x 16 x 4
+    AlignedArray<float> lanes8_;    // 16 x 16 x 8, for the eight-lane forms
     AlignedArray<double> lanes2_;   // 16 x 16 x 2
     bool lanesReady_ = false;
     uint32_t writePos_ = 0;
