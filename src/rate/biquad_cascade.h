@@ -54,6 +54,8 @@ public:
     // Pairs run in 256-bit registers where the processor has AVX2 (same results); tests switch
     // this off to check the 128-bit form too.
     static bool wideKernels;
+    // Within those, 512-bit registers where the processor has AVX-512 (same results).
+    static bool wide512Kernels;
 
     int32_t order() const { return order_; }
     int32_t sectionCount() const { return sectionCount_; }

@@ -151,9 +151,10 @@ TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
 // coefficients) all give the bits of one call on separate buffers.
 TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
     const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
-    for (bool wide : {true, false})  // every kernel the processor can run
+    for (int kernel : {2, 1, 0})  // every kernel the processor can run: 512-bit, 256-bit, 128-bit
     for (int order : {1, 2, 5, 8, 12, 17}) {
-        BiquadCascade::wideKernels = wide;
+        BiquadCascade::wideKernels = kernel >= 1;
+        BiquadCascade::wide512Kernels = kernel == 2;
         ChebyshevFilter a, b, c, d, e;
         chebyshev(order, 44100.0f, 3000.0f, 1.0f, a, b, c);
         chebyshev(order, 44100.0f, 5000.0f, 0.5f, d, e);
@@ -167,11 +168,11 @@ TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
                                    pairR.data() + 1234, 3000 - 1234);
         for (size_t i = 0; i < x.size(); ++i) {
             ASSERT_EQ(inPlace[i], sep[i]) << "order " << order << " index " << i;
-            ASSERT_EQ(pairL[i], sep[i]) << "order " << order << " index " << i;
-            ASSERT_EQ(pairR[i], sepR[i]) << "order " << order << " index " << i;
+            ASSERT_EQ(pairL[i], sep[i]) << "kernel " << kernel << " order " << order << " index " << i;
+            ASSERT_EQ(pairR[i], sepR[i]) << "kernel " << kernel << " order " << order << " index " << i;
         }
     }
-    BiquadCascade::wideKernels = true;
+    BiquadCascade::wideKernels = BiquadCascade::wide512Kernels = true;
 }
 
 TEST(BiquadCascade, SmallerOrderReusesArraysAndResetsEverySection) {

@@ -391,11 +391,13 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
     std::vector<float> left = noise(9000 * 6, 11), right = noise(9000 * 6, 12);
     std::fill(left.begin() + 20000, left.end(), 0.0f);  // left decays into denormals, right stays loud
     left[40000] = 1e-40f;
-    for (bool wide : {true, false})  // every kernel variant the processor can run
+    for (int kernel : {2, 1, 0})  // every kernel variant the processor can run: 512, 256, 128 bits
         for (const Case& c : cases)
             for (uint32_t interpolation : {0u, 1u}) {
+                const bool wide = kernel >= 1;
                 RateConverter::wideKernels = wide;
                 dsp::BiquadCascade::wideKernels = wide;
+                dsp::BiquadCascade::wide512Kernels = kernel == 2;
                 ConvSetup s{c.src, c.dst, interpolation, c.filterOn, 9000};
                 s.stopbandDb = c.stopbandDb;
                 s.slope = c.slope;
@@ -428,7 +430,7 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
                 }
             }
     RateConverter::wideKernels = true;
-    dsp::BiquadCascade::wideKernels = true;
+    dsp::BiquadCascade::wideKernels = dsp::BiquadCascade::wide512Kernels = true;
 }
 
 TEST(RateConverter, PassbandToneKeepsGainAndFrequency) {
