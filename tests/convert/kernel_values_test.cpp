@@ -33,6 +33,7 @@ struct KernelSet {
     void (*roundedStereo)(const float*, const float*, int16_t*, uint32_t);
     void (*roundedMono)(const float*, int16_t*, uint32_t);
 };
+inline void PrintTo(const KernelSet& c, std::ostream* os) { *os << c.name; }  // case names in test logs
 
 #define DSP_KERNEL_SET(ns)                                                                   \
     KernelSet {                                                                              \

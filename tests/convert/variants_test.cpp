@@ -38,6 +38,7 @@ struct Layout {
     bool alignedHead;                  // frames before inL's first 16-byte boundary go first
     int16_t (*outFormula)(float);      // the vector part's float-to-int16 rule
 };
+inline void PrintTo(const Layout& c, std::ostream* os) { *os << c.name; }  // case names in test logs
 
 const Layout kReference{"reference", {false, false, false}, 0, 0, 0, 0, 0, 0, false, expected::reference};
 const Layout k3dnow{"amd3dnow", {false, true, false}, 2, 4, 4, 2, 4, 4, false, expected::truncated};

@@ -95,6 +95,7 @@ struct ErrorCase {
     std::string args;
     std::string message;  // part of the error line
 };
+inline void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }  // case names in test logs
 
 class DsptoolErrors : public ::testing::TestWithParam<ErrorCase> {};
 

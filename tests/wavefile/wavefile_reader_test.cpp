@@ -68,6 +68,7 @@ struct WalkCase {
     uint16_t cbSize;
     std::string firstRead;  // what a read of 8 frames returns (stereo 16-bit: 32 bytes asked)
 };
+inline void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.name; }  // case names in test logs
 
 class WavefileReaderWalk : public ::testing::TestWithParam<WalkCase> {};
 
