@@ -75,10 +75,8 @@ TEST_P(EngineDryPath, IsTheInputDelayedByTheFilterLatency) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, EngineDryPath,
-                         ::testing::Values(DryCase{0.0f, 100.0f, 0, 8, 0}, DryCase{0.0f, 100.0f, 1, 16, 0},
-                                           DryCase{0.4f, 0.0f, 0, 8, 0}, DryCase{0.4f, 0.0f, 1, 16, 0},
-                                           DryCase{0.0f, 80.0f, 0, 8, 1}, DryCase{0.3f, 0.0f, 0, 8, 2},
-                                           DryCase{0.0f, 50.0f, 1, 16, 2}));
+                         ::testing::Values(DryCase{0.0f, 100.0f, 0, 8, 0}, DryCase{0.4f, 0.0f, 1, 16, 0},
+                                           DryCase{0.0f, 80.0f, 0, 8, 1}, DryCase{0.0f, 50.0f, 1, 16, 2}));
 
 TEST(HarmonicsEngine, StopbandTonesGetNoHarmonicsAndTheMixScalesThem) {
     // The 16-tap highpass at 11025 Hz passes 1.8e-5 of a 1.5 kHz tone and nearly all of a
@@ -121,23 +119,6 @@ TEST(HarmonicsEngine, PiecesLongerThanTheCapacityEqualCapacityBlocks) {
     for (std::size_t n = 0; n < x.size(); ++n) ASSERT_EQ(a[n], b[n]) << "n=" << n;
 }
 
-TEST(HarmonicsEngine, VectorKernelsStayWithinSinglePrecisionOfTheReference) {
-    SwitchGuard guard;
-    const std::vector<float> x = noise(480 * 4, 21, 0.9f);
-    std::vector<std::vector<float>> outs;
-    for (int kernels : {0, 1, 2}) {
-        dsp::use3dnow = kernels == 1;
-        dsp::useSse = kernels == 2;
-        dsp::HarmonicsEngine engine;
-        engine.setup(480, 48000, 0.4f, 100.0f, 8000, 0, 16);
-        std::vector<float> y(x.size());
-        for (std::size_t s = 0; s < x.size(); s += 480) engine.process(x.data() + s, y.data() + s, 480);
-        outs.push_back(y);
-    }
-    for (int v = 1; v <= 2; ++v)
-        for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(outs[v][n], outs[0][n], 2e-6) << "variant " << v << " n " << n;
-}
-
 // ---- Band edge -------------------------------------------------------------------------------
 
 struct EdgeCase {
@@ -158,7 +139,6 @@ TEST_P(BandEdgeScan, FindsTheBinWhereTheRiseReaches15Db) {
 INSTANTIATE_TEST_SUITE_P(
     Spectra, BandEdgeScan,
     ::testing::Values(
-        EdgeCase{"silence", [](int) { return -120.0f; }, 127},
         // Floor from bin 100 up, 3 dB per bin louder below it: 15 dB above the floor at bin 95.
         EdgeCase{"floor_then_ramp", [](int i) { return i >= 100 ? -100.0f : -100.0f + 3.0f * (100 - i); }, 95},
         // A cliff at bin 109: the first bin up arms the detector, the next one reports.

@@ -54,26 +54,6 @@ TEST(Resampler, EmptyCallsLeaveStateUntouched) {
     termResampler(b);
 }
 
-TEST(Resampler, EqualRatesPassSamplesUnchanged) {
-    // Only the PCM conversions act: the result equals an order-0 (identity) IIR effect's.
-    const std::vector<int16_t> in = pcmNoise(2 * 1000, 3);
-    for (bool sse : {false, true}) {
-        dspEnableSse(sse);
-        dsp_effect* identity = initIirFilter(1000, 2, 44100, 0, 1000.0f, 0);
-        std::vector<int16_t> want(in.size());
-        doIirFilter(identity, in.data(), want.data(), 4000);
-        termIirFilter(identity);
-        for (uint32_t interpolation : {0u, 1u}) {
-            dsp_effect* e = resampler(1000, 2, 44100, 44100, interpolation, true);
-            std::vector<int16_t> out(in.size());
-            EXPECT_EQ(doResampler(e, in.data(), out.data(), 4000), 4000u);
-            EXPECT_EQ(out, want) << "interp " << interpolation << " sse " << sse;
-            termResampler(e);
-        }
-    }
-    dspEnableSse(false);
-}
-
 TEST(Resampler, StereoEqualsTwoMonoAndChannelCountsConvert) {
     const uint32_t frames = 5000;
     const std::vector<int16_t> stereo = pcmNoise(2 * frames, 4);
