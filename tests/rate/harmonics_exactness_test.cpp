@@ -92,9 +92,8 @@ TEST_P(DelayExactness, MatchesTheCircularLineSampleBySample) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, DelayExactness,
-                         ::testing::Values(DelayCase{1, 0.0f, false}, DelayCase{3, 0.0f, true}, DelayCase{8, 0.0f, false},
-                                           DelayCase{16, 0.0f, true}, DelayCase{5, 0.37f, false},
-                                           DelayCase{8, -0.61f, true}, DelayCase{16, 0.9f, false}));
+                         ::testing::Values(DelayCase{1, 0.0f, false}, DelayCase{16, 0.0f, true},
+                                           DelayCase{5, 0.37f, false}, DelayCase{8, -0.61f, true}));
 
 // ---- Transfer curve --------------------------------------------------------------------------
 
@@ -156,24 +155,6 @@ TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
             const float want = plain.apply(x[i]);
             ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "gather " << gather << " h " << h << " i " << i << " x " << x[i] << " expected " << want
                                                   << " actual " << y[i];
-        }
-    }
-}
-
-TEST(CurveExactness, PointsAddedBetweenCallsAreFoundAtOnce) {
-    dsp::TransferCurve curve;
-    curve.resetCurve();
-    const std::vector<float> x = dsptest::noise(400, 8, 1.0f);
-    std::vector<float> y(x.size());
-    std::mt19937 gen(12);
-    std::uniform_real_distribution<float> where(0.0f, 1.0f);
-    for (int round = 0; round < 6; ++round) {
-        curve.addPoint(where(gen), where(gen));
-        curve.applyCurve(x.data(), y.data(), static_cast<uint32_t>(x.size()));
-        PlainCurve plain{curve.first()};
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const float want = plain.apply(x[i]);
-            ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "round " << round << " i " << i;
         }
     }
 }

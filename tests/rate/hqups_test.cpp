@@ -158,22 +158,6 @@ INSTANTIATE_TEST_SUITE_P(
                       DryCase{0.5f, 0.0f, 1, 8000, 2, 16, 0, 1, {440.0, 12000.0, 20000.0}, 0.1},
                       DryCase{0.3f, 100.0f, 0, 16000, 1, 8, 64, 2, {1000.0}, 0.0}));
 
-TEST(Hqups, ZeroBytesWriteNothingAndMoveNoState) {
-    dsp_effect* used = makeForOutput(1000, 2, 44100);
-    dsp_effect* fresh = makeForOutput(1000, 2, 44100);
-    std::vector<int16_t> out(1000 * 2, 12345);
-    const std::vector<int16_t> in = tones(919, 2, 44100, {5000.0, 15000.0}, 0.3, 9, 0.1);
-    EXPECT_EQ(doHqups(used, in.data(), out.data(), 0), 0u);
-    EXPECT_EQ(doHqups(used, in.data(), out.data(), 3), 0u);  // less than one frame
-    for (int16_t v : out) ASSERT_EQ(v, 12345);
-    std::vector<int16_t> a(1000 * 2), b(1000 * 2);
-    doHqups(used, in.data(), a.data(), 919 * 4);
-    doHqups(fresh, in.data(), b.data(), 919 * 4);
-    EXPECT_EQ(a, b);
-    termHqups(used);
-    termHqups(fresh);
-}
-
 TEST(Hqups, IdenticalChannelsShareOneBandEdgeAndMatchMono) {
     // With L = R the mid signal is the channel itself: stereo output equals the mono effect's.
     Settings s;
