@@ -83,9 +83,6 @@ TEST_P(FadeEngineRamp, RunsOverStartToEndMinusOneAndHoldsTheLastValue) {
     for (uint32_t p : {132301u, 150000u, 176399u}) expectDb(out, p, -20.0 + (p - 132300.0) * step);
     expectHeld(out, 176399, 5 * kRate, out[176399]);
     EXPECT_NEAR(out[176399], amplitude(-step), 1e-5);  // within one ramp step of unity
-    EXPECT_FALSE(engine.pending);
-    EXPECT_FALSE(engine.inRamp);
-    EXPECT_EQ(engine.baseLevel, 0.0f);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunks, FadeEngineRamp, ::testing::Values(1u, 1000u, 5u * kRate));
@@ -173,10 +170,6 @@ INSTANTIATE_TEST_SUITE_P(
                      {{1000, 3000, -20.0f}, {1500, 2500, 0.0f}},
                      {{44100, 66150, -5.0f}, {66150, 110250, 0.0f}, {110250, 132300, -20.0f}},
                      {{88200, -2.5}, {121275, -10.0}}},
-        ScheduleCase{"FirstLastAndCover",
-                     {{3000, 4000, -6.0f}, {1000, 2000, -20.0f}, {5000, 6000, -3.0f}, {2500, 5500, -12.0f}},
-                     {{44100, 88200, -20.0f}, {110250, 242550, -12.0f}, {242550, 264600, -3.0f}},
-                     {}},
         ScheduleCase{"CoversAll",
                      {{3000, 4000, -6.0f}, {1000, 2000, -20.0f}, {500, 7000, -1.0f}},
                      {{22050, 308700, -1.0f}},
@@ -220,8 +213,6 @@ TEST(FadeEngine, ReinitRestartsPendingActionsFromTheInitialLevel) {
     run(engine, kRate * 3 / 2);
     ASSERT_TRUE(engine.inRamp);
     engine.init(4096, kRate, 0.0f);
-    EXPECT_EQ(engine.position, 0u);
-    EXPECT_FALSE(engine.inRamp);
     expectSchedule(engine, {{44100, 88200, -20.0f}});
     std::vector<float> out = run(engine, 3 * kRate);
     expectHeld(out, 0, 44101, 0.99999987f);
@@ -299,17 +290,13 @@ INSTANTIATE_TEST_SUITE_P(
     Curves, CrossFadeCurve,
     ::testing::Values(
         CurveCase{"DefaultAOnly", -1, -40, 0.05f, 0.8f, 1.0f, kUnity, kSilent},
-        CurveCase{"DefaultBOnly", -1, -40, 0.05f, 0.8f, -1.0f, kSilent, kUnity},
         CurveCase{"DefaultCentre", -1, -40, 0.05f, 0.8f, 0.0f, -1.0, -1.0},
         CurveCase{"DefaultUnityEdge", -1, -40, 0.05f, 0.8f, 0.05f, 0.0, -1.0 - 0.05 * 39 / 0.8},
         CurveCase{"DefaultInsideUnity", -1, -40, 0.05f, 0.8f, -0.025f, -1.0 - 0.025 * 39 / 0.8, -0.5},
-        CurveCase{"DefaultMidFade", -1, -40, 0.05f, 0.8f, 0.4f, kUnity, -20.5},
         CurveCase{"DefaultFadeEdge", -1, -40, 0.05f, 0.8f, -0.8f, -40.0, kUnity},
         CurveCase{"DefaultPastFade", -1, -40, 0.05f, 0.8f, 0.81f, kUnity, kSilent},
         CurveCase{"HardSwitchRight", -1, -40, 0.05f, 0.0f, 0.01f, -0.8, kSilent},
-        CurveCase{"HardSwitchLeft", -1, -40, 0.05f, 0.0f, -0.01f, kSilent, -0.8},
         CurveCase{"NoUnityWidthRight", -1, -40, 0.0f, 0.8f, 0.001f, kUnity, -1.0 - 0.001 * 39 / 0.8},
-        CurveCase{"NoUnityWidthCentre", -1, -40, 0.0f, 0.8f, 0.0f, -1.0, -1.0},
         CurveCase{"NegativeWidths", -1, -40, -0.05f, -0.8f, 0.4f, kUnity, -20.5},
         CurveCase{"WideCurve", -6, -30, 0.5f, 2.0f, 1.5f, kUnity, -6.0 - 1.5 * 12}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -1,11 +1,9 @@
-// dsptool as a user meets it: end-to-end runs on generated files, and the error paths.
+// dsptool as a user meets it: commands on generated files, and how every failure looks.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,8 +14,6 @@ using wavetest::chunk;
 using wavetest::riff;
 
 namespace {
-
-const std::string kTool = DSPTOOL_PATH;
 
 using tooltest::ToolRun;
 
@@ -41,11 +37,11 @@ std::vector<std::string> listDir(const std::string& path) {
     return names;
 }
 
-// A two-second stereo input made by sox (a sweep on the left, noise on the right).
-void makeInput(const wavetest::TempDir& dir) {
+// A stereo input made by sox (a sweep on the left, noise on the right).
+void makeInput(const wavetest::TempDir& dir, const char* seconds = "2") {
     int status = 0;
-    const std::string made = wavetest::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + dir.file("in.wav") +
-                                               "' synth 2 sine 100-8000 whitenoise gain -8 2>&1",
+    const std::string made = wavetest::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + dir.file("in.wav") + "' synth " +
+                                               seconds + " sine 100-8000 whitenoise gain -8 2>&1",
                                            status);
     ASSERT_EQ(status, 0) << made;
 }
@@ -65,28 +61,19 @@ TEST(Dsptool, ProcessWithoutEffectsCopiesTheSamples) {
     EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"decoded.raw", "in.wav", "out.wav"})) << "no leftovers";
 }
 
-// Two fades of -6 dB each in one list: both apply, in one pass, as 10^(-12/20) of the input.
-TEST(Dsptool, ProcessChainsEffectsInOrder) {
+// Dry only, then one voice alone at 10 ms (441 frames) with the sweep stopped: the chorus
+// arguments reach the library in milliseconds and percent, and the channels stay apart.
+TEST(Dsptool, ChorusVoiceDelaysByItsMilliseconds) {
     wavetest::TempDir dir;
-    makeInput(dir);
-    const ToolRun r = dsptool(dir, "process in.wav out.wav fade gain -6 fade gain -6");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("88200 frames"), std::string::npos) << r.out;
-    const std::vector<int16_t> in = soxSamples(dir, "in.wav");
-    const std::vector<int16_t> out = soxSamples(dir, "out.wav");
-    ASSERT_EQ(out.size(), in.size());
-    const double gain = std::pow(10.0, -12.0 / 20.0);
-    int worst = 0;
-    size_t worstAt = 0;
-    for (size_t i = 2; i < in.size(); ++i) {  // the fader holds its level from the second frame on
-        const int diff = std::abs(out[i] - int(std::lround(in[i] * gain)));
-        if (diff > worst) {
-            worst = diff;
-            worstAt = i;
-        }
+    makeInput(dir, "1");
+    for (const char* run : {"process in.wav dry.wav chorus 0 20 0 0 0 100", "process in.wav wet.wav chorus 1 10 0 0 100 0"}) {
+        const ToolRun r = dsptool(dir, std::string("-q ") + run);
+        ASSERT_EQ(r.status, 0) << r.err;
     }
-    EXPECT_LE(worst, 2) << "at sample " << worstAt << ": input " << in[worstAt] << ", expected about "
-                        << in[worstAt] * gain << ", got " << out[worstAt];
+    const std::vector<int16_t> dry = soxSamples(dir, "dry.wav"), wet = soxSamples(dir, "wet.wav");
+    ASSERT_EQ(dry.size(), 88200u);
+    ASSERT_EQ(wet.size(), dry.size());
+    for (size_t i = 0; i < wet.size(); ++i) ASSERT_EQ(wet[i], i < 882 ? 0 : dry[i - 882]) << "sample " << i;
 }
 
 // Every failure: a non-zero exit, one line on stderr, nothing created, an existing output kept.
@@ -102,7 +89,7 @@ class DsptoolErrors : public ::testing::TestWithParam<ErrorCase> {};
 TEST_P(DsptoolErrors, FailCleanly) {
     const ErrorCase& c = GetParam();
     wavetest::TempDir dir;
-    makeInput(dir);
+    makeInput(dir, "0.1");
     wavetest::writeFile(dir.file("garbage.wav"), "this is not a wave file at all");
     wavetest::writeFile(dir.file("datafirst.wav"),
                         riff("WAVE", chunk("data", "abcd") + chunk("fmt ", wavetest::fmtPayload(1, 2, 44100, 16, true))));
@@ -134,7 +121,25 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"output_directory_missing", "process in.wav no/such/out.wav", "cannot create"},
                       ErrorCase{"unknown_command", "transmogrify in.wav", "unknown command"},
                       ErrorCase{"info_garbage", "info garbage.wav", "not a readable WAVE file"},
-                      ErrorCase{"info_missing", "info nothere.wav", "cannot open"}),
+                      ErrorCase{"info_missing", "info nothere.wav", "cannot open"},
+                      // Effect arguments outside their ranges, and strtod's "nan"/"inf".
+                      ErrorCase{"fade_ramp_backwards", "process in.wav keep.wav fade ramp 2 1 -6", "fade"},
+                      ErrorCase{"fade_gain_nan", "process in.wav keep.wav fade 0 0 gain nan", "fade"},
+                      ErrorCase{"chorus_voices", "process in.wav keep.wav chorus 2.5", "VOICES must be an integer"},
+                      ErrorCase{"chorus_depth", "process in.wav keep.wav chorus 3 5 6", "DEPTH_MS must not exceed DELAY_MS"},
+                      ErrorCase{"chorus_inf", "process in.wav keep.wav chorus 3 inf", "chorus"},
+                      ErrorCase{"hqups_cutoff", "process in.wav keep.wav hqups 0.3 50 30000", "hqups"},
+                      ErrorCase{"hqups_nan", "process in.wav keep.wav hqups nan", "hqups"},
+                      ErrorCase{"stretch_length", "process in.wav keep.wav stretch len=8", "stretch"},
+                      ErrorCase{"pitch_cents", "process in.wav keep.wav pitch 1300", "pitch"},
+                      ErrorCase{"lowpass_nan", "process in.wav keep.wav lowpass nan", "lowpass"},
+                      ErrorCase{"rate_nan", "process in.wav keep.wav rate 48000 nan", "rate"},
+                      // Each effect is set up for the rate that reaches it along the list.
+                      ErrorCase{"lowpass_above_new_nyquist", "process in.wav keep.wav rate 8000 lowpass 5000", "lowpass"},
+                      ErrorCase{"highpass_at_new_nyquist", "process in.wav keep.wav rate 8000 highpass 4000", "highpass"},
+                      ErrorCase{"analyze_fft_size", "analyze in.wav --fft 1000", "power of two"},
+                      ErrorCase{"analyze_block", "analyze in.wav --block 4096 --fft 1024", "block"},
+                      ErrorCase{"analyze_rise", "analyze in.wav --rise -3", ""}),
     [](const ::testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });
 
 TEST(Dsptool, InfoListsFormatAndChunks) {
@@ -151,6 +156,20 @@ TEST(Dsptool, InfoListsFormatAndChunks) {
     }
 }
 
+// `--help` or `-h` after a command word, wherever it stands, prints that command's usage on
+// stdout and exits 0, touching no file; the effect list belongs to process only.
+TEST(Dsptool, HelpAfterTheCommandWord) {
+    for (auto [command, args] : {std::pair{"process", "in.wav out.wav -h"}, {"analyze", "--help"}, {"demo", "-o out --help"}}) {
+        wavetest::TempDir dir;
+        const ToolRun r = dsptool(dir, std::string(command) + " " + args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.rfind(std::string("usage: dsptool [-q] ") + command + " ", 0), 0u) << r.out;
+        EXPECT_TRUE(listDir(dir.path()).empty()) << command << ": files appeared";
+        EXPECT_EQ(r.out.find("effects (for process") != std::string::npos, std::string(command) == "process");
+    }
+}
+
 // The demo writes its input and one file per demo effect, all readable by Python's wave module,
 // and an analysis report; its last line says how many files it wrote and where they all went.
 TEST(Dsptool, DemoWritesReadableFiles) {
@@ -163,8 +182,7 @@ TEST(Dsptool, DemoWritesReadableFiles) {
     EXPECT_NE(last.find("out/demo/"), std::string::npos) << last;
     EXPECT_NE(last.find("out/demo-analysis.html"), std::string::npos) << last;
     EXPECT_NE(wavetest::readFile(dir.file("out/demo-analysis.html")).find("<html"), std::string::npos);
-    const size_t claimed = size_t(std::stoul(last));
-    EXPECT_EQ(files.size(), claimed + 1) << r.out;
+    EXPECT_EQ(files.size(), size_t(std::stoul(last)) + 1) << r.out;
     for (const std::string& name : files) {
         int status = 0;
         const std::string got = wavetest::run(

@@ -1,12 +1,13 @@
-// `dsptool process` end to end over every effect and over chains of them: a WAVE file written
-// here, run through the tool, and the result parsed and measured here (own RIFF walk, windowed
-// Goertzel, RMS) without the library's reader or transforms.
+// `dsptool process` end to end, each effect once, alone or in a chain: a WAVE file written here,
+// run through the tool, decoded by sox and measured here (windowed Goertzel, RMS).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/tool_runner.h"
@@ -33,47 +34,35 @@ struct Audio {
     size_t frames() const { return channel.empty() ? 0 : channel[0].size(); }
 };
 
-std::string waveBytes(const Input& in) {
+void writeInput(const std::string& path, const Input& in) {
     const uint16_t channels = in.right.empty() ? 1 : 2;
-    const size_t frames = size_t(std::lround(in.seconds * in.rate));
-    std::string data;
-    data.reserve(frames * channels * 2);
-    for (size_t i = 0; i < frames; ++i)
+    std::vector<int16_t> pcm;
+    for (size_t i = 0; i < size_t(std::lround(in.seconds * in.rate)); ++i)
         for (int c = 0; c < channels; ++c) {
             double v = 0;
             for (double hz : c == 0 ? in.left : in.right) v += kLevel * std::sin(2 * kPi * hz * double(i) / in.rate);
-            data += wavetest::le16(uint16_t(int16_t(std::lround(v * 32767))));
+            pcm.push_back(int16_t(std::lround(v * 32767)));
         }
-    return wavetest::riff("WAVE", wavetest::chunk("fmt ", wavetest::fmtPayload(1, channels, in.rate, 16, false)) +
-                                      wavetest::chunk("data", data));
+    tooltest::writeWave(path, pcm, channels, in.rate);
 }
 
-// Walks the RIFF chunks; accepts 16-bit PCM only.
-bool parseWave(const std::string& b, Audio& a, std::string& why) {
-    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) return why = "no RIFF WAVE", false;
-    uint16_t channels = 0, bits = 0, tag = 0;
-    for (size_t at = 12; at + 8 <= b.size();) {
-        const std::string id = b.substr(at, 4);
-        const size_t size = wavetest::readLe32(b, at + 4), body = at + 8;
-        if (body + size > b.size()) return why = "chunk '" + id + "' runs past the end", false;
-        if (id == "fmt ") {
-            tag = uint16_t(wavetest::readLe32(b, body) & 0xFFFF);
-            channels = uint16_t(wavetest::readLe32(b, body) >> 16);
-            a.rate = wavetest::readLe32(b, body + 4);
-            bits = uint16_t(wavetest::readLe32(b, body + 12) >> 16);
-        } else if (id == "data") {
-            if (tag != 1 || bits != 16 || channels == 0) return why = "not 16-bit PCM", false;
-            a.channel.assign(channels, {});
-            for (size_t i = 0; i + 2 * channels <= size; i += 2 * channels)
-                for (uint16_t c = 0; c < channels; ++c) {
-                    const size_t p = body + i + 2 * c;
-                    a.channel[c].push_back(int16_t(uint8_t(b[p]) | uint8_t(b[p + 1]) << 8) / 32768.0);
-                }
-            return true;
-        }
-        at = body + size + (size & 1);
-    }
-    return why = "no data chunk", false;
+// Frame count, rate and channel count of a WAVE file as sox reports them.
+void soxInfo(const std::string& path, uint64_t& frames, uint32_t& rate, uint32_t& channels) {
+    std::string out;
+    ASSERT_EQ(tooltest::runShell("soxi -s '" + path + "' && soxi -r '" + path + "' && soxi -c '" + path + "'", out), 0);
+    std::istringstream fields(out);
+    ASSERT_TRUE(fields >> frames >> rate >> channels) << out;
+}
+
+// A WAVE file as sox decodes it, one vector per channel, full scale 1.
+void readAudio(const wavetest::TempDir& dir, const std::string& wav, Audio& a) {
+    uint64_t frames = 0;
+    uint32_t channels = 0;
+    soxInfo(dir.file(wav), frames, a.rate, channels);
+    const std::vector<int16_t> pcm = tooltest::soxDecode(dir.file(wav), dir.file("decoded.raw"));
+    ASSERT_EQ(pcm.size(), frames * channels);
+    a.channel.assign(channels, {});
+    for (size_t i = 0; i < pcm.size(); ++i) a.channel[i % channels].push_back(pcm[i] / 32768.0);
 }
 
 // Amplitude of the `hz` component of x[from, from + n), Hann-windowed Goertzel.
@@ -123,23 +112,17 @@ ToolRun dsptool(const wavetest::TempDir& dir, const std::string& args) {
     return r;
 }
 
-class EffectsEndToEnd : public ::testing::TestWithParam<Case> {
-protected:
-    void SetUp() override {
-        if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-    }
-};
+class EffectsEndToEnd : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EffectsEndToEnd, OutputHasTheExpectedFormatLengthAndTones) {
     const Case& c = GetParam();
     wavetest::TempDir dir;
-    wavetest::writeFile(dir.file("in.wav"), waveBytes(c.in));
+    writeInput(dir.file("in.wav"), c.in);
     const ToolRun r = dsptool(dir, std::string("process in.wav out.wav ") + c.effects);
     ASSERT_EQ(r.status, 0) << c.effects << ": " << r.output;
 
     Audio out;
-    std::string why;
-    ASSERT_TRUE(parseWave(wavetest::readFile(dir.file("out.wav")), out, why)) << why;
+    ASSERT_NO_FATAL_FAILURE(readAudio(dir, "out.wav", out));
     const unsigned channels = c.in.right.empty() ? 1 : 2;
     EXPECT_EQ(out.rate, c.outRate);
     ASSERT_EQ(out.channel.size(), channels);
@@ -148,11 +131,6 @@ TEST_P(EffectsEndToEnd, OutputHasTheExpectedFormatLengthAndTones) {
     const double inFrames = std::round(c.in.seconds * c.in.rate);
     const double expected = inFrames * c.outRate / c.in.rate * c.lengthFactor;
     EXPECT_NEAR(double(out.frames()), expected, 2 + 0.002 * expected);
-
-    // `dsptool info` reads the same file the same way.
-    const ToolRun info = dsptool(dir, "info out.wav");
-    EXPECT_NE(info.output.find("frames:    " + std::to_string(out.frames()) + " "), std::string::npos) << info.output;
-    EXPECT_NE(info.output.find(std::to_string(out.rate) + " Hz"), std::string::npos) << info.output;
 
     // Measured on the middle half, clear of fades and of the grains' start-up.
     const size_t from = out.frames() / 4, n = out.frames() / 2;
@@ -188,76 +166,93 @@ const Input kMono44{44100, {kF0}, {}};
 INSTANTIATE_TEST_SUITE_P(
     Dsptool, EffectsEndToEnd,
     ::testing::Values(
-        Case{"chorus_dry_only", kMono44, "chorus 0", 44100, 1, {{0, kF0, 0, -3.2, -3.0}}},
-        // The swept taps leave a floor of spurs about 50 dB down; a channel leak would be far above.
-        Case{"chorus_default", kStereo44, "chorus", 44100, 1,
-             {{0, kF0, 3, -8, 3}, {1, 660, 3, -8, 3}, {0, 660, 3, -200, -45}}},
         Case{"lowpass_default", Input{44100, {1000, 8000}, {}}, "lowpass", 44100, 1,
              {{0, 1000, 0, -1.1, 0.1}, {0, 8000, 0, -200, -40}}},
         Case{"highpass_default", Input{44100, {100, 2000}, {}}, "highpass", 44100, 1,
              {{0, 2000, 0, -1.1, 0.1}, {0, 100, 0, -200, -40}}},
-        Case{"lowpass_order8_48k", Input{48000, {5000, 12000}, {}}, "lowpass 8000 8", 48000, 1,
-             {{0, 5000, 0, -1.1, 0.1}, {0, 12000, 0, -200, -60}}},
-        Case{"rate_44k_48k", kStereo44, "rate 48000", 48000, 1, {{0, kF0, 0, -0.3, 0.1}, {1, 660, 0, -0.3, 0.1}}},
         Case{"rate_down_no_alias", Input{44100, {1000, 15000}, {}}, "rate 22050 linear", 22050, 1,
              {{0, 1000, 0, -0.5, 0.1}, {0, 22050 - 15000, 0, -200, -60}}},
-        // Each 4096-frame block loses its fraction of an output frame: 0.1 % shorter, 1 Hz higher.
-        Case{"rate_48k_8k", Input{48000, {1000, 6000}, {}}, "rate 8000", 8000, 1,
-             {{0, 1000, 2, -0.5, 0.1}, {0, 2000, 0, -200, -50}}},
-        Case{"rate_up_nofilter", Input{22050, {1000}, {}}, "rate 44100 nofilter", 44100, 1, {{0, 1000, 0, -0.5, 0.1}}},
-        Case{"hqups_no_harmonics", Input{22050, {1000, 7000}, {}}, "hqups 0", 48000, 1,
-             {{0, 1000, 0, -0.5, 0.1}, {0, 21000, 0, -200, -70}, {0, 22050 - 7000, 0, -200, -70}}},
         Case{"hqups_harmonics", Input{22050, {1000, 7000}, {}}, "hqups", 48000, 1,
              {{0, 1000, 0, -0.5, 0.5}, {0, 21000, 0, -45, 0}}},
-        Case{"hqups_from_44k", kStereo44, "hqups", 48000, 1, {{0, kF0, 0, -0.5, 0.5}, {1, 660, 0, -0.5, 0.5}}},
         Case{"pitch_octave_up", Input{44100, {kF0}, {kF0 * 1.5}}, "pitch 1200", 44100, 1,
              {{0, 2 * kF0, 0, -3, 1}, {1, 3 * kF0, 0, -3, 1}, {0, kF0, 0, -200, -30}}},
-        Case{"pitch_octave_down_quieter", kMono44, "pitch -1200 50 10 -3", 44100, 1,
-             {{0, kF0 / 2, 0, -6, -2}, {0, kF0, 0, -200, -30}}},
-        Case{"stretch_half", kMono44, "stretch 1000", 44100, 0.5, {{0, kF0, 0, -3, 1}}},
         Case{"stretch_double_stereo", kStereo44, "stretch len=2", 44100, 2, {{0, kF0, 0, -3, 1}, {1, 660, 50, -12, 1}}},
-        Case{"stretch_tempo_short_hop", kMono44, "stretch tempo=2 40 8", 44100, 0.5, {{0, kF0, 0, -3, 1}}},
-        // Off the grain hop's comb of lines the tone lands on the nearest line, weaker.
-        Case{"stretch_one_and_a_half", kMono44, "stretch len=1.5", 44100, 1.5, {{0, kF0, 50, -18, 1}}},
-        Case{"chain_rate_lowpass_fade", Input{44100, {kF0}, {660}, 2}, "rate 48000 lowpass 8000 fade 0.5 0.5", 48000, 1,
-             {{0, kF0, 0, -1.3, 0.1}, {1, 660, 0, -1.3, 0.1}}},
-        Case{"chain_stretch_rate_chorus", kMono44, "stretch -1000 rate 48000 chorus 0", 48000, 2,
-             {{0, kF0, 0, -6.5, -2.5}}},
-        Case{"chain_hqups_stretch_pitch", Input{22050, {1000}, {}}, "hqups stretch tempo=2 pitch 1200", 48000, 0.5,
-             {{0, 2000, 10, -6, 1}}},
-        Case{"chain_rate_hqups", kStereo44, "rate 22050 hqups", 48000, 1, {{0, kF0, 0, -0.6, 0.6}, {1, 660, 0, -0.6, 0.6}}},
         Case{"chain_pitch_stretch_highpass_gain", kMono44, "pitch 1200 stretch -1000 highpass 1500 fade gain -6", 44100,
-             2, {{0, 2 * kF0, 0, -10, -5}, {0, kF0, 0, -200, -40}}}),
+             2, {{0, 2 * kF0, 0, -10, -5}, {0, kF0, 0, -200, -40}}},
+        Case{"chain_rate_hqups_chorus", kStereo44, "rate 22050 hqups chorus", 48000, 1,
+             {{0, kF0, 3, -8, 3}, {1, 660, 3, -8, 3}, {0, 660, 3, -200, -45}}}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
-// Each effect is set up for the rate that reaches it along the list.
-struct ChainLimit {
-    const char* effects;
-    bool accepted;
-};
-
-class EffectsEndToEndLimits : public ::testing::TestWithParam<ChainLimit> {};
-
-TEST_P(EffectsEndToEndLimits, FollowTheRateWithinTheList) {
-    if (std::string(DSPTOOL_PATH).empty()) GTEST_SKIP() << "dsptool is not built";
-    const ChainLimit& c = GetParam();
+// Fade-in from silence and fade-out to silence over a constant, both moving linearly in dB
+// through -50 dB, around an overall -6 dB.
+TEST(EffectsEndToEndFade, FadesInAndOutAroundTheGain) {
+    constexpr uint32_t kRate = 44100, kFrames = 3 * kRate;
+    constexpr int16_t kLeft = 16000, kRight = -12000;
     wavetest::TempDir dir;
-    wavetest::writeFile(dir.file("in.wav"), waveBytes(Input{44100, {kF0}, {}, 0.1}));
-    const ToolRun r = dsptool(dir, std::string("process in.wav out.wav ") + c.effects);
-    EXPECT_EQ(r.status == 0, c.accepted) << c.effects << ": " << r.output;
-    if (!c.accepted) {
-        EXPECT_EQ(r.output.rfind("dsptool: ", 0), 0u) << r.output;
-        EXPECT_EQ(wavetest::readFile(dir.file("out.wav")), "") << "a failed run left an output file";
+    std::vector<int16_t> pcm(2 * size_t{kFrames});
+    for (uint32_t i = 0; i < kFrames; ++i) pcm[2 * i] = kLeft, pcm[2 * i + 1] = kRight;
+    tooltest::writeWave(dir.file("in.wav"), pcm, 2, kRate);
+    const ToolRun r = dsptool(dir, "process in.wav out.wav fade 0.5 0.5 gain -6");
+    ASSERT_EQ(r.status, 0) << r.output;
+    Audio out;
+    ASSERT_NO_FATAL_FAILURE(readAudio(dir, "out.wav", out));
+    ASSERT_EQ(out.frames(), size_t{kFrames});
+    const struct {
+        double seconds, db, tolerance;
+    } levels[] = {{0.25, (-50.0 - 6.0) / 2, 0.05}, {0.5, -6.0, 0.05}, {1.5, -6.0, 0.02}, {2.5, -6.0, 0.05},
+                  {2.75, (-50.0 - 6.0) / 2, 0.05}};
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_EQ(out.channel[c][0], 0.0);
+        EXPECT_EQ(out.channel[c][kFrames - 2], 0.0);
+        EXPECT_EQ(out.channel[c][kFrames - 1], 0.0);
+        for (const auto& l : levels) {
+            const double ratio = out.channel[c][size_t(l.seconds * kRate)] * 32768.0 / (c == 0 ? kLeft : kRight);
+            EXPECT_NEAR(20.0 * std::log10(ratio), l.db, l.tolerance) << "channel " << c << " at " << l.seconds << " s";
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dsptool, EffectsEndToEndLimits,
-                         ::testing::Values(ChainLimit{"rate 96000 lowpass 30000", true},
-                                           ChainLimit{"rate 8000 lowpass 5000", false},
-                                           ChainLimit{"rate 8000 highpass 3900", true},
-                                           ChainLimit{"rate 8000 highpass 4000", false},
-                                           ChainLimit{"hqups lowpass 23000", true},
-                                           ChainLimit{"hqups stretch len=4 rate 1000", true},
-                                           ChainLimit{"fade 0.5 0.5 rate 22050 lowpass 11025", false}));
+// A file with no frames writes a valid empty file at the rate and channel count the list ends
+// with, a fade-out included.
+TEST(EffectsEndToEndEmpty, GivesAValidEmptyOutput) {
+    for (auto [effects, channels, outRate] :
+         {std::tuple{"", 2u, 44100u}, {"pitch 300 stretch 1000", 1u, 44100u}, {"rate 48000 fade 1 1", 2u, 48000u}}) {
+        wavetest::TempDir dir;
+        tooltest::writeWave(dir.file("empty.wav"), {}, uint16_t(channels), 44100);
+        const ToolRun r = dsptool(dir, std::string("process empty.wav out.wav ") + effects);
+        ASSERT_EQ(r.status, 0) << r.output;
+        uint64_t frames = 1;
+        uint32_t rate = 0, got = 0;
+        soxInfo(dir.file("out.wav"), frames, rate, got);
+        EXPECT_EQ(frames, 0u) << effects;
+        EXPECT_EQ(rate, outRate) << effects;
+        EXPECT_EQ(got, channels) << effects;
+    }
+}
+
+// Blocks are cut so that each converts to whole output frames: over a long file the output is
+// round(frames x out / in) long within one frame (a per-block truncation would lose about half
+// a frame per 4096 input frames: hundreds here).
+TEST(EffectsEndToEndLength, ConvertedLengthIsTheInputLengthTimesTheRateRatio) {
+    for (auto [effects, inRate, outRate] : {std::tuple{"rate 48000 rate 32000", 44100u, 32000u}, {"hqups", 22050u, 48000u}}) {
+        wavetest::TempDir dir;
+        std::string made;
+        ASSERT_EQ(tooltest::runShell("sox -V1 -n -r " + std::to_string(inRate) + " -c 2 -b 16 '" + dir.file("in.wav") +
+                                         "' synth 47.3 sine 440 gain -6 2>&1",
+                                     made),
+                  0)
+            << made;
+        const ToolRun r = dsptool(dir, std::string("process in.wav out.wav ") + effects);
+        ASSERT_EQ(r.status, 0) << r.output;
+        uint64_t inFrames = 0, outFrames = 0;
+        uint32_t rate = 0, channels = 0;
+        soxInfo(dir.file("in.wav"), inFrames, rate, channels);
+        soxInfo(dir.file("out.wav"), outFrames, rate, channels);
+        EXPECT_EQ(rate, outRate);
+        EXPECT_EQ(channels, 2u);
+        const double expected = std::round(double(inFrames) * outRate / inRate);
+        EXPECT_LE(std::fabs(double(outFrames) - expected), 1.0) << effects << ": " << inFrames << " frames in";
+    }
+}
 
 }  // namespace

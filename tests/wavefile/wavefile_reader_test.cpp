@@ -58,7 +58,7 @@ TEST_P(WavefileReaderSox, ReadsWhatSoxWrote) {
                                   << std::mismatch(got.begin(), got.end(), reference.begin()).first - got.begin();
 }
 
-INSTANTIATE_TEST_SUITE_P(BlockFrames, WavefileReaderSox, ::testing::Values(1u, 1000u, 4096u, 100000u));
+INSTANTIATE_TEST_SUITE_P(BlockFrames, WavefileReaderSox, ::testing::Values(1u, 4096u));
 
 // The chunk walk over hand-built files: what opens, and the format and data it finds.
 struct WalkCase {
@@ -105,21 +105,17 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"plain", riff("WAVE", kFmt + kData), true, 0, kSamples},
         WalkCase{"chunks_around", riff("WAVE", chunk("JUNK", "odd") + kFmt + chunk("LIST", "INFOxx") + kData + chunk("id3 ", "tag")),
                  true, 0, kSamples + "id3 " + wavetest::le32(3)},
-        WalkCase{"fmt_16_bytes", riff("WAVE", chunk("fmt ", fmtPayload(1, 2, 44100, 16, false)) + kData), true, 0, kSamples},
         WalkCase{"fmt_40_bytes", riff("WAVE", chunk("fmt ", fmtPayload(0xFFFE, 2, 44100, 16, true, 22) + std::string(22, 'e')) + kData),
                  true, 22, kSamples},
         WalkCase{"odd_data_then_chunk", riff("WAVE", kFmt + chunk("data", "abcde") + chunk("smpl", "")), true, 0,
                  std::string("abcde\0smpl", 10) + wavetest::le32(0)},
         WalkCase{"data_before_fmt", riff("WAVE", kData + kFmt), false, 0, ""},
         WalkCase{"form_not_wave", riff("AVI ", kFmt + kData), false, 0, ""},
-        WalkCase{"big_endian_riff", "RIFX" + riff("WAVE", kFmt + kData).substr(4), false, 0, ""},
-        WalkCase{"upper_case_fmt", riff("WAVE", chunk("FMT ", kStereoFmt) + kData), false, 0, ""},
         WalkCase{"no_data", riff("WAVE", kFmt + chunk("LIST", "INFO")), false, 0, ""},
         WalkCase{"data_beyond_riff_end", chunk("RIFF", "WAVE" + kFmt) + kData, false, 0, ""},
         WalkCase{"fmt_cut_short", riff("WAVE", kFmt + kData).substr(0, 30), false, 0, ""},
         WalkCase{"fmt_claims_4_gib", riff("WAVE", chunk("fmt ", kStereoFmt, 0xFFFFFFF0) + kData), false, 0, ""},
         WalkCase{"header_cut_short", riff("WAVE", kFmt + kData).substr(0, 11), false, 0, ""},
-        WalkCase{"empty_file", "", false, 0, ""},
         WalkCase{"riff_size_zero", "RIFF" + wavetest::le32(0) + "WAVE" + kFmt + kData, false, 0, ""}),
     [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ TEST(WavefileWriter, HeaderBytesAreExact) {
 }
 
 // Data sizes around the pad rule: odd sizes get one zero byte, sizes are fixed at the close.
+// The format goes out verbatim in an 18-byte chunk, even a cbSize with no extra bytes behind it.
 class WavefileWriterSizes : public ::testing::TestWithParam<int32_t> {};
 
 TEST_P(WavefileWriterSizes, SizesFixedAtClose) {
@@ -50,7 +52,9 @@ TEST_P(WavefileWriterSizes, SizesFixedAtClose) {
     std::string payload(size_t(n), '\0');
     std::mt19937 rng(static_cast<uint32_t>(n));
     for (char& c : payload) c = char(rng() | 1);  // never zero, so the pad byte is visible
-    dsp_wavefile_out* out = initWavefileOut(path.c_str(), &kStereo16);
+    const dsp_wave_format odd = {0xFFFE, 2, 22050, 12345, 4, 16, 22};
+    dsp_wavefile_out* out = initWavefileOut(path.c_str(), &odd);
+    ASSERT_EQ(std::memcmp(getFormatWavefileOut(out), &odd, 18), 0);
     // Written in uneven pieces through the 128 KiB buffer.
     for (int32_t at = 0; at < n;) {
         const int32_t piece = std::min<int32_t>(n - at, 1 + int32_t(rng() % 70000));
@@ -61,14 +65,14 @@ TEST_P(WavefileWriterSizes, SizesFixedAtClose) {
     const std::string file = wavetest::readFile(path);
     const uint32_t pad = uint32_t(n) & 1;
     ASSERT_EQ(file.size(), 46u + uint32_t(n) + pad);
-    EXPECT_EQ(file.substr(0, 46), header46(38 + uint32_t(n) + pad, kStereo16, uint32_t(n)));
+    EXPECT_EQ(file.substr(0, 46), header46(38 + uint32_t(n) + pad, odd, uint32_t(n)));
     EXPECT_TRUE(file.compare(46, size_t(n), payload) == 0);
     if (pad != 0) {
         EXPECT_EQ(file.back(), '\0');
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(DataSizes, WavefileWriterSizes, ::testing::Values(0, 1, 3, 4, 131071, 307200, 307201, 1000000));
+INSTANTIATE_TEST_SUITE_P(DataSizes, WavefileWriterSizes, ::testing::Values(0, 1, 131071, 307201));
 
 TEST(WavefileWriter, FlushKeepsPlaceholders) {
     wavetest::TempDir dir;
@@ -85,19 +89,6 @@ TEST(WavefileWriter, FlushKeepsPlaceholders) {
     const std::string done = wavetest::readFile(path);
     EXPECT_EQ(readLe32(done, 4), 1038u);
     EXPECT_EQ(readLe32(done, 42), 1000u);
-}
-
-TEST(WavefileWriter, FormatWrittenVerbatimInAn18ByteChunk) {
-    wavetest::TempDir dir;
-    const std::string path = dir.file("extended.wav");
-    const dsp_wave_format odd = {0xFFFE, 1, 22050, 12345, 2, 16, 22};  // cbSize says 22, none follow
-    dsp_wavefile_out* out = initWavefileOut(path.c_str(), &odd);
-    const dsp_wave_format* kept = getFormatWavefileOut(out);
-    ASSERT_NE(kept, nullptr);
-    EXPECT_EQ(kept->cbSize, 22);
-    EXPECT_EQ(kept->nAvgBytesPerSec, 12345u);
-    EXPECT_EQ(termWavefileOut(out), 0);
-    EXPECT_EQ(wavetest::readFile(path), header46(38, odd, 0));
 }
 
 // Handles that could not open, and handles that are no writer at all, do nothing.
@@ -126,8 +117,8 @@ TEST(WavefileWriter, ClosedAndNullHandles) {
     EXPECT_EQ(termWavefileOut(out), 0);
 }
 
-// Files the writer makes are read correctly by independent implementations: Python's wave
-// module and sox. Mono 8 kHz and stereo 44.1 kHz, odd frame counts included.
+// Files the writer makes are read back exactly by an independent reader, Python's wave module
+// (sox reads them in the dsptool tests).
 struct ForeignCase {
     uint16_t channels;
     uint32_t rate;
@@ -156,15 +147,7 @@ TEST_P(WavefileWriterForeignReaders, ReadBackExactly) {
     ASSERT_EQ(status, 0) << py;
     EXPECT_EQ(py, std::to_string(c.channels) + " 2 " + std::to_string(c.rate) + " " + std::to_string(c.frames) + "\n");
     EXPECT_TRUE(wavetest::readFile(dir.file("py.raw")) == raw) << "python's samples differ";
-
-    const std::string soxi = wavetest::run("sox --i -c " + wav + " && sox --i -r " + wav + " && sox --i -s " + wav + " 2>&1", status);
-    ASSERT_EQ(status, 0) << soxi;
-    EXPECT_EQ(soxi, std::to_string(c.channels) + "\n" + std::to_string(c.rate) + "\n" + std::to_string(c.frames) + "\n");
-    const std::string soxOut = wavetest::run("sox -V1 " + wav + " -t raw " + dir.file("sox.raw") + " 2>&1", status);
-    ASSERT_EQ(status, 0) << soxOut;
-    EXPECT_TRUE(wavetest::readFile(dir.file("sox.raw")) == raw) << "sox's samples differ";
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, WavefileWriterForeignReaders,
-                         ::testing::Values(ForeignCase{1, 8000, 8001}, ForeignCase{2, 44100, 44100},
-                                           ForeignCase{2, 48000, 1}, ForeignCase{1, 22050, 0}));
+                         ::testing::Values(ForeignCase{1, 8000, 8001}, ForeignCase{2, 48000, 1}));
