@@ -55,33 +55,24 @@ TEST(Chorus, TapFollowsTheSineSweep) {
     EXPECT_GT(checked, 1800);
 }
 
-// The C API on a stopped three-voice chorus (lags 882, 1072, 691 at 44.1 kHz).
-class ChorusEffectTest : public testing::Test {
-protected:
-    void SetUp() override {
-        handle = initChorus(2048, 1, 44100, 3, 20.0f, 5.0f, 0.0f, 50.0f, 100.0f);
-        ASSERT_NE(handle, nullptr);
-    }
-    void TearDown() override { EXPECT_TRUE(termChorus(handle)); }
-
-    std::vector<float> response() {
+// On a stopped three-voice chorus (lags 882, 1072, 691 at 44.1 kHz) a mix sets one voice at
+// once; a reconfiguration gives the stored mix to every voice. A voice index outside the range
+// is refused and changes neither the levels nor the stored mix.
+TEST(Chorus, MixSetsOneVoiceAndReconfigureGivesItToAll) {
+    dsp_effect* handle = initChorus(2048, 1, 44100, 3, 20.0f, 5.0f, 0.0f, 50.0f, 100.0f);
+    ASSERT_NE(handle, nullptr);
+    const auto response = [&] {
         std::vector<float> in(1200, 0.0f), out(1200);
         in[0] = 1.0f;
         asChorus(handle)->processBlock(in.data(), nullptr, out.data(), nullptr, 1200);
         return out;
-    }
-
-    dsp_effect* handle = nullptr;
-};
-
-// A mix sets one voice at once; a reconfiguration gives the stored mix to every voice. A voice
-// index outside the range is refused and changes neither the levels nor the stored mix.
-TEST_F(ChorusEffectTest, MixSetsOneVoiceAndReconfigureGivesItToAll) {
+    };
     for (int32_t voice : {3, -1, INT32_MIN, INT32_MAX}) EXPECT_FALSE(setChorusMix(handle, voice, 90.0f)) << voice;
     ASSERT_TRUE(setChorusMix(handle, 1, 10.0f));
     expectTaps(response(), {{882, 0.5f}, {1072, 0.1f}, {691, 0.5f}});
     asChorus(handle)->configure(2048, 1, 44100);
     expectTaps(response(), {{882, 0.1f}, {1072, 0.1f}, {691, 0.1f}});
+    EXPECT_TRUE(termChorus(handle));
 }
 
 // The optimised engine against the literal model: random parameters, block splits, both tap
