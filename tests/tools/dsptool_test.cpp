@@ -39,11 +39,12 @@ std::vector<std::string> listDir(const std::string& path) {
 
 // A stereo input made by sox (a sweep on the left, noise on the right).
 void makeInput(const wavetest::TempDir& dir, const char* seconds = "2") {
-    int status = 0;
-    const std::string made = wavetest::run("sox -V1 -n -r 44100 -c 2 -b 16 '" + dir.file("in.wav") + "' synth " +
-                                               seconds + " sine 100-8000 whitenoise gain -8 2>&1",
-                                           status);
-    ASSERT_EQ(status, 0) << made;
+    std::string made;
+    ASSERT_EQ(tooltest::runShell("sox -V1 -n -r 44100 -c 2 -b 16 '" + dir.file("in.wav") + "' synth " + seconds +
+                                     " sine 100-8000 whitenoise gain -8 2>&1",
+                                 made),
+              0)
+        << made;
 }
 
 }  // namespace
@@ -184,12 +185,13 @@ TEST(Dsptool, DemoWritesReadableFiles) {
     EXPECT_NE(wavetest::readFile(dir.file("out/demo-analysis.html")).find("<html"), std::string::npos);
     EXPECT_EQ(files.size(), size_t(std::stoul(last)) + 1) << r.out;
     for (const std::string& name : files) {
-        int status = 0;
-        const std::string got = wavetest::run(
-            "/usr/bin/python3 -c \"import wave,sys; w=wave.open(sys.argv[1]); "
-            "print(w.getsampwidth(), round(w.getnframes()/w.getframerate(), 1))\" '" + dir.file("out/demo/" + name) + "' 2>&1",
-            status);
-        EXPECT_EQ(status, 0) << name << ": " << got;
+        std::string got;
+        EXPECT_EQ(tooltest::runShell("/usr/bin/python3 -c \"import wave,sys; w=wave.open(sys.argv[1]); "
+                                     "print(w.getsampwidth(), round(w.getnframes()/w.getframerate(), 1))\" '" +
+                                         dir.file("out/demo/" + name) + "' 2>&1",
+                                     got),
+                  0)
+            << name << ": " << got;
         // 16-bit; the input lasts 6 s, effects such as a stretch may change that.
         EXPECT_EQ(got.substr(0, 2), "2 ") << name;
         if (name == "input.wav") {

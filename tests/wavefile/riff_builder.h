@@ -1,13 +1,11 @@
 // Helpers for tests that build RIFF files byte by byte and look at files on disk.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace wavetest {
@@ -67,21 +65,5 @@ public:
 private:
     std::string path_;
 };
-
-// Runs a shell command; returns its standard output, and its exit status in `status`.
-inline std::string run(const std::string& command, int& status) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return out;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
 
 }  // namespace wavetest

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dsp.h"
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 using wavetest::chunk;
@@ -27,12 +28,12 @@ TEST_P(WavefileReaderSox, ReadsWhatSoxWrote) {
     const uint32_t frames = GetParam();
     wavetest::TempDir dir;
     const std::string wav = dir.file("sox.wav");
-    int status = 0;
-    const std::string made = wavetest::run("sox -V1 -n -r 22050 -c 2 -b 16 " + wav +
-                                               " synth 0.73 sine 440 sine 3000 gain -3 2>&1 && sox -V1 " + wav +
-                                               " -t raw " + dir.file("ref.raw") + " 2>&1",
-                                           status);
-    ASSERT_EQ(status, 0) << made;
+    std::string made;
+    ASSERT_EQ(tooltest::runShell("sox -V1 -n -r 22050 -c 2 -b 16 " + wav + " synth 0.73 sine 440 sine 3000 gain -3 2>&1 && sox -V1 " +
+                                     wav + " -t raw " + dir.file("ref.raw") + " 2>&1",
+                                 made),
+              0)
+        << made;
     const std::string reference = wavetest::readFile(dir.file("ref.raw"));
     ASSERT_GT(reference.size(), 60000u);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsp.h"
+#include "support/tool_runner.h"
 #include "wavefile/riff_builder.h"
 
 using wavetest::readLe32;
@@ -137,14 +138,14 @@ TEST_P(WavefileWriterForeignReaders, ReadBackExactly) {
     dsp_wavefile_out* out = initWavefileOut(wav.c_str(), &format);
     ASSERT_EQ(writeWavefileOut(out, raw.data(), int32_t(raw.size())), int32_t(raw.size()));
     ASSERT_EQ(termWavefileOut(out), int32_t(raw.size()));
-    int status = 0;
-
-    const std::string py = wavetest::run("/usr/bin/python3 -c \"import wave,sys; w=wave.open(sys.argv[1]); "
-                                         "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()); "
-                                         "open(sys.argv[2],'wb').write(w.readframes(w.getnframes()))\" " +
-                                             wav + " " + dir.file("py.raw"),
-                                         status);
-    ASSERT_EQ(status, 0) << py;
+    std::string py;
+    ASSERT_EQ(tooltest::runShell("/usr/bin/python3 -c \"import wave,sys; w=wave.open(sys.argv[1]); "
+                                 "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()); "
+                                 "open(sys.argv[2],'wb').write(w.readframes(w.getnframes()))\" " +
+                                     wav + " " + dir.file("py.raw"),
+                                 py),
+              0)
+        << py;
     EXPECT_EQ(py, std::to_string(c.channels) + " 2 " + std::to_string(c.rate) + " " + std::to_string(c.frames) + "\n");
     EXPECT_TRUE(wavetest::readFile(dir.file("py.raw")) == raw) << "python's samples differ";
 }
