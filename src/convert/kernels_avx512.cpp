@@ -78,6 +78,10 @@ inline __m512 scaledMix16(__m512i v) { return scaled16<false>(_mm512_srai_epi32(
 inline __m512 scaledMono16(__m256i samples) { return scaled16<false>(_mm512_cvtepi16_epi32(samples)); }
 inline __m512 summed16(__m512i v) { return _mm512_mul_ps(_mm512_cvtepi32_ps(pairSum(v)), _mm512_set1_ps(kMixScale)); }
 inline __m512 widenedMono16(__m256i samples) { return widened16(widenMono16(samples)); }
+inline __m512 scaledLeft16(__m512i v) { return scaled16<true>(leftHigh(v)); }
+inline __m512 scaledRight16(__m512i v) { return scaled16<true>(rightHigh(v)); }
+inline __m512 widenedLeft16(__m512i v) { return widened16(widenLeft16(v)); }
+inline __m512 widenedRight16(__m512i v) { return widened16(widenRight16(v)); }
 
 // ---- float to int16 ----
 // Each gives int32 lanes that a signed saturating pack to 16 bits turns into the result.
@@ -214,38 +218,49 @@ inline void monoToPcm(const float* in, int16_t* pcm, uint32_t n, Convert convert
         });
 }
 
-}  // namespace
-
-void scaledSplit(const int16_t* pcm, float* left, float* right, uint32_t n) {
+// Interleaved stereo to two float buffers, 16 frames per step; `left`/`right` turn the frames'
+// 32-bit lanes into each channel's floats.
+template <__m512 (*left)(__m512i), __m512 (*right)(__m512i)>
+inline void splitToFloat(const int16_t* pcm, float* outL, float* outR, uint32_t n) {
     run(
-        left, n, 16,
+        outL, n, 16,
         [&](uint32_t i) {
             const __m512i v = load512(pcm + 2 * i);
-            _mm512_storeu_ps(left + i, scaled16<true>(leftHigh(v)));
-            _mm512_storeu_ps(right + i, scaled16<true>(rightHigh(v)));
+            _mm512_storeu_ps(outL + i, left(v));
+            _mm512_storeu_ps(outR + i, right(v));
         },
         [&](uint32_t i, uint32_t count) {
             const __mmask16 m = lanes16(count);
             const __m512i v = _mm512_maskz_loadu_epi32(m, pcm + 2 * i);
-            _mm512_mask_storeu_ps(left + i, m, scaled16<true>(leftHigh(v)));
-            _mm512_mask_storeu_ps(right + i, m, scaled16<true>(rightHigh(v)));
+            _mm512_mask_storeu_ps(outL + i, m, left(v));
+            _mm512_mask_storeu_ps(outR + i, m, right(v));
         });
 }
 
-void scaledMix(const int16_t* pcm, float* out, uint32_t n) {
+// Interleaved stereo mixed to one float buffer, 32 frames per step.
+template <__m512 (*mix)(__m512i)>
+inline void mixToFloat(const int16_t* pcm, float* out, uint32_t n) {
     run(
         out, n, 32,
         [&](uint32_t i) {
-            const __m512 a = scaledMix16(load512(pcm + 2 * i));
-            const __m512 b = scaledMix16(load512(pcm + 2 * i + 32));
+            const __m512 a = mix(load512(pcm + 2 * i));
+            const __m512 b = mix(load512(pcm + 2 * i + 32));
             _mm512_storeu_ps(out + i, a);
             _mm512_storeu_ps(out + i + 16, b);
         },
         [&](uint32_t i, uint32_t count) {
             const __mmask16 m = lanes16(count);
-            _mm512_mask_storeu_ps(out + i, m, scaledMix16(_mm512_maskz_loadu_epi32(m, pcm + 2 * i)));
+            _mm512_mask_storeu_ps(out + i, m, mix(_mm512_maskz_loadu_epi32(m, pcm + 2 * i)));
         });
 }
+
+}  // namespace
+
+void scaledSplit(const int16_t* pcm, float* left, float* right, uint32_t n) {
+    splitToFloat<scaledLeft16, scaledRight16>(pcm, left, right, n);
+}
+
+void scaledMix(const int16_t* pcm, float* out, uint32_t n) { mixToFloat<scaledMix16>(pcm, out, n); }
 
 void scaledMono(const int16_t* pcm, float* out, uint32_t n) {
     run(
@@ -263,35 +278,10 @@ void scaledMono(const int16_t* pcm, float* out, uint32_t n) {
 }
 
 void widenedSplit(const int16_t* pcm, float* left, float* right, uint32_t n) {
-    run(
-        left, n, 16,
-        [&](uint32_t i) {
-            const __m512i v = load512(pcm + 2 * i);
-            _mm512_storeu_ps(left + i, widened16(widenLeft16(v)));
-            _mm512_storeu_ps(right + i, widened16(widenRight16(v)));
-        },
-        [&](uint32_t i, uint32_t count) {
-            const __mmask16 m = lanes16(count);
-            const __m512i v = _mm512_maskz_loadu_epi32(m, pcm + 2 * i);
-            _mm512_mask_storeu_ps(left + i, m, widened16(widenLeft16(v)));
-            _mm512_mask_storeu_ps(right + i, m, widened16(widenRight16(v)));
-        });
+    splitToFloat<widenedLeft16, widenedRight16>(pcm, left, right, n);
 }
 
-void summedMix(const int16_t* pcm, float* out, uint32_t n) {
-    run(
-        out, n, 32,
-        [&](uint32_t i) {
-            const __m512 a = summed16(load512(pcm + 2 * i));
-            const __m512 b = summed16(load512(pcm + 2 * i + 32));
-            _mm512_storeu_ps(out + i, a);
-            _mm512_storeu_ps(out + i + 16, b);
-        },
-        [&](uint32_t i, uint32_t count) {
-            const __mmask16 m = lanes16(count);
-            _mm512_mask_storeu_ps(out + i, m, summed16(_mm512_maskz_loadu_epi32(m, pcm + 2 * i)));
-        });
-}
+void summedMix(const int16_t* pcm, float* out, uint32_t n) { mixToFloat<summed16>(pcm, out, n); }
 
 void widenedMono(const int16_t* pcm, float* out, uint32_t n) {
     run(

@@ -118,5 +118,30 @@ inline bool nearDenormal(const BiquadArrays* f, int lanes, int32_t count) {
     return tiny;
 }
 
+// The stereo cascades' register layout: lane 2s + c holds section s of channel c, unused lanes
+// zero. Rows of `v`: a1, a2, b0, b1, b2, w1, w2.
+template <int kLanes>
+inline void sectionsToLanes(const BiquadArrays* f, int count, double (&v)[7][kLanes]) {
+    for (int s = 0; s < count; ++s)
+        for (int c = 0; c < 2; ++c) {
+            v[0][2 * s + c] = f[c].a1[s];
+            v[1][2 * s + c] = f[c].a2[s];
+            v[2][2 * s + c] = f[c].b0[s];
+            v[3][2 * s + c] = f[c].b1[s];
+            v[4][2 * s + c] = f[c].b2[s];
+            v[5][2 * s + c] = f[c].w1[s];
+            v[6][2 * s + c] = f[c].w2[s];
+        }
+}
+
+// The state back from that layout into each channel's sections.
+inline void lanesToState(const BiquadArrays* f, int count, const double* w1, const double* w2) {
+    for (int s = 0; s < count; ++s)
+        for (int c = 0; c < 2; ++c) {
+            f[c].w1[s] = w1[2 * s + c];
+            f[c].w2[s] = w2[2 * s + c];
+        }
+}
+
 }  // namespace lanes
 }  // namespace dsp

@@ -33,16 +33,7 @@ struct Wide512Cascade {
 
     DSP_WIDE512_TARGET void load(const BiquadArrays* f) {
         alignas(64) double v[7][16] = {};  // unused lanes: all zero
-        for (int s = 0; s < kCount; ++s)
-            for (int c = 0; c < 2; ++c) {
-                v[0][2 * s + c] = f[c].a1[s];
-                v[1][2 * s + c] = f[c].a2[s];
-                v[2][2 * s + c] = f[c].b0[s];
-                v[3][2 * s + c] = f[c].b1[s];
-                v[4][2 * s + c] = f[c].b2[s];
-                v[5][2 * s + c] = f[c].w1[s];
-                v[6][2 * s + c] = f[c].w2[s];
-            }
+        sectionsToLanes(f, kCount, v);
         for (int r = 0; r < kRegs; ++r) {
             a1[r] = _mm512_load_pd(v[0] + 8 * r);
             a2[r] = _mm512_load_pd(v[1] + 8 * r);
@@ -61,11 +52,7 @@ struct Wide512Cascade {
             _mm512_store_pd(v1 + 8 * r, w1[r]);
             _mm512_store_pd(v2 + 8 * r, w2[r]);
         }
-        for (int s = 0; s < kCount; ++s)
-            for (int c = 0; c < 2; ++c) {
-                f[c].w1[s] = v1[2 * s + c];
-                f[c].w2[s] = v2[2 * s + c];
-            }
+        lanesToState(f, kCount, v1, v2);
     }
 
     // One step: `in` enters section 0; returns the last section's output for the frame that

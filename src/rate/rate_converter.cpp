@@ -65,14 +65,13 @@ void linearChunk(const float* const s[], float* const d[], uint32_t inChunk, uin
 
 // Cubic mode reads H, where H[k] is input sample k - 3 of the chunk. Index lowering as in
 // linear mode, to inChunk - 1 (at least 1, so a one-frame chunk keeps H[i - 1] in range).
-template <int C, bool kUp>
-void cubicChunk(float* const h[], float* const d[], uint32_t inChunk, uint32_t outChunk, float step) {
-    const uint32_t highest = std::max<uint32_t>(inChunk - 1, 1);
-    float posF = 1.0f;   // going up: float position, rounded after each step
-    double posD = 1.0;   // going down: double position, float step
-    for (uint32_t j = 0; j + 1 < outChunk; ++j) {
+// Positions on the cubic grid: going up a float position rounded after each step, going down a
+// double position advanced by the float step. next() gives the tap index and its fraction.
+template <bool kUp>
+struct CubicGrid {
+    explicit CubicGrid(float s) : step(s) {}
+    uint32_t next(double& frac) {
         uint32_t i;
-        double frac;
         if (kUp) {
             i = static_cast<uint32_t>(posF);
             frac = posF - static_cast<float>(i);
@@ -82,6 +81,35 @@ void cubicChunk(float* const h[], float* const d[], uint32_t inChunk, uint32_t o
             frac = posD - i;
             posD = posD + static_cast<double>(step);
         }
+        return i;
+    }
+    float step;
+    float posF = 1.0f;
+    double posD = 1.0;
+};
+
+// Tap index and the four weights of each of `count` outputs, for the chunk loops to read.
+template <class Grid>
+void fillCubicGrid(Grid grid, uint32_t count, uint32_t* index, double* weights) {
+    for (uint32_t j = 0; j < count; ++j) {
+        double frac;
+        index[j] = grid.next(frac);
+        const CubicWeights w(frac);
+        double* q = weights + 4 * size_t{j};
+        q[0] = w.before;
+        q[1] = w.at;
+        q[2] = w.after;
+        q[3] = w.after2;
+    }
+}
+
+template <int C, bool kUp>
+void cubicChunk(float* const h[], float* const d[], uint32_t inChunk, uint32_t outChunk, float step) {
+    const uint32_t highest = std::max<uint32_t>(inChunk - 1, 1);
+    CubicGrid<kUp> grid(step);
+    for (uint32_t j = 0; j + 1 < outChunk; ++j) {
+        double frac;
+        uint32_t i = grid.next(frac);
         if (i > highest) i = highest;
         const CubicWeights w(frac);
         for (int c = 0; c < C; ++c) {
@@ -122,8 +150,7 @@ void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_
     const __m128d one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0), four = _mm_set1_pd(4.0);
     const __m128d five = _mm_set1_pd(5.0), eight = _mm_set1_pd(8.0);
     auto tap = [&](uint32_t k) { return _mm_loadu_pd(wide + 2 * size_t{k}); };
-    float posF = 1.0f;
-    double posD = 1.0;
+    CubicGrid<kUp> grid(step);
     auto interpolate = [&](uint32_t j, uint32_t i, __m128d before, __m128d at, __m128d after, __m128d after2) {
         if (i > highest) i = highest;
         const __m128d tBefore = tap(i - 1), tAt = tap(i), tAfter = tap(i + 1), tAfter2 = tap(i + 2);
@@ -150,17 +177,8 @@ void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_
         }
     }
     for (; j + 1 < outChunk; ++j) {
-        uint32_t i;
         double frac;
-        if (kUp) {
-            i = static_cast<uint32_t>(posF);
-            frac = posF - static_cast<float>(i);
-            posF = posF + step;
-        } else {
-            i = static_cast<uint32_t>(posD);
-            frac = posD - i;
-            posD = posD + static_cast<double>(step);
-        }
+        uint32_t i = grid.next(frac);
         const __m128d f = _mm_set1_pd(frac);
         // |frac + 1| (lane 0) and |frac - 2| (lane 1) on ((4 - 8a) + 5a a) - a a a.
         const __m128d ao = _mm_andnot_pd(signMask, _mm_add_pd(f, outerOffset));
@@ -292,28 +310,8 @@ void RateConverter::buildGrid() {
         }
         return;
     }
-    float posF = 1.0f;
-    double posD = 1.0;
-    for (uint32_t j = 0; j < count; ++j) {
-        uint32_t i;
-        double frac;
-        if (direction_ > 0) {
-            i = static_cast<uint32_t>(posF);
-            frac = posF - static_cast<float>(i);
-            posF = posF + step;
-        } else {
-            i = static_cast<uint32_t>(posD);
-            frac = posD - i;
-            posD = posD + static_cast<double>(step);
-        }
-        const CubicWeights w(frac);
-        gridIndex_[j] = i;
-        double* q = gridWeights_ + 4 * size_t{j};
-        q[0] = w.before;
-        q[1] = w.at;
-        q[2] = w.after;
-        q[3] = w.after2;
-    }
+    if (direction_ > 0) fillCubicGrid(CubicGrid<true>(step), count, gridIndex_, gridWeights_);
+    else fillCubicGrid(CubicGrid<false>(step), count, gridIndex_, gridWeights_);
 }
 
 template <int C>
