@@ -107,15 +107,11 @@ TEST(Envelope, NullOutputStillAdvancesTheState) {
     termEnvAnalyze(writing);
 }
 
-TEST(Envelope, RefusesForeignHandlesAndSpectrumAnalysers) {
+TEST(Envelope, RefusesNullHandlesAndSpectrumAnalysers) {
     int16_t pcm[8] = {};
     float out[8] = {};
     EXPECT_FALSE(doEnvAnalyze(nullptr, pcm, out, 8));
     EXPECT_FALSE(termEnvAnalyze(nullptr));
-    dsp_effect* slicer = initWaveSlice(64, 1, 48000, -30.0f, -40.0f, 20.0f, 0.05f);
-    EXPECT_FALSE(doEnvAnalyze(slicer, pcm, out, 8));
-    EXPECT_FALSE(termEnvAnalyze(slicer));
-    termWaveSlice(slicer);
     // A spectrum analyser shares the kind but has no envelope engines: nothing is written.
     dsp_effect* spectrum = initFft(64, 1, 1, 96);
     out[0] = 123.0f;

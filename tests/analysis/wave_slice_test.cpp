@@ -47,13 +47,6 @@ std::vector<int16_t> bursts(double seconds, std::vector<std::pair<double, double
 
 }  // namespace
 
-TEST(WaveSlice, SilenceGivesNoSlices) {
-    Slicer slicer;
-    slicer.push(std::vector<int16_t>(kRate, 0));
-    EXPECT_EQ(getWaveSlice(slicer.handle, 0), nullptr);
-    EXPECT_EQ(getWaveSlice(slicer.handle, 5), nullptr);
-}
-
 TEST(WaveSlice, IsolatedBurstGivesOneSliceFromTheValleyToTheFall) {
     Slicer slicer;
     slicer.push(bursts(1.5, {{0.5, 0.8}}));
@@ -121,10 +114,11 @@ TEST(WaveSlice, StereoIsJudgedOnTheMonoMix) {
     reference.push(mono);
     const auto expected = reference.slices();
     const auto got = a.slices();
-    ASSERT_EQ(got.size(), expected.size());
     ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(expected.size(), 1u);
     EXPECT_FLOAT_EQ(got[0].startTime, expected[0].startTime);
-    EXPECT_TRUE(b.slices().empty());  // the channels cancel in the mix
+    EXPECT_TRUE(b.slices().empty());  // the channels cancel in the mix: silence
+    EXPECT_EQ(getWaveSlice(b.handle, 5), nullptr);
 }
 
 TEST(WaveSlice, RejectsOtherHandles) {

@@ -113,8 +113,9 @@ TEST_P(Variants, Int16ToFloatSplitsVectorBlocksFromTheRemainder) {
     }
 }
 
-// Inputs at a 0..3-float offset from a 16-byte boundary (inR at the same offset); the value
-// -1.5 gives -32767 through the reference and -32768 through any vector part.
+// Inputs at a 0..3-float offset from a 16-byte boundary (inR at the same offset). Left -1.5
+// gives -32767 through the reference and -32768 through any vector part; right, three quarters
+// of a count, gives 0 truncated and 1 rounded, so it shows which vector rule ran.
 TEST_P(Variants, FloatToInt16SplitsHeadVectorBlocksAndRemainder) {
     const Layout& v = GetParam();
     SwitchGuard guard(v.switches);
@@ -122,7 +123,14 @@ TEST_P(Variants, FloatToInt16SplitsHeadVectorBlocksAndRemainder) {
     for (uint32_t offset = 0; offset < 4; ++offset) {
         for (uint32_t frames = 0; frames <= 21; ++frames) {
             SCOPED_TRACE("offset " + std::to_string(offset) + " frames " + std::to_string(frames));
-            for (int i = 0; i < 32; ++i) left[i] = right[i] = -1.5f;
+            for (int i = 0; i < 32; ++i) {
+                left[i] = -1.5f;
+                right[i] = 0.75f / 32767;
+            }
+            auto want = [&](uint32_t sample, bool vector) {
+                const float x = sample % 2 ? right[0] : left[0];
+                return vector ? v.outFormula(x) : expected::reference(x);
+            };
             const float* inL = left + offset;
             const float* inR = right + offset;
             const uint32_t head = v.alignedHead ? (4 - offset) % 4 : 0;
@@ -130,8 +138,7 @@ TEST_P(Variants, FloatToInt16SplitsHeadVectorBlocksAndRemainder) {
 
             dsp::floatToPcm(inL, inR, frames, pcm.data(), 2);
             Split s = split(frames, v.outStereo, head);
-            for (uint32_t i = 0; i < 2 * frames; ++i)
-                EXPECT_EQ(pcm[i], s.vector(i / 2) ? -32768 : -32767) << "stereo sample " << i;
+            for (uint32_t i = 0; i < 2 * frames; ++i) EXPECT_EQ(pcm[i], want(i, s.vector(i / 2))) << "stereo sample " << i;
             EXPECT_EQ(pcm[2 * frames], kPcmSentinel);
 
             std::fill(pcm.begin(), pcm.end(), kPcmSentinel);
@@ -148,28 +155,6 @@ TEST_P(Variants, FloatToInt16SplitsHeadVectorBlocksAndRemainder) {
             EXPECT_EQ(pcm[frames], kPcmSentinel);
         }
     }
-}
-
-// Three quarters of a count: truncation (reference, 3DNow!) gives 0, rounding (SSE) gives 1;
-// the stereo pair differs per channel so a swapped or duplicated channel shows.
-TEST_P(Variants, VectorPartUsesItsOwnRoundingPerChannel) {
-    const Layout& v = GetParam();
-    SwitchGuard guard(v.switches);
-    alignas(16) float left[16], right[16];
-    for (int i = 0; i < 16; ++i) {
-        left[i] = 0.75f / 32767;
-        right[i] = -1.75f / 32767;
-    }
-    int16_t pcm[32];
-    dsp::floatToPcm(left, right, 16, pcm, 2);
-    const bool vector = v.outStereo != 0;
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(pcm[2 * i], vector ? v.outFormula(left[i]) : 0) << "frame " << i;
-        EXPECT_EQ(pcm[2 * i + 1], vector ? v.outFormula(right[i]) : -1) << "frame " << i;
-    }
-    const bool rounds = v.outFormula == expected::rounded && vector;
-    EXPECT_EQ(pcm[0], rounds ? 1 : 0);
-    EXPECT_EQ(pcm[1], rounds ? -2 : -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Convert, Variants, ::testing::Values(kReference, k3dnow, kSse, kBoth),
@@ -200,21 +185,6 @@ TEST(ConvertReference, DocumentedValues) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(got[i], want[i]) << "index " << i;
 }
 
-// The vector mix halves in floating point: (-3 + 0) is -1.5 counts, not -2.
-TEST(ConvertVector, MixHalvesInFloatingPoint) {
-    const int16_t mix[] = {-3, 0, 3, 0, -32768, -32768, 32767, 32767};
-    for (Switches s : {Switches{false, true, false}, Switches{false, false, true}}) {
-        SwitchGuard guard(s);
-        float out[4];
-        dsp::pcmToFloat(mix, sizeof mix, out, nullptr, 2);
-        EXPECT_EQ(out[0], -3 * 1.5259254723787308e-05f);
-        EXPECT_EQ(out[1], 3 * 1.5259254723787308e-05f);
-        EXPECT_NEAR(out[0], -1.5 / 32767, 1e-12);
-        EXPECT_NEAR(out[2], -1.0000305, 1e-7);
-        EXPECT_NEAR(out[3], 1.0, 1e-7);
-    }
-}
-
 // Step-by-step forward copy: a destination 16 or 32 bytes past the source repeats the first
 // one or two blocks; one before the source moves the data down intact. Through the dispatch
 // (any count, the rest below 16 untouched) and through every kernel build.
@@ -232,8 +202,8 @@ TEST(BlockCopy, CopiesForwardSixteenBytesPerStep) {
     if (dsp::kernels::hasAvx512()) builds.push_back({"avx512", dsp::kernels::avx512::copy16, false});
 #endif
     for (const Build& build : builds) {
-        for (int shift : {-48, -16, 0, 16, 32, 48, 64, 80, 112, 128, 144}) {
-            for (uint32_t bytes : {16u, 32u, 48u, 64u, 80u, 160u, 1024u}) {
+        for (int shift : {-16, 0, 16, 32, 48, 144}) {
+            for (uint32_t bytes : {16u, 48u, 160u, 1024u}) {
                 SCOPED_TRACE(std::string(build.name) + " shift " + std::to_string(shift) + " bytes " + std::to_string(bytes));
                 std::vector<unsigned char> buf(2048);
                 for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 7 + 1);
@@ -262,8 +232,8 @@ TEST(CopyBytes, MatchesTheForwardCopyForEveryOverlap) {
     for (Switches s : {Switches{false, false, false}, Switches{true, false, false}, Switches{false, false, true}}) {
         SwitchGuard guard(s);
         const bool blocks = s.mmx || s.amd3dnow || s.sse;
-        for (int shift : {-40, -17, -16, -5, -1, 0, 1, 3, 15, 16, 17, 40, 700, 2000}) {
-            for (uint32_t bytes : {0u, 1u, 2u, 15u, 16u, 17u, 33u, 100u, 1000u, 1500u}) {
+        for (int shift : {-17, -1, 0, 3, 16, 17, 2000}) {
+            for (uint32_t bytes : {0u, 15u, 16u, 33u, 1500u}) {
                 SCOPED_TRACE("switches " + std::to_string(blocks) + " shift " + std::to_string(shift) + " bytes " +
                              std::to_string(bytes));
                 std::vector<unsigned char> buf(8192), want;

@@ -18,18 +18,11 @@ constexpr double kInterpolationTolerance = 5e-6;
 
 TEST(DbTable, EntriesAreTheAmplitudesOfTheirLevels) {
     const dsp::DbTable& table = dsp::dbTable();
-    ASSERT_EQ(table.size, 2048u);
-    ASSERT_EQ(table.mask, 2047u);
-    ASSERT_EQ(table.step, 0.048828125);
-    ASSERT_EQ(table.scale, 20.48f);
-    ASSERT_EQ(table.levelOffset, 50.0f);
     for (uint32_t i = 0; i <= 2048; ++i) {
         const float expected = static_cast<float>(amplitude(i * 100.0 / 2048.0 - 50.0));
         ASSERT_NEAR(table.values[i], expected, std::abs(expected) * 1.2e-7) << "entry " << i;
     }
     EXPECT_EQ(table.values[1024], 1.0f);
-    EXPECT_FLOAT_EQ(table.values[0], 0.0031622776f);
-    EXPECT_FLOAT_EQ(table.values[2048], 316.22776f);
 }
 
 TEST(DbTable, InterpolatedGainFollowsTheDecibelLawAcrossTheRange) {
@@ -49,7 +42,6 @@ TEST(DbTable, LevelsOutsideTheTableMuteBelowAndCapAbove) {
     const dsp::DbTable& table = dsp::dbTable();
     const float ceiling = table.gainFor(50.0f);
     EXPECT_NEAR(ceiling, 316.22776, 316.22776 * kInterpolationTolerance);
-    EXPECT_NEAR(table.gainFor(-50.0f), 0.0031622776, 1e-9);
     struct Case {
         float db;
         float expected;
