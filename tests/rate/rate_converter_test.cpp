@@ -240,60 +240,175 @@ TEST(RateConverter, TapsStayInsideForManyShapes) {
             }
         }
 }
-// Every kernel variant (512, 256, 128 bits) gives the 128-bit kernel's bits, mono and paired,
-// over ratios both ways, filter orders of one to nine sections, blocks across chunk boundaries,
-// a loud passage decaying into the denormal range, and state carried from call to call.
-TEST(RateConverter, KernelVariantsAndPairsAgreeBitForBit) {
+
+// The conversion written out plainly, one sample and one section at a time, straight from the
+// algorithm: the cascade in double with its fixed order of additions, the float (linear, and
+// cubic going up) or double (cubic going down) grid restarting every 4096 input frames, index
+// lowering that keeps the unlowered fraction, outputs past the chunks repeating the last one.
+// Only the filter coefficients are taken from the converter (their design is tested above).
+class PlainConverter {
+public:
+    PlainConverter(const RateConverter& c, uint32_t src, uint32_t dst, bool cubic, bool filterOn, uint32_t capacity)
+        : src_(src), dst_(dst), cubic_(cubic), filterOn_(filterOn), prev_(capacity), history_(capacity + 3, 0.0f) {
+        for (int s = 0; s < c.filter().sectionCount(); ++s) sections_.push_back(c.filter().section(s));
+        w1_.assign(sections_.size(), 0.0);
+        w2_.assign(sections_.size(), 0.0);
+    }
+
+    std::vector<float> run(const std::vector<float>& in) {
+        const uint32_t frames = static_cast<uint32_t>(in.size());
+        const uint32_t n = static_cast<uint32_t>(std::trunc(double(dst_) * frames / src_));
+        if (src_ == dst_) return in;
+        std::vector<float> out(n);
+        if (src_ < dst_) {
+            chunks(in, out);
+            if (filterOn_) filter(out);
+        } else {
+            std::vector<float> filtered = in;
+            if (filterOn_) filter(filtered);
+            chunks(filtered, out);
+        }
+        return out;
+    }
+
+private:
+    static double inner(double a) { return (1.0 - 2.0 * a * a) + a * a * a; }
+    static double outer(double a) { return ((4.0 - 8.0 * a) + 5.0 * a * a) - a * a * a; }
+
+    void filter(std::vector<float>& x) {
+        for (float& v : x) {
+            double s = v;
+            for (size_t k = 0; k < sections_.size(); ++k) {
+                const dsp::BiquadSection& c = sections_[k];
+                const double w = (c.a1 * w1_[k] + c.a2 * w2_[k]) + s;
+                s = (c.b0 * w + c.b1 * w1_[k]) + c.b2 * w2_[k];
+                w2_[k] = w1_[k];
+                w1_[k] = w;
+            }
+            v = static_cast<float>(s);
+        }
+    }
+
+    void chunks(const std::vector<float>& in, std::vector<float>& out) {
+        const float step = static_cast<float>(double(src_) / dst_);
+        const uint32_t maxOut = static_cast<uint32_t>(std::trunc(double(dst_) * 4096 / src_));
+        uint32_t inAt = 0, outAt = 0;
+        while (inAt < in.size()) {
+            const uint32_t inChunk = std::min<uint32_t>(static_cast<uint32_t>(in.size()) - inAt, 4096);
+            const uint32_t outChunk = std::min<uint32_t>(static_cast<uint32_t>(out.size()) - outAt, maxOut);
+            const float* s = in.data() + inAt;
+            float* d = out.data() + outAt;
+            if (!cubic_) {
+                float pos = 0.0f;
+                for (uint32_t j = 0; j + 1 < outChunk; ++j) {
+                    uint32_t idx = static_cast<uint32_t>(pos);
+                    const double frac = pos - std::floor(pos);
+                    uint32_t next = idx + 1;
+                    if (inChunk == 1) idx = next = 0;
+                    else if (idx > inChunk - 2) idx = inChunk - 2, next = inChunk - 1;
+                    d[j] = static_cast<float>((double(s[next]) - s[idx]) * frac + s[idx]);
+                    pos = pos + step;
+                }
+                if (outChunk != 0) d[outChunk - 1] = s[inChunk - 1];
+            } else {
+                float* H = history_.data();
+                const float carried[3] = {H[prev_], H[prev_ + 1], H[prev_ + 2]};
+                std::copy(carried, carried + 3, H);
+                std::copy(s, s + inChunk, H + 3);
+                prev_ = inChunk;
+                float posF = 1.0f;
+                double posD = 1.0;
+                for (uint32_t j = 0; j + 1 < outChunk; ++j) {
+                    const bool up = src_ < dst_;
+                    const uint32_t whole = up ? static_cast<uint32_t>(posF) : static_cast<uint32_t>(posD);
+                    const double f = up ? double(posF - static_cast<float>(whole)) : posD - whole;
+                    const uint32_t i = std::min(whole, std::max<uint32_t>(inChunk - 1, 1));
+                    const double before = outer(std::fabs(f + 1.0)), at = inner(std::fabs(f));
+                    const double after = inner(std::fabs(f - 1.0)), after2 = outer(std::fabs(f - 2.0));
+                    double v;
+                    if (up)
+                        v = ((before * H[i - 1] + after * H[i + 1]) + after2 * H[i + 2]) + at * H[i];
+                    else
+                        v = ((at * H[i] + after * H[i + 1]) + after2 * H[i + 2]) + before * H[i - 1];
+                    d[j] = static_cast<float>(v);
+                    if (up) posF = posF + step;
+                    else posD = posD + double(step);
+                }
+                if (outChunk != 0) d[outChunk - 1] = H[inChunk];
+            }
+            inAt += inChunk;
+            outAt += outChunk;
+        }
+        const float last = outAt != 0 ? out[outAt - 1] : (in.empty() ? 0.0f : in.back());
+        std::fill(out.begin() + outAt, out.end(), last);
+    }
+
+    uint32_t src_, dst_;
+    bool cubic_, filterOn_;
+    uint32_t prev_;
+    std::vector<float> history_;
+    std::vector<dsp::BiquadSection> sections_;
+    std::vector<double> w1_, w2_;
+};
+
+// Mono and paired stereo conversion equal the plain computation bit for bit, over ratios both
+// ways, both interpolations, filter on and off, block lengths across chunk boundaries, a loud
+// passage decaying into the denormal range, and state carried from call to call.
+TEST(RateConverter, MatchesPlainComputationBitForBit) {
     struct Case { uint32_t src, dst; float stopbandDb, slope; bool filterOn; };
     std::vector<Case> cases;
     for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}, {22050, 96000}, {96000, 11025},
-                   {8000, 48000}, {44100, 44100}})
+                   {48000, 44100}, {8000, 48000}, {32000, 48000}, {44100, 44100}})
         for (bool filterOn : {true, false}) cases.push_back({r.first, r.second, 80.0f, 40.0f, filterOn});
-    // Filter orders 1, 2, 10 and 17 both ways.
+    // Filter orders 1, 2, 4, 8, 10 and 17 (one to nine sections) both ways.
     for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}})
-        for (auto f : {std::pair<float, float>{20.0f, 1.0f}, {40.0f, 8.0f}, {50.0f, 100.0f}, {80.0f, 240.0f}})
+        for (auto f : {std::pair<float, float>{20.0f, 1.0f}, {40.0f, 8.0f}, {80.0f, 20.0f}, {80.0f, 60.0f},
+                       {50.0f, 100.0f}, {80.0f, 240.0f}})
             cases.push_back({r.first, r.second, f.first, f.second, true});
     const uint32_t lengths[] = {4096, 9000, 1, 333, 4097, 2, 8192, 9000, 9000, 777};
     std::vector<float> left = noise(9000 * 6, 11), right = noise(9000 * 6, 12);
     std::fill(left.begin() + 20000, left.end(), 0.0f);  // left decays into denormals, right stays loud
     left[40000] = 1e-40f;
-    const auto select = [](int kernel) {
-        RateConverter::wideKernels = dsp::BiquadCascade::wideKernels = kernel >= 1;
-        dsp::BiquadCascade::wide512Kernels = kernel == 2;
-    };
-    for (const Case& c : cases)
-        for (uint32_t interpolation : {0u, 1u}) {
-            ConvSetup s{c.src, c.dst, interpolation, c.filterOn, 9000};
-            s.stopbandDb = c.stopbandDb;
-            s.slope = c.slope;
-            auto refL = make(s), refR = make(s), mono1 = make(s), mono2 = make(s), pairL = make(s), pairR = make(s);
-            size_t at = 0;
-            for (uint32_t len : lengths) {
-                const std::vector<float> inL(left.begin() + at, left.begin() + at + len);
-                const std::vector<float> inR(right.begin() + at, right.begin() + at + len);
-                at += len;
-                select(0);
-                const std::vector<float> expectL = run(*refL, inL), expectR = run(*refR, inR);
-                for (int kernel : {1, 2}) {
-                    select(kernel);
-                    const std::vector<float> gotMono = run(kernel == 1 ? *mono1 : *mono2, inL);
+    for (int kernel : {2, 1, 0})  // every kernel variant the processor can run: 512, 256, 128 bits
+        for (const Case& c : cases)
+            for (uint32_t interpolation : {0u, 1u}) {
+                const bool wide = kernel >= 1;
+                RateConverter::wideKernels = wide;
+                dsp::BiquadCascade::wideKernels = wide;
+                dsp::BiquadCascade::wide512Kernels = kernel == 2;
+                ConvSetup s{c.src, c.dst, interpolation, c.filterOn, 9000};
+                s.stopbandDb = c.stopbandDb;
+                s.slope = c.slope;
+                auto mono = make(s), pairL = make(s), pairR = make(s);
+                PlainConverter refL(*mono, c.src, c.dst, interpolation != 0, c.filterOn, 9000);
+                PlainConverter refR(*mono, c.src, c.dst, interpolation != 0, c.filterOn, 9000);
+                size_t at = 0;
+                for (uint32_t len : lengths) {
+                    const std::vector<float> inL(left.begin() + at, left.begin() + at + len);
+                    const std::vector<float> inR(right.begin() + at, right.begin() + at + len);
+                    at += len;
+                    const std::vector<float> expectL = refL.run(inL), expectR = refR.run(inR);
+                    const std::vector<float> gotMono = run(*mono, inL);
+                    std::vector<float> gotL(expectL.size()), gotR(expectR.size());
+                    ASSERT_EQ(RateConverter::processPair(*pairL, inL.data(), gotL.data(), *pairR, inR.data(),
+                                                         gotR.data(), len),
+                              expectL.size());
                     ASSERT_EQ(gotMono.size(), expectL.size());
-                    for (size_t j = 0; j < expectL.size(); ++j)
-                        ASSERT_EQ(gotMono[j], expectL[j]) << "kernel " << kernel << " " << c.src << " -> " << c.dst
-                                                          << " interp " << interpolation << " block at " << at - len
-                                                          << " output " << j;
-                }
-                std::vector<float> gotL(expectL.size()), gotR(expectR.size());
-                ASSERT_EQ(RateConverter::processPair(*pairL, inL.data(), gotL.data(), *pairR, inR.data(), gotR.data(),
-                                                     len),
-                          expectL.size());
-                for (size_t j = 0; j < expectL.size(); ++j) {
-                    ASSERT_EQ(gotL[j], expectL[j]) << c.src << " -> " << c.dst << " block at " << at - len << " j " << j;
-                    ASSERT_EQ(gotR[j], expectR[j]) << c.src << " -> " << c.dst << " block at " << at - len << " j " << j;
+                    for (size_t j = 0; j < expectL.size(); ++j) {
+                        const auto where = [&] {
+                            return ::testing::Message()
+                                   << (wide ? "wide " : "") << c.src << " -> " << c.dst << " order "
+                                   << mono->filterOrder() << " interp " << interpolation << " filter "
+                                   << c.filterOn << " block at " << at - len << " output " << j;
+                        };
+                        ASSERT_EQ(gotMono[j], expectL[j]) << where() << " (mono)";
+                        ASSERT_EQ(gotL[j], expectL[j]) << where() << " (pair, left)";
+                        ASSERT_EQ(gotR[j], expectR[j]) << where() << " (pair, right)";
+                    }
                 }
             }
-        }
-    select(2);
+    RateConverter::wideKernels = true;
+    dsp::BiquadCascade::wideKernels = dsp::BiquadCascade::wide512Kernels = true;
 }
 
 TEST(RateConverter, PassbandToneKeepsGainAndFrequency) {
