@@ -118,18 +118,10 @@ TEST(FftAnalyser, ForeignAndNullHandlesAreRefused) {
 }
 
 TEST(FftAnalyser, InitRejectsArgumentsOutsideTheLimits) {
-    EXPECT_EQ(initFft(0, 1, 1, 96), nullptr);
-    EXPECT_EQ(initFft(2, 1, 1, 96), nullptr);
-    EXPECT_EQ(initFft(1000, 1, 1, 96), nullptr);
-    EXPECT_EQ(initFft(32768, 1, 1, 96), nullptr);
-    EXPECT_EQ(initFft(64, 3, 1, 96), nullptr);
-    EXPECT_EQ(initFft(64, 1, 2, 96), nullptr);
-    EXPECT_EQ(initFft(64, 2, 0, 96), nullptr);
-    EXPECT_EQ(initFftAnalyze(0, 1, 64, 64), nullptr);
-    EXPECT_EQ(initFftAnalyze(32, 0, 64, 64), nullptr);
-    EXPECT_EQ(initFftAnalyze(32, 1, 48, 64), nullptr);
-    EXPECT_EQ(initFftAnalyze(32, 1, 64, 63), nullptr);
-    EXPECT_EQ(initFftAnalyze(128, 1, 64, 100), nullptr);
+    const uint32_t fft[][3] = {{0, 1, 1}, {2, 1, 1}, {1000, 1, 1}, {32768, 1, 1}, {64, 3, 1}, {64, 1, 2}, {64, 2, 0}};
+    for (const auto& a : fft) EXPECT_EQ(initFft(a[0], a[1], a[2], 96), nullptr) << a[0] << " " << a[1] << " " << a[2];
+    const uint32_t analyze[][4] = {{0, 1, 64, 64}, {32, 0, 64, 64}, {32, 1, 48, 64}, {32, 1, 64, 63}, {128, 1, 64, 100}};
+    for (const auto& a : analyze) EXPECT_EQ(initFftAnalyze(a[0], a[1], a[2], a[3]), nullptr) << a[0] << " " << a[2] << " " << a[3];
 }
 
 TEST(FftAnalyser, OversizedBlocksAreCutToTheConfiguredSize) {
