@@ -105,6 +105,19 @@ std::vector<float> probes() {
     return x;
 }
 
+// The three float-to-int16 rules of one kernel set, each with its expected value.
+struct Output {
+    const char* name;
+    void (*mono)(const float*, int16_t*, uint32_t);
+    void (*stereo)(const float*, const float*, int16_t*, uint32_t);
+    int16_t (*expect)(float);
+};
+std::vector<Output> outputs(const KernelSet& set) {
+    return {{"clamped", set.clampedMono, set.clampedStereo, expected::reference},
+            {"truncated", set.truncatedMono, set.truncatedStereo, expected::truncated},
+            {"rounded", set.roundedMono, set.roundedStereo, expected::rounded}};
+}
+
 class KernelValues : public ::testing::TestWithParam<KernelSet> {
 protected:
     void SetUp() override {
@@ -156,17 +169,7 @@ TEST_P(KernelValues, FloatToInt16AroundEveryCount) {
         for (uint32_t i = 0; i < n; ++i) out[i] = s[2 * i + c];
         return out;
     };
-
-    struct Case {
-        const char* name;
-        void (*mono)(const float*, int16_t*, uint32_t);
-        void (*stereo)(const float*, const float*, int16_t*, uint32_t);
-        int16_t (*expect)(float);
-    };
-    const Case cases[] = {{"clamped", set.clampedMono, set.clampedStereo, expected::reference},
-                          {"truncated", set.truncatedMono, set.truncatedStereo, expected::truncated},
-                          {"rounded", set.roundedMono, set.roundedStereo, expected::rounded}};
-    for (const Case& c : cases) {
+    for (const Output& c : outputs(set)) {
         SCOPED_TRACE(c.name);
         c.mono(x.data(), mono.data(), n);
         expectAll(mono, [&](size_t i) { return c.expect(x[i]); }, "mono");
@@ -244,10 +247,6 @@ TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
             ASSERT_EQ(std::memcmp(&want, &out[i], sizeof want), 0) << what << " count " << count << " index " << i;
         }
     };
-    using Out = std::pair<int16_t (*)(float), std::pair<decltype(set.clampedMono), decltype(set.clampedStereo)>>;
-    const Out outs[] = {{expected::reference, {set.clampedMono, set.clampedStereo}},
-                        {expected::truncated, {set.truncatedMono, set.truncatedStereo}},
-                        {expected::rounded, {set.roundedMono, set.roundedStereo}}};
     for (uint32_t offset : {0u, 3u}) {
         const int16_t* in = pcm.data() + offset;
         const float* xl = x.data() + offset;
@@ -267,12 +266,12 @@ TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
                   [&](uint32_t i) { return expected::reference(in[i]); }, "scaled mono");
             check(-777.0f, n, [&](float* o) { set.widenedMono(in, o, n); },
                   [&](uint32_t i) { return expected::widened(in[i]); }, "widened mono");
-            for (const Out& o : outs) {
+            for (const Output& o : outputs(set)) {
                 const int16_t sentinel = 0x5a5a;
-                check(sentinel, n, [&](int16_t* out) { o.second.first(xl, out, n); },
-                      [&](uint32_t i) { return o.first(xl[i]); }, "mono");
-                check(sentinel, 2 * n, [&](int16_t* out) { o.second.second(xl, xr, out, n); },
-                      [&](uint32_t i) { return o.first(i % 2 ? xr[i / 2] : xl[i / 2]); }, "stereo");
+                check(sentinel, n, [&](int16_t* out) { o.mono(xl, out, n); }, [&](uint32_t i) { return o.expect(xl[i]); },
+                      o.name);
+                check(sentinel, 2 * n, [&](int16_t* out) { o.stereo(xl, xr, out, n); },
+                      [&](uint32_t i) { return o.expect(i % 2 ? xr[i / 2] : xl[i / 2]); }, o.name);
             }
         }
     }
