@@ -79,35 +79,7 @@ TEST_P(PitchShiftTone, SineComesOutAtTheShiftedFrequency) {
 
 INSTANTIATE_TEST_SUITE_P(Cents, PitchShiftTone,
                          ::testing::Values(ShiftCase{1500, 4 * kAligned, 8 * kAligned},
-                                           ShiftCase{-1200, 4 * kAligned, 2 * kAligned},
                                            ShiftCase{300, kAligned / 0.1892071150, kAligned / 0.1892071150 * 1.1892071150}));
-
-struct OverlapCase {
-    float hopTime;
-    uint32_t slots;
-    float outLevel;
-};
-
-class PitchShiftLevel : public ::testing::TestWithParam<OverlapCase> {};
-
-// The output divides by the summed windows: with grains all reading the same signal (a tiny
-// pitch), the output is the input two samples later times the level, for any overlap count.
-TEST_P(PitchShiftLevel, LevelDoesNotDependOnHowManyGrainsOverlap) {
-    const OverlapCase c = GetParam();
-    dsp::PitchShifter shifter;
-    ASSERT_TRUE(shifter.init(44100, 0.001f, c.outLevel, 0.05f, c.hopTime));
-    ASSERT_EQ(shifter.grainCount(), c.slots);
-    const auto input = sine(300.0, 44100.0, 20000);
-    std::vector<float> output(input.size());
-    shifter.process(input.data(), output.data(), uint32_t(input.size()));
-    const double gain = std::pow(10.0, c.outLevel / 20.0);
-    // (the grains staggered at start-up read three samples further back until they end)
-    for (size_t i = shifter.grainLength(); i < input.size(); ++i)
-        ASSERT_NEAR(output[i], gain * input[i - 2], 2e-3) << "index " << i << " slots " << c.slots;
-}
-
-INSTANTIATE_TEST_SUITE_P(Overlaps, PitchShiftLevel,
-                         ::testing::Values(OverlapCase{0.0766553f, 1, 0.0f}, OverlapCase{0.01f, 7, -6.0f}));
 
 TEST(PitchShift, EveryFunctionRefusesNullAndForeignHandles) {
     dsp_effect* stretch = initStretch(256, 2, 44100, 500.0f, 0.0f, 0.05f, 0.01f);

@@ -168,14 +168,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"lowpass_default", Input{44100, {1000, 8000}, {}}, "lowpass", 44100, 1,
              {{0, 1000, 0, -1.1, 0.1}, {0, 8000, 0, -200, -40}}},
-        Case{"highpass_default", Input{44100, {100, 2000}, {}}, "highpass", 44100, 1,
-             {{0, 2000, 0, -1.1, 0.1}, {0, 100, 0, -200, -40}}},
-        Case{"rate_down_no_alias", Input{44100, {1000, 15000}, {}}, "rate 22050 linear", 22050, 1,
-             {{0, 1000, 0, -0.5, 0.1}, {0, 22050 - 15000, 0, -200, -60}}},
-        Case{"hqups_harmonics", Input{22050, {1000, 7000}, {}}, "hqups", 48000, 1,
-             {{0, 1000, 0, -0.5, 0.5}, {0, 21000, 0, -45, 0}}},
-        Case{"pitch_octave_up", Input{44100, {kF0}, {kF0 * 1.5}}, "pitch 1200", 44100, 1,
-             {{0, 2 * kF0, 0, -3, 1}, {1, 3 * kF0, 0, -3, 1}, {0, kF0, 0, -200, -30}}},
         Case{"stretch_double_stereo", kStereo44, "stretch len=2", 44100, 2, {{0, kF0, 0, -3, 1}, {1, 660, 50, -12, 1}}},
         Case{"chain_pitch_stretch_highpass_gain", kMono44, "pitch 1200 stretch -1000 highpass 1500 fade gain -6", 44100,
              2, {{0, 2 * kF0, 0, -10, -5}, {0, kF0, 0, -200, -40}}},
@@ -183,40 +175,11 @@ INSTANTIATE_TEST_SUITE_P(
              {{0, kF0, 3, -8, 3}, {1, 660, 3, -8, 3}, {0, 660, 3, -200, -45}}}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
-// Fade-in from silence and fade-out to silence over a constant, both moving linearly in dB
-// through -50 dB, around an overall -6 dB.
-TEST(EffectsEndToEndFade, FadesInAndOutAroundTheGain) {
-    constexpr uint32_t kRate = 44100, kFrames = 3 * kRate;
-    constexpr int16_t kLeft = 16000, kRight = -12000;
-    wavetest::TempDir dir;
-    std::vector<int16_t> pcm(2 * size_t{kFrames});
-    for (uint32_t i = 0; i < kFrames; ++i) pcm[2 * i] = kLeft, pcm[2 * i + 1] = kRight;
-    tooltest::writeWave(dir.file("in.wav"), pcm, 2, kRate);
-    const ToolRun r = dsptool(dir, "process in.wav out.wav fade 0.5 0.5 gain -6");
-    ASSERT_EQ(r.status, 0) << r.output;
-    Audio out;
-    ASSERT_NO_FATAL_FAILURE(readAudio(dir, "out.wav", out));
-    ASSERT_EQ(out.frames(), size_t{kFrames});
-    const struct {
-        double seconds, db, tolerance;
-    } levels[] = {{0.25, (-50.0 - 6.0) / 2, 0.05}, {0.5, -6.0, 0.05}, {1.5, -6.0, 0.02}, {2.5, -6.0, 0.05},
-                  {2.75, (-50.0 - 6.0) / 2, 0.05}};
-    for (int c = 0; c < 2; ++c) {
-        EXPECT_EQ(out.channel[c][0], 0.0);
-        EXPECT_EQ(out.channel[c][kFrames - 2], 0.0);
-        EXPECT_EQ(out.channel[c][kFrames - 1], 0.0);
-        for (const auto& l : levels) {
-            const double ratio = out.channel[c][size_t(l.seconds * kRate)] * 32768.0 / (c == 0 ? kLeft : kRight);
-            EXPECT_NEAR(20.0 * std::log10(ratio), l.db, l.tolerance) << "channel " << c << " at " << l.seconds << " s";
-        }
-    }
-}
-
 // A file with no frames writes a valid empty file at the rate and channel count the list ends
 // with, a fade-out included.
 TEST(EffectsEndToEndEmpty, GivesAValidEmptyOutput) {
     for (auto [effects, channels, outRate] :
-         {std::tuple{"", 2u, 44100u}, {"pitch 300 stretch 1000", 1u, 44100u}, {"rate 48000 fade 1 1", 2u, 48000u}}) {
+         {std::tuple{"pitch 300 stretch 1000", 1u, 44100u}, {"rate 48000 fade 1 1", 2u, 48000u}}) {
         wavetest::TempDir dir;
         tooltest::writeWave(dir.file("empty.wav"), {}, uint16_t(channels), 44100);
         const ToolRun r = dsptool(dir, std::string("process empty.wav out.wav ") + effects);

@@ -73,7 +73,7 @@ TEST_P(WavefileWriterSizes, SizesFixedAtClose) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(DataSizes, WavefileWriterSizes, ::testing::Values(0, 1, 131071, 307201));
+INSTANTIATE_TEST_SUITE_P(DataSizes, WavefileWriterSizes, ::testing::Values(1, 307201));
 
 TEST(WavefileWriter, FlushKeepsPlaceholders) {
     wavetest::TempDir dir;
