@@ -68,9 +68,7 @@ TEST(Envelope, StepFollowsTheButterworthResponseAcrossBlocks) {
     }
 }
 
-TEST(Envelope, SilenceIsZeroAndNegativeEqualsPositive) {
-    const std::vector<float> silent = envelopeOf(std::vector<int16_t>(4000, 0), 1, kBlock);
-    for (float value : silent) ASSERT_EQ(value, 0.0f);
+TEST(Envelope, NegativeEqualsPositive) {
     std::vector<int16_t> positive(6000), negative(6000);
     for (size_t i = 0; i < positive.size(); ++i) {
         positive[i] = int16_t(std::lround(20000 * std::sin(0.01 * double(i))));

@@ -54,8 +54,7 @@ TEST_P(FftAnalyserSine, FullScaleSineOnABinReadsAQuarterOfTheSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SizesAndBins, FftAnalyserSine,
-                         ::testing::Values(std::make_tuple(16u, 3u), std::make_tuple(256u, 10u),
-                                           std::make_tuple(4096u, 1000u), std::make_tuple(16384u, 8000u)));
+                         ::testing::Values(std::make_tuple(16u, 3u), std::make_tuple(16384u, 8000u)));
 
 TEST(FftAnalyser, SilenceSitsOnTheFloorAndShortBlocksArePadded) {
     std::vector<int16_t> silence(2 * 256, 0);
@@ -87,11 +86,6 @@ TEST(FftAnalyser, MonoAnalysisOfStereoMixesTheChannels) {
     ASSERT_EQ(doFft(block.get(), cancelling.data(), out.data(), n * 4), n / 2);
     for (uint32_t k = 0; k < n / 2; ++k) ASSERT_EQ(out[k], -96.0f) << "value " << k;
     EXPECT_EQ(out[n / 2], 5.0f) << "only one spectrum is written";
-
-    const std::vector<int16_t> same = stereo(n, x, x);
-    doFft(block.get(), same.data(), out.data(), n * 4);
-    EXPECT_EQ(peakBin(out.data(), n / 2), 20u);
-    EXPECT_NEAR(out[20], 20 * std::log10(0.5 * n / 4), 0.01);
 }
 
 TEST(FftAnalyser, StereoAnalysisWritesBothSpectra) {
@@ -105,11 +99,6 @@ TEST(FftAnalyser, StereoAnalysisWritesBothSpectra) {
     EXPECT_EQ(peakBin(out.data(), n / 2), 5u);
     EXPECT_EQ(peakBin(out.data() + n / 2, n / 2), 90u);
     EXPECT_NEAR(out[n / 2 + 90], 20 * std::log10(0.25 * n / 4), 0.01);
-
-    Analyser shortTime(initFftAnalyze(n, 2, n, n));
-    std::vector<float> analysed(n);
-    ASSERT_TRUE(doFftAnalyze(shortTime.get(), pcm.data(), analysed.data(), n * 4));
-    for (uint32_t k = 0; k < n; ++k) ASSERT_NEAR(analysed[k], out[k], 1e-4) << "value " << k;
 }
 
 TEST(FftAnalyser, ForeignAndNullHandlesAreRefused) {

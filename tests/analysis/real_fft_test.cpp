@@ -69,12 +69,10 @@ class RealFftSizes : public ::testing::TestWithParam<uint32_t> {};
 TEST_P(RealFftSizes, MatchesDirectSumsOnRandomFrames) {
     const uint32_t n = GetParam();
     auto tables = freshTables();
-    for (uint32_t seed : {1u, 2u}) {
-        std::vector<float> a = randomFrame(n, seed * 7919 + n);
-        const std::vector<double> expected = naivePackedDft(a);
-        dsp::realFft(a.data(), n, *tables);
-        expectNear(a, expected, tolerance(n));
-    }
+    std::vector<float> a = randomFrame(n, 7919 + n);
+    const std::vector<double> expected = naivePackedDft(a);
+    dsp::realFft(a.data(), n, *tables);
+    expectNear(a, expected, tolerance(n));
 }
 
 TEST_P(RealFftSizes, InverseReturnsHalfSizeTimesInput) {
@@ -91,8 +89,7 @@ TEST_P(RealFftSizes, InverseReturnsHalfSizeTimesInput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, RealFftSizes,
-                         ::testing::Values(4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u,
-                                           8192u, 16384u));
+                         ::testing::Values(4u, 8u, 16u, 128u, 2048u, 16384u));
 
 TEST(RealFft, TablesBuiltForALargerSizeServeSmallerOnes) {
     auto tables = freshTables();
@@ -129,6 +126,6 @@ TEST_P(CosineTransformSizes, BothDirectionsMatchTheirSums) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, CosineTransformSizes,
-                         ::testing::Values(4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u, 8192u));
+                         ::testing::Values(4u, 8u, 16u, 256u, 8192u));
 
 }  // namespace
