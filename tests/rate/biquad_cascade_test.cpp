@@ -123,7 +123,7 @@ TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
 TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
     const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
     for (int kernel : {2, 1, 0})  // every kernel the processor can run: 512-bit, 256-bit, 128-bit
-    for (int order : {1, 2, 5, 8, 12, 17}) {
+    for (int order : {1, 2, 5, 8, 17}) {
         BiquadCascade::wideKernels = kernel >= 1;
         BiquadCascade::wide512Kernels = kernel == 2;
         ChebyshevFilter a, b, c, d, e;

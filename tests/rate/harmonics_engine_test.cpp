@@ -78,36 +78,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, EngineDryPath,
                          ::testing::Values(DryCase{0.0f, 100.0f, 0, 8, 0}, DryCase{0.4f, 0.0f, 1, 16, 0},
                                            DryCase{0.0f, 80.0f, 0, 8, 1}, DryCase{0.0f, 50.0f, 1, 16, 2}));
 
-TEST(HarmonicsEngine, StopbandTonesGetNoHarmonicsAndTheMixScalesThem) {
-    // The 16-tap highpass at 11025 Hz passes 1.8e-5 of a 1.5 kHz tone and nearly all of a
-    // 15 kHz one, which the curve then bends.
-    for (double f : {1500.0, 15000.0}) {
-        dsp::HarmonicsEngine half, full;
-        half.setup(480, 48000, 0.5f, 50.0f, 11025, 0, 16);
-        full.setup(480, 48000, 0.5f, 100.0f, 11025, 0, 16);
-        std::vector<float> x(4800), y50(4800), y100(4800);
-        for (std::size_t n = 0; n < x.size(); ++n) x[n] = static_cast<float>(0.8 * std::sin(2 * kPi * f / 48000 * n));
-        for (std::size_t s = 0; s < x.size(); s += 480) {
-            half.process(x.data() + s, y50.data() + s, 480);
-            full.process(x.data() + s, y100.data() + s, 480);
-        }
-        double added50 = 0.0, added100 = 0.0, worst = 0.0;
-        for (std::size_t n = 100; n < x.size(); ++n) {
-            const double e50 = y50[n] - x[n - 8], e100 = y100[n] - x[n - 8];
-            added50 += e50 * e50;
-            added100 += e100 * e100;
-            worst = std::max(worst, std::fabs(e100 - 2.0 * e50));
-        }
-        if (f < 11025.0) {
-            EXPECT_LT(added100 / x.size(), 1e-8) << f;
-        } else {
-            EXPECT_GT(added100 / x.size(), 1e-3) << f;
-            EXPECT_NEAR(added100 / added50, 4.0, 1e-3) << "the added signal scales with the mix";
-            EXPECT_LT(worst, 1e-5);
-        }
-    }
-}
-
 TEST(HarmonicsEngine, PiecesLongerThanTheCapacityEqualCapacityBlocks) {
     dsp::HarmonicsEngine whole, pieces;
     whole.setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
@@ -170,7 +140,7 @@ TEST(HarmonicsEngine, BandEdgeOfSilenceIsTheTopBin) {
 TEST(HarmonicsEngine, BandEdgeOfBandLimitedNoiseSitsAtItsEdge) {
     // Only the upper third of the band (from bin 86, 16125 Hz) is searched: a 15 kHz edge
     // reads as no edge at all.
-    for (double edge : {15000.0, 17000.0, 19000.0, 21000.0}) {
+    for (double edge : {15000.0, 19000.0}) {
         dsp::HarmonicsEngine engine;
         engine.setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
         const std::vector<float> x = bandLimitedNoise(480 * 4, edge, 31);

@@ -1,5 +1,5 @@
-// The high-quality upsampler through its C API: block arithmetic, buffer bounds, the dry path,
-// one band-edge analysis for both channels, setters, kind checks, chains, and the spectrum it
+// The high-quality upsampler through its C API: block arithmetic, buffer bounds,
+// one band-edge analysis for both channels, kind checks, chains, and the spectrum it
 // adds above the source's band limit, measured with a plain Goertzel filter.
 #include <gtest/gtest.h>
 
@@ -100,63 +100,9 @@ TEST_P(HqupsSizes, SourceBlockAndItsConversion) {
 // 999.18 -> one more. 22050: 459.375 -> 459 -> 999.18 -> 460, which converts to 1001.36.
 INSTANTIATE_TEST_SUITE_P(Rates, HqupsSizes,
                          ::testing::Values(SizeCase{44100, 1000, 919, 1000}, SizeCase{22050, 1000, 460, 1001},
-                                           SizeCase{48000, 1000, 1000, 1000}, SizeCase{32000, 1000, 667, 1000},
-                                           SizeCase{11025, 512, 118, 513}, SizeCase{44100, 4096, 3764, 4096}));
+                                           SizeCase{48000, 1000, 1000, 1000}));
 
-TEST(Hqups, OneFrameLongerConversionStaysInBounds) {
-    // Exactly sized vectors: any overrun trips ASan.
-    dsp_effect* effect = makeForOutput(1000, 2, 22050);
-    const uint32_t src = getHqupsSrcSize(effect, 1000);
-    ASSERT_EQ(src, 460u);
-    const std::vector<int16_t> in = tones(src, 2, 22050, {1000.0, 9000.0}, 0.3, 3, 0.1);
-    std::vector<int16_t> out(getHqupsDstSize(effect, src) * 2);
-    for (int rep = 0; rep < 3; ++rep) EXPECT_EQ(doHqups(effect, in.data(), out.data(), src * 4), 1001u * 4);
-    // More bytes than one source block: the excess is ignored.
-    std::vector<int16_t> big(src * 2 * 3, 1000);
-    EXPECT_EQ(doHqups(effect, big.data(), out.data(), static_cast<uint32_t>(big.size() * 2)), 1001u * 4);
-    termHqups(effect);
-}
-
-// ---- Dry path and harmonics ------------------------------------------------------------------
-
-// At 48 kHz nothing is converted: with mix or harmonics zero the output is the input delayed by
-// the filter (8 frames, 16 in active mode); a 1 kHz tone lies deep in the stopband of a 16 kHz
-// highpass and also passes unchanged. Through float and back a sample may lose a count or two.
-struct DryCase {
-    float harmonics, mix;
-    uint32_t mode, cutoff, channels, delay, skip, tolerance;
-    std::vector<double> freqs;
-    double noise;
-};
-
-class HqupsDry : public ::testing::TestWithParam<DryCase> {};
-
-TEST_P(HqupsDry, OutputIsTheInputDelayed) {
-    const DryCase c = GetParam();
-    Settings s;
-    s.harmonics = c.harmonics;
-    s.mix = c.mix;
-    s.activeMode = c.mode;
-    s.cutoff = c.cutoff;
-    dsp_effect* effect = makeForOutput(480, c.channels, 48000, s);
-    ASSERT_EQ(getHqupsSrcSize(effect, 480), 480u);
-    std::vector<int16_t> all, got, out(480 * c.channels);
-    for (int b = 0; b < 4; ++b) {
-        const std::vector<int16_t> in = tones(480, c.channels, 48000, c.freqs, 0.25, 50 + b, c.noise, b * 480u);
-        ASSERT_EQ(doHqups(effect, in.data(), out.data(), 480 * 2 * c.channels), 480u * 2 * c.channels);
-        all.insert(all.end(), in.begin(), in.end());
-        got.insert(got.end(), out.begin(), out.end());
-    }
-    for (std::size_t i = std::max(c.skip, c.channels * c.delay); i < got.size(); ++i)
-        ASSERT_NEAR(got[i], all[i - c.channels * c.delay], c.tolerance) << "at " << i;
-    termHqups(effect);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HqupsDry,
-    ::testing::Values(DryCase{0.0f, 100.0f, 0, 8000, 2, 8, 0, 1, {440.0, 12000.0, 20000.0}, 0.1},
-                      DryCase{0.5f, 0.0f, 1, 8000, 2, 16, 0, 1, {440.0, 12000.0, 20000.0}, 0.1},
-                      DryCase{0.3f, 100.0f, 0, 16000, 1, 8, 64, 2, {1000.0}, 0.0}));
+// ---- Harmonics ------------------------------------------------------------------
 
 TEST(Hqups, IdenticalChannelsShareOneBandEdgeAndMatchMono) {
     // With L = R the mid signal is the channel itself: stereo output equals the mono effect's.
@@ -210,30 +156,7 @@ TEST(Hqups, HarmonicsAbove11kGrowWithMixAndHarmonicsAndVanishWithMixZero) {
     EXPECT_GT(gentle, flat * 1e4);
 }
 
-// ---- Setters, kinds, chains ------------------------------------------------------------------
-
-TEST(Hqups, SettersTakeEffectFromTheNextBlock) {
-    Settings s;
-    dsp_effect* effect = makeForOutput(480, 1, 48000, s);
-    const std::vector<int16_t> in = tones(480, 1, 48000, {15000.0}, 0.5, 0);
-    std::vector<int16_t> out(480);
-    auto addedPower = [&] {
-        doHqups(effect, in.data(), out.data(), 960);
-        double p = 0.0;
-        for (uint32_t i = 16; i < 480; ++i) p += std::pow((out[i] - in[i - 8]) / 32767.0, 2);
-        return p;
-    };
-    addedPower();
-    EXPECT_GT(addedPower(), 1.0);
-    EXPECT_TRUE(setHqupsMix(effect, 0.0f));
-    EXPECT_LT(addedPower(), 1e-3);
-    EXPECT_TRUE(setHqupsMix(effect, 100.0f));
-    EXPECT_TRUE(setHqupsHarmonics(effect, 0.0f));
-    EXPECT_LT(addedPower(), 1e-3);
-    EXPECT_TRUE(setHqupsHarmonics(effect, 0.3f));
-    EXPECT_GT(addedPower(), 1.0);
-    termHqups(effect);
-}
+// ---- Kinds, chains ------------------------------------------------------------------
 
 TEST(Hqups, OtherKindsAndNullHandlesAreRefused) {
     dsptest::ForeignEffect other(dsp::kKindResampler);
@@ -254,8 +177,7 @@ TEST(Hqups, HostileParametersStayInBounds) {
         float harmonics, mix;
     };
     for (const Case& c : {Case{1, 2, 2, 44100, 11025, 1, 0.3f, 50.0f}, Case{64, 5, 3, 44100, 30000, 1, 2.0f, 1000.0f},
-                          Case{100, 0, 0, 8000, 0, 7, -3.0f, 100.0f}, Case{4096, 2, 1, 96000, 11025, 1, 0.5f, 100.0f},
-                          Case{333, 1, 2, 7350, 4000, 0, 0.9f, -50.0f}}) {
+                          Case{333, 1, 2, 7350, 4000, 7, -3.0f, -50.0f}}) {
         for (bool bySource : {false, true}) {
             Settings s;
             s.cutoff = c.cutoff;
