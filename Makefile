@@ -2,10 +2,11 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_BENCH ?= build-bench
+BUILD_WINDOWS ?= build-windows
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps demo test test-release test-asan fuzz bench clean
+.PHONY: all deps demo test test-release test-asan test-windows windows fuzz bench clean
 
 all: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
@@ -19,7 +20,7 @@ $(BUILD)/Makefile:
 demo: deps all
 	$(BUILD)/tools/dsptool/dsptool demo
 
-test: deps test-release test-asan fuzz
+test: deps test-release test-windows test-asan fuzz
 
 test-release:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -31,6 +32,16 @@ test-asan:
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# dsp.dll for 32-bit Windows (MinGW-w64), with dsptool.exe and the test programs.
+windows: deps
+	cmake -S . -B $(BUILD_WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDSP_LINUX_BUILD=$(abspath $(BUILD)) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_WINDOWS) -j $(JOBS)
+
+# Under Wine; some tests compare with the Linux build, so that is built first.
+test-windows: all windows
+	scripts/test-windows.sh $(BUILD_WINDOWS) $(JOBS)
+
 fuzz:
 	@scripts/run-fuzz.sh
 
@@ -38,4 +49,4 @@ bench: deps
 	@scripts/run-bench.sh
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_BENCH) build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_BENCH) $(BUILD_WINDOWS) build-fuzz

@@ -23,10 +23,17 @@
 
 #include <stdbool.h>
 #include <stdint.h>
+#if defined(_WIN32)
+/* The wave records are the system's own on Windows (mmsystem.h needs windows.h first). */
+#  include <windows.h>
+#  include <mmsystem.h>
+#endif
 
 #if defined(_WIN32)
 #  if defined(DSP_BUILDING_LIBRARY)
 #    define DSP_API __declspec(dllexport)
+#  elif defined(DSP_STATIC) /* linked into the program from an archive */
+#    define DSP_API
 #  else
 #    define DSP_API __declspec(dllimport)
 #  endif
@@ -459,6 +466,10 @@ DSP_API bool termStretch(dsp_effect* handle);
  * ------------------------------------------------------------------------------------- */
 typedef struct dsp_wavefile_in dsp_wavefile_in;
 
+#if defined(_WIN32)
+typedef WAVEFORMATEX dsp_wave_format; /* 18 bytes, packed */
+typedef WAVEHDR dsp_wave_header;      /* 32 bytes on 32-bit Windows */
+#else
 /* A wave format record (18 bytes, no padding, little-endian on disk). */
 #pragma pack(push, 1)
 typedef struct dsp_wave_format {
@@ -483,6 +494,7 @@ typedef struct dsp_wave_header {
     struct dsp_wave_header* lpNext; /* never touched */
     uintptr_t reserved;       /* never touched */
 } dsp_wave_header;
+#endif
 
 DSP_API dsp_wavefile_in* initWavefileIn(const char* fileName, uint32_t frames);
 DSP_API void termWavefileIn(dsp_wavefile_in* reader);

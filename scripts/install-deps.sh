@@ -22,6 +22,17 @@ if [ -n "$need" ]; then
   fi
   echo "installing:$need" >&2
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends $need >/dev/null
+  sources=""
+  case "$need" in *:i386*)
+    # 32-bit packages need their architecture. The security suite's i386 index can be out of
+    # step with the main one, which fails the update and breaks the install: leave it out.
+    dpkg --add-architecture i386
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      dir=$(mktemp -d)
+      awk 'BEGIN { RS = ""; ORS = "\n\n" } !/-security/' /etc/apt/sources.list.d/debian.sources >"$dir/debian.sources"
+      sources="-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts=$dir"
+    fi
+  esac
+  apt-get update -qq $sources || echo "apt-get update failed; installing from the package lists at hand" >&2
+  apt-get install -y -qq --no-install-recommends $sources $need >/dev/null
 fi

@@ -1,6 +1,7 @@
 // IIR filter effect: init, do, term.
 #include "effects/iir_filter_effect.h"
 #include "exports/export.h"
+#include "platform/fp_scope.h"
 
 using dsp::IirFilterEffect;
 
@@ -8,15 +9,18 @@ extern "C" {
 
 DSP_API dsp_effect* initIirFilter(uint32_t size, uint32_t channels, uint32_t rate, int32_t order, float cutoff,
                                   int32_t type) {
+    const dsp::FpScope fpScope;
     return dsp::toHandle(IirFilterEffect::create(size, channels, rate, order, cutoff, type));
 }
 
 DSP_API bool doIirFilter(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
+    const dsp::FpScope fpScope;
     IirFilterEffect* effect = dsp::effectOfKind<IirFilterEffect>(handle);
     return effect != nullptr && effect->filterPcm(pcmIn, pcmOut, bytes);
 }
 
 DSP_API bool termIirFilter(dsp_effect* handle) {
+    const dsp::FpScope fpScope;
     IirFilterEffect* effect = dsp::effectOfKind<IirFilterEffect>(handle);
     delete effect;
     return effect != nullptr;

@@ -3,6 +3,7 @@
 #include "analysis/wave_slicer.h"
 #include "convert/convert.h"
 #include "exports/export.h"
+#include "platform/fp_scope.h"
 
 using namespace dsp;
 
@@ -10,6 +11,7 @@ extern "C" {
 
 DSP_API dsp_effect* initWaveSlice(uint32_t size, uint32_t channels, uint32_t rate, float onDb, float offDb,
                                   float risePercent, float minLengthSec) {
+    const dsp::FpScope fpScope;
     auto* effect = new (std::nothrow) WaveSliceEffect;
     if (effect == nullptr) return nullptr;
     // Any channel count but 2 is read as mono, as the conversions do.
@@ -24,6 +26,7 @@ DSP_API dsp_effect* initWaveSlice(uint32_t size, uint32_t channels, uint32_t rat
 }
 
 DSP_API bool doWaveSlice(dsp_effect* handle, const int16_t* pcmIn, uint32_t bytes) {
+    const dsp::FpScope fpScope;
     auto* effect = effectOfKind<WaveSliceEffect>(handle);
     if (effect == nullptr) return false;
     bytes = effect->clampToCapacity(bytes);
@@ -34,6 +37,7 @@ DSP_API bool doWaveSlice(dsp_effect* handle, const int16_t* pcmIn, uint32_t byte
 }
 
 DSP_API const DspSliceRecord* getWaveSlice(dsp_effect* handle, uint32_t index) {
+    const dsp::FpScope fpScope;
     auto* effect = effectOfKind<WaveSliceEffect>(handle);
     if (effect == nullptr) return nullptr;
     effect->slicer.flush();
@@ -41,6 +45,7 @@ DSP_API const DspSliceRecord* getWaveSlice(dsp_effect* handle, uint32_t index) {
 }
 
 DSP_API bool termWaveSlice(dsp_effect* handle) {
+    const dsp::FpScope fpScope;
     auto* effect = effectOfKind<WaveSliceEffect>(handle);
     if (effect == nullptr) return false;
     delete effect;

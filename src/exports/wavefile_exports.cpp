@@ -2,6 +2,7 @@
 #include <new>
 
 #include "dsp.h"
+#include "platform/fp_scope.h"
 #include "wavefile/wavefile_in.h"
 #include "wavefile/wavefile_out.h"
 
@@ -34,6 +35,7 @@ WavefileOut* writer(dsp_wavefile_out* handle) {
 extern "C" {
 
 DSP_API dsp_wavefile_in* initWavefileIn(const char* fileName, uint32_t frames) {
+    const dsp::FpScope fpScope;
     auto* in = new (std::nothrow) WavefileIn;
     if (in != nullptr) in->open(fileName, frames);
     return reinterpret_cast<dsp_wavefile_in*>(in);
@@ -42,36 +44,43 @@ DSP_API dsp_wavefile_in* initWavefileIn(const char* fileName, uint32_t frames) {
 DSP_API void termWavefileIn(dsp_wavefile_in* handle) { delete reader(handle); }
 
 DSP_API int32_t readWavefileIn(dsp_wavefile_in* handle, void* buffer, uint32_t frames) {
+    const dsp::FpScope fpScope;
     WavefileIn* in = reader(handle);
     return in != nullptr ? in->read(buffer, frames) : 0;
 }
 
 DSP_API int32_t seekWavefileIn(dsp_wavefile_in* handle, int32_t offset, int32_t mode) {
+    const dsp::FpScope fpScope;
     WavefileIn* in = reader(handle);
     return in != nullptr ? in->seek(offset, mode) : 0;
 }
 
 DSP_API int32_t timeSeekWavefileIn(dsp_wavefile_in* handle, float seconds, int32_t mode) {
+    const dsp::FpScope fpScope;
     WavefileIn* in = reader(handle);
     return in != nullptr ? in->timeSeek(seconds, mode) : 0;
 }
 
 DSP_API void* bufSizeExtendWavefileIn(dsp_wavefile_in* handle, uint32_t frames) {
+    const dsp::FpScope fpScope;
     WavefileIn* in = reader(handle);
     return in != nullptr ? in->extendBuffer(frames) : nullptr;
 }
 
 DSP_API dsp_wave_format* getFormatWavefileIn(dsp_wavefile_in* handle) {
+    const dsp::FpScope fpScope;
     WavefileIn* in = reader(handle);
     return in != nullptr ? reinterpret_cast<dsp_wave_format*>(in->format()) : nullptr;
 }
 
 DSP_API dsp_wave_header* getHeaderWavefileIn(dsp_wavefile_in* handle) {
+    const dsp::FpScope fpScope;
     WavefileIn* in = reader(handle);
     return in != nullptr ? reinterpret_cast<dsp_wave_header*>(in->header()) : nullptr;
 }
 
 DSP_API dsp_wavefile_out* initWavefileOut(const char* fileName, const dsp_wave_format* format) {
+    const dsp::FpScope fpScope;
     auto* out = new (std::nothrow) WavefileOut;
     // Without a format record nothing is created: the handle stays closed.
     if (out != nullptr && format != nullptr) {
@@ -81,16 +90,19 @@ DSP_API dsp_wavefile_out* initWavefileOut(const char* fileName, const dsp_wave_f
 }
 
 DSP_API int32_t writeWavefileOut(dsp_wavefile_out* handle, const void* data, int32_t bytes) {
+    const dsp::FpScope fpScope;
     WavefileOut* out = writer(handle);
     return out != nullptr ? out->write(data, bytes) : 0;
 }
 
 DSP_API bool flushWavefileOut(dsp_wavefile_out* handle) {
+    const dsp::FpScope fpScope;
     WavefileOut* out = writer(handle);
     return out != nullptr && out->flush();
 }
 
 DSP_API int32_t termWavefileOut(dsp_wavefile_out* handle) {
+    const dsp::FpScope fpScope;
     WavefileOut* out = writer(handle);
     if (out == nullptr) return 0;
     const int32_t dataBytes = out->close();
@@ -99,6 +111,7 @@ DSP_API int32_t termWavefileOut(dsp_wavefile_out* handle) {
 }
 
 DSP_API dsp_wave_format* getFormatWavefileOut(dsp_wavefile_out* handle) {
+    const dsp::FpScope fpScope;
     WavefileOut* out = writer(handle);
     return out != nullptr ? reinterpret_cast<dsp_wave_format*>(out->format()) : nullptr;
 }

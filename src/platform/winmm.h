@@ -10,7 +10,13 @@
 #include <mmsystem.h>
 #include <mmreg.h>
 
-namespace dsp::platform {}
+namespace dsp::platform {
+using ::HMMIO;
+using ::MMCKINFO;
+using ::MMIOINFO;
+using ::WAVEFORMATEX;
+using ::WAVEHDR;
+}  // namespace dsp::platform
 
 #else
 

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "convert/convert.h"
+#include "memory/aligned_block.h"
 #include "rate/cascade_lanes.h"
 #include "rate/cascade_wide.h"
 
@@ -212,7 +213,7 @@ RateConverter::~RateConverter() { release(); }
 void RateConverter::release() {
     delete[] filtered_;
     delete[] history_;
-    delete[] wide_;
+    freeAlignedBlock(wide_);
     delete[] gridIndex_;
     delete[] gridWeights_;
     fused_ = false;
@@ -241,7 +242,8 @@ uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRat
         // A failed allocation leaves the converter unusable: process() then writes nothing.
         filtered_ = new (std::nothrow) float[frames];
         history_ = new (std::nothrow) float[size_t{frames} + 3];
-        wide_ = new (std::nothrow) double[2 * (size_t{std::min(frames, kChunkFrames)} + 3)];
+        // Read with aligned vector loads: operator new promises only 8 bytes on 32-bit Windows.
+        wide_ = static_cast<double*>(alignedBlock(64, sizeof(double) * 2 * (size_t{std::min(frames, kChunkFrames)} + 3)));
         if (filtered_ == nullptr || history_ == nullptr || wide_ == nullptr) release();
     }
     capacity_ = frames;

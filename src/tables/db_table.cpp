@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/fp_scope.h"
+
 namespace dsp {
 namespace {
 constexpr double kFloorDb = -50.0;
@@ -12,6 +14,7 @@ constexpr double kCeilingDb = 50.0;
 DbTable detail::dbTableInstance;
 
 DbTable::DbTable() {
+    const FpScope fpScope;  // built while the library loads, under the loading thread's state
     step = (kCeilingDb - kFloorDb) / kSize;
     scale = float(kSize / (kCeilingDb - kFloorDb));
     values = new float[kSize + 1];

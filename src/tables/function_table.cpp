@@ -3,6 +3,8 @@
 #include <cmath>
 #include <new>
 
+#include "platform/fp_scope.h"
+
 namespace dsp {
 namespace {
 
@@ -20,6 +22,7 @@ FunctionTable::~FunctionTable() {
 }
 
 void FunctionTable::build(uint32_t steps, double period_, double inversePeriod) {
+    const FpScope fpScope;  // built while the library loads, under the loading thread's state
     size = steps;
     mask = steps - 1;
     period = period_;

@@ -6,12 +6,41 @@ namespace dsp {
 
 using namespace platform;
 
+#if defined(_WIN32)
+namespace {
+
+// Windows registers nothing under the "WAV " I/O-procedure code the writer opens through, and
+// an open through an unregistered code fails: ours is the system's plain-file procedure.
+LRESULT CALLBACK waveFileProcedure(LPSTR info, UINT message, LPARAM param1, LPARAM param2) {
+    static const LPMMIOPROC dos = mmioInstallIOProcA(FOURCC_DOS, nullptr, MMIO_FINDPROC);
+    return dos != nullptr ? dos(info, message, param1, param2) : MMIOERR_CANNOTOPEN;
+}
+
+// Installed on the first open and removed when the library unloads.
+struct WaveProcedureInstall {
+    bool installed = false;
+    void ensure() {
+        if (!installed)
+            installed = mmioInstallIOProcA(mmioFOURCC('W', 'A', 'V', ' '), waveFileProcedure,
+                                           MMIO_INSTALLPROC | MMIO_GLOBALPROC) != nullptr;
+    }
+    ~WaveProcedureInstall() {
+        if (installed) mmioInstallIOProcA(mmioFOURCC('W', 'A', 'V', ' '), waveFileProcedure, MMIO_REMOVEPROC);
+    }
+} waveProcedure;
+
+}  // namespace
+#endif
+
 WavefileOut::~WavefileOut() { close(); }
 
 bool WavefileOut::open(const char* fileName, const WAVEFORMATEX& format) {
     close();
     if (fileName == nullptr) return false;
     std::memset(&openInfo_, 0, sizeof(openInfo_));
+#if defined(_WIN32)
+    waveProcedure.ensure();
+#endif
     openInfo_.fccIOProc = mmioStringToFOURCCA("WAV ", 0);
     file_ = mmioOpenA(const_cast<LPSTR>(fileName), &openInfo_, MMIO_ALLOCBUF | MMIO_CREATE | MMIO_WRITE);
     if (file_ == nullptr) return false;

@@ -6,7 +6,12 @@
 
 namespace tooltest {
 
-// True when the build has a dsptool to run (DSPTOOL_PATH is empty otherwise).
+// The dsptool the tests run: $DSPTOOL_UNDER_TEST when set (the Windows build runs dsptool.exe
+// under Wine through it), else the one this build made ("" when it made none).
+const char* toolPath();
+#define DSPTOOL_PATH (tooltest::toolPath())
+
+// True when there is a dsptool to run.
 bool toolBuilt();
 
 struct ToolRun {

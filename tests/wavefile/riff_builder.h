@@ -1,12 +1,11 @@
 // Helpers for tests that build RIFF files byte by byte and look at files on disk.
 #pragma once
 #include <cstdint>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
-
-#include <unistd.h>
 
 namespace wavetest {
 
@@ -55,10 +54,15 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
 class TempDir {
 public:
     TempDir() {
-        char pattern[] = "/tmp/dspwaveXXXXXX";
-        path_ = mkdtemp(pattern);
+        namespace fs = std::filesystem;
+        std::random_device seed;
+        do path_ = (fs::temp_directory_path() / ("dspwave" + std::to_string(seed()))).string();
+        while (!fs::create_directory(path_));
     }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
 

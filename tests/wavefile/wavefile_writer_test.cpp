@@ -34,7 +34,9 @@ TEST(WavefileWriter, HeaderBytesAreExact) {
     const std::string path = dir.file("empty.wav");
     dsp_wavefile_out* out = initWavefileOut(path.c_str(), &kStereo16);
     ASSERT_NE(out, nullptr);
+#if !defined(_WIN32)  // on Windows the system's buffered I/O decides when bytes reach the disk
     EXPECT_EQ(wavetest::readFile(path).size(), 0u) << "the header stays in the buffer until a flush";
+#endif
     EXPECT_EQ(termWavefileOut(out), 0);
     const std::string expected = std::string("RIFF") + std::string("\x26\0\0\0", 4) + "WAVEfmt " +
                                  std::string("\x12\0\0\0", 4) + std::string("\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0\x04\0\x10\0\0\0", 18) +
@@ -129,6 +131,9 @@ struct ForeignCase {
 class WavefileWriterForeignReaders : public ::testing::TestWithParam<ForeignCase> {};
 
 TEST_P(WavefileWriterForeignReaders, ReadBackExactly) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the independent readers are Linux programs";
+#endif
     const ForeignCase c = GetParam();
     wavetest::TempDir dir;
     const std::string wav = dir.file("ours.wav");

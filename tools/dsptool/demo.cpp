@@ -2,6 +2,10 @@
 // as a WAVE file and then a processed version for every effect that offers demo arguments,
 // through the same streaming path as `dsptool process`.
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
+#define mkdir(path, mode) _mkdir(path)  // Windows has no permission bits to give
+#endif
 
 #include <algorithm>
 #include <cerrno>

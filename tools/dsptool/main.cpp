@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "registry.h"
 
@@ -40,6 +44,10 @@ bool isHelpWord(const std::string& word) { return word == "--help" || word == "-
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+    // Reports and raw data on standard output are the same bytes as on Linux (no CR added).
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::vector<std::string> args(argv + 1, argv + argc);
     while (!args.empty() && args.front() == "-q") {
         dsptool::options().quiet = true;

@@ -2,8 +2,9 @@
 // for arrays the vector kernels read in 16-byte steps.
 #pragma once
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
+
+#include "memory/aligned_block.h"
 
 namespace dsp {
 
@@ -13,16 +14,15 @@ public:
     AlignedArray() = default;
     AlignedArray(const AlignedArray&) = delete;
     AlignedArray& operator=(const AlignedArray&) = delete;
-    ~AlignedArray() { std::free(data_); }
+    ~AlignedArray() { freeAlignedBlock(data_); }
 
     // Replaces the contents with `count` zeroed elements; false when memory runs out.
     bool allocate(std::size_t count) {
-        std::free(data_);
-        // aligned_alloc wants a size that is a multiple of the alignment: round up.
-        const std::size_t bytes = (count * sizeof(T) + 15) & ~std::size_t{15};
-        data_ = static_cast<T*>(std::aligned_alloc(16, bytes == 0 ? 16 : bytes));
+        freeAlignedBlock(data_);
+        data_ = static_cast<T*>(alignedBlock(16, count * sizeof(T)));
         size_ = data_ ? count : 0;
-        if (data_) std::memset(static_cast<void*>(data_), 0, bytes == 0 ? 16 : bytes);
+        // Zero the whole block, the tail the kernels read past the last element included.
+        if (data_) std::memset(static_cast<void*>(data_), 0, ((count * sizeof(T) + 15) & ~std::size_t{15}) | (count == 0 ? 16 : 0));
         return data_ != nullptr;
     }
     void clear() {

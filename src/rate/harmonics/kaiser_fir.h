@@ -51,7 +51,7 @@ private:
     float attenuationDb_ = 0.0f;
     uint32_t mask_ = 0;
     uint32_t half_ = 0;
-    // The coefficient and history arrays are 16-byte aligned through aligned_alloc.
+    // The coefficient and history arrays are 16-byte aligned (AlignedArray).
     AlignedArray<float> coef_;     // taps + 1
     AlignedArray<float> rows_;     // taps x taps: row r is the kernel tail rotated by r
     AlignedArray<double> response_;  // half + 1: the centre tap and one side
