@@ -216,12 +216,15 @@ struct AudioInput::Impl {
         rate = f.nSamplesPerSec;
         sourceChannels = f.nChannels;
         const uint64_t frameBytes = uint64_t{f.nChannels} * 2;
-        declared = getHeaderWavefileIn(wave)->dwBufferLength / frameBytes;
+        const uint32_t dataBytes = getHeaderWavefileIn(wave)->dwBufferLength;
+        declared = dataBytes / frameBytes;
         frames = declared;
         struct stat st {};
         const int32_t dataStart = seekWavefileIn(wave, 0, 1);
         if (dataStart >= 0 && ::stat(file.path().c_str(), &st) == 0)
             frames = std::min<uint64_t>(frames, uint64_t(std::max<int64_t>(0, int64_t(st.st_size) - dataStart)) / frameBytes);
+        // A stream (sizes 0xFFFFFFFF, or the largest a writer could give): the data runs to the end.
+        if (dataBytes >= 0x7FFF0000u) declared = frames;
         description = "16-bit PCM WAVE";
         return true;
     }
@@ -485,8 +488,8 @@ bool checkOutputName(const std::string& name, uint32_t bits, std::string& error)
         error = "cannot write '" + name + "': " + kWaveOnly;
         return false;
     }
-    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-        error = "output bits must be 8, 16, 24 or 32";
+    if (bits != 16 && bits != 24 && bits != 32) {
+        error = "output bits must be 16, 24 or 32";
         return false;
     }
     return true;
@@ -530,7 +533,6 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
     const int major = kind == FileKind::Flac ? SF_FORMAT_FLAC : kind == FileKind::Aiff ? SF_FORMAT_AIFF
                       : kind == FileKind::Ogg ? SF_FORMAT_OGG : SF_FORMAT_WAV;
     const int sub = kind == FileKind::Ogg ? SF_FORMAT_VORBIS
-                    : bits == 8 ? (kind == FileKind::Wave ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8)
                     : bits == 24 ? SF_FORMAT_PCM_24 : bits == 32 ? SF_FORMAT_PCM_32 : SF_FORMAT_PCM_16;
     info.format = major | sub;
     if (!sf_format_check(&info)) {

@@ -80,7 +80,7 @@ public:
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
-    // `bits`: 16, or 8/24/32 (libsndfile only).
+    // `bits`: 16, or 24/32 (libsndfile only; the samples padded).
     bool open(const std::string& name, uint32_t channels, uint32_t rate, std::string& error, uint32_t bits = 16);
     bool write(const int16_t* pcm, uint32_t frames, std::string& error);
     bool commit(std::string& error);
