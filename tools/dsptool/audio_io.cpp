@@ -61,6 +61,25 @@ bool writeAll(int fd, const void* data, size_t bytes) {
     return true;
 }
 
+// The library's reader and writer allocate when opened and free when closed: those calls hold
+// the library lock (batch threads open files while others create effects).
+dsp_wavefile_in* openReader(const char* path, uint32_t frames) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    return initWavefileIn(path, frames);
+}
+void closeReader(dsp_wavefile_in* reader) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    termWavefileIn(reader);
+}
+dsp_wavefile_out* openWriter(const char* path, const dsp_wave_format* format) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    return initWavefileOut(path, format);
+}
+void closeWriter(dsp_wavefile_out* writer) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    termWavefileOut(writer);
+}
+
 // Reproducible triangular noise of +-1 LSB: the sum of two uniform variables in [-0.5, 0.5).
 class TpdfDither {
 public:
@@ -92,6 +111,11 @@ void mixFrames(const T* in, uint32_t from, double* out, uint32_t to, uint32_t fr
 }
 
 }  // namespace
+
+std::mutex& libraryLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 bool haveSndfile() {
 #ifdef DSPTOOL_HAVE_SNDFILE
@@ -179,7 +203,7 @@ struct AudioInput::Impl {
     TpdfDither dither;
 
     ~Impl() {
-        if (wave != nullptr) termWavefileIn(wave);
+        if (wave != nullptr) closeReader(wave);
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (sound != nullptr) sf_close(sound);
 #endif
@@ -195,7 +219,7 @@ struct AudioInput::Impl {
     }
 
     bool openWave(std::string& error) {
-        wave = initWavefileIn(file.path().c_str(), kReadFrames);
+        wave = openReader(file.path().c_str(), kReadFrames);
         if (wave == nullptr) {
             error = "out of memory";
             return false;
@@ -319,7 +343,7 @@ bool AudioInput::open(const std::string& name, std::string& error, uint32_t mixT
     if (!d.file.open(name, error)) return false;
     if (!d.openWave(error)) {
         if (!error.empty()) return false;
-        if (d.wave != nullptr) termWavefileIn(d.wave), d.wave = nullptr;
+        if (d.wave != nullptr) closeReader(d.wave), d.wave = nullptr;
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (!d.openSndfile(error)) return false;
 #else
@@ -441,7 +465,7 @@ struct AudioOutput::Impl {
 #endif
 
     ~Impl() {
-        if (wave != nullptr) termWavefileOut(wave);
+        if (wave != nullptr) closeWriter(wave);
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (sound != nullptr) sf_close(sound);
 #endif
@@ -515,10 +539,10 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
             return d.writeBytes(h.data(), h.size(), error);
         }
         errno = 0;
-        d.wave = initWavefileOut(d.temp.c_str(), &d.format);
+        d.wave = openWriter(d.temp.c_str(), &d.format);
         if (d.wave == nullptr || !flushWavefileOut(d.wave)) {  // a closed writer refuses flushes
             const int saved = errno ? errno : EACCES;
-            if (d.wave != nullptr) termWavefileOut(d.wave), d.wave = nullptr;
+            if (d.wave != nullptr) closeWriter(d.wave), d.wave = nullptr;
             errno = saved;
             error = systemError("cannot create", name);
             d.temp.clear();  // nothing was created
@@ -575,7 +599,7 @@ bool AudioOutput::write(const int16_t* pcm, uint32_t frames, std::string& error)
 bool AudioOutput::commit(std::string& error) {
     Impl& d = *impl_;
     if (d.wave != nullptr) {
-        termWavefileOut(d.wave);
+        closeWriter(d.wave);
         d.wave = nullptr;
         // The writer reports no error on its last flush: the file's size tells.
         struct stat st {};

@@ -3,11 +3,16 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "dsp.h"
 
 namespace dsptool {
+
+// The library wants every call that allocates or frees (opening and closing effects, chains,
+// readers and writers) serialised across threads: every such call of the tool holds this lock.
+std::mutex& libraryLock();
 
 // True when this build reads and writes other formats than 16-bit PCM WAVE (libsndfile).
 bool haveSndfile();
