@@ -15,7 +15,7 @@
 #include "rate/harmonics/kaiser_fir.h"
 #include "rate/harmonics/transfer_curve.h"
 #include "rate/kaiser_reference.h"
-#include "support/helpers.h"
+#include "support/signals.h"
 
 namespace {
 

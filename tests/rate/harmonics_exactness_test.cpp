@@ -13,7 +13,7 @@
 #include "rate/harmonics/allpass_delay.h"
 #include "rate/harmonics/kaiser_fir.h"
 #include "rate/harmonics/transfer_curve.h"
-#include "support/helpers.h"
+#include "support/signals.h"
 
 namespace {
 
