@@ -22,12 +22,13 @@ def _through(x, rate, make, block=BLOCK):
         return back(chain.send(pcm))
 
 
-def resample(x, rate, new_rate, cubic=True, filter=True, stopband_db=80.0, slope_db_per_octave=40.0):
+def resample(x, rate, new_rate, cubic=True, filter=True, stopband_db=90.0, slope_db_per_octave=90.0 / math.log2(1.25)):
     """`x` converted from `rate` to `new_rate` Hz: trunc(frames x new_rate / rate) frames.
 
     cubic: cubic-convolution interpolation (False: linear). filter: Chebyshev lowpass reaching
     stopband_db dB (> 0.1) at half the lower rate, passband ending stopband_db /
-    slope_db_per_octave octaves below. Cubic output lags by two input samples.
+    slope_db_per_octave octaves below; the defaults are dsptool's (90 dB, passband to 0.8 of the
+    lower Nyquist frequency). Cubic output lags by two input samples.
     """
     # Blocks of a multiple of rate / gcd(rate, new_rate) frames each give whole output frames.
     quantum = rate // math.gcd(rate, new_rate)
@@ -102,7 +103,7 @@ def spectrum(x, rate, fft_size=4096, hop=None):
 
 def envelope(x, rate):
     """Amplitude envelope per channel in 16-bit sample units (|x| x 2.5 through a 33 Hz lowpass):
-    float32 (frames, channels); a full-scale sine settles near 2.5 x 2/pi x 32767."""
+    float32 (frames, channels); a steady tone settles at 2.5 x the mean of |x|."""
     pcm, _ = as_pcm(x)
     with EnvelopeAnalyzer(BLOCK, pcm.shape[1], rate) as a:
         return a.analyse(pcm)
