@@ -127,3 +127,9 @@ def test_analysers_measure_known_signals():
         clicks[int(start * rate):int(start * rate) + 2000] = burst
     starts = libdsp.onsets(clicks, rate, min_length=0.01)[:, 0]
     assert starts == pytest.approx([0.2, 0.6], abs=0.01)
+
+
+def test_readme_snippet_runs(tmp_path, monkeypatch):
+    readme = open(os.path.join(os.path.dirname(HEADER), "..", "README.md")).read()
+    monkeypatch.chdir(tmp_path)
+    exec(re.search(r"\n## Python\n.*?```python\n(.*?)```", readme, re.S).group(1), {})
