@@ -67,6 +67,21 @@ std::string escapeJson(const std::string& text) {
     return out;
 }
 
+// Writes `value` with two decimals at `out` (as %.2f, many times faster: every spectrum of a long
+// input is a hundred million numbers); returns the end.
+char* fixed2(char* out, float value) {
+    long long hundredths = std::llround(double(value) * 100);
+    if (hundredths < 0) *out++ = '-', hundredths = -hundredths;
+    char digits[24];
+    int n = 0;
+    for (long long whole = hundredths / 100; n == 0 || whole > 0; whole /= 10) digits[n++] = char('0' + whole % 10);
+    while (n > 0) *out++ = digits[--n];
+    *out++ = '.';
+    *out++ = char('0' + hundredths % 100 / 10);
+    *out++ = char('0' + hundredths % 10);
+    return out;
+}
+
 // A level for JSON: dBFS, or null for silence.
 std::string jsonLevel(double linear) { return linear > 0 ? fmt(20 * std::log10(linear), 2) : "null"; }
 
@@ -203,12 +218,19 @@ public:
         if (json_ != nullptr) {
             std::ostream& json = *json_;
             json << (r_.spectrumCount > 1 ? ",\n" : "\n") << "{\"time\":"
-                 << fmt(double(r_.spectrumCount * r_.hop) / r_.rate, 6) << ",\"db\":[";
+                 << fmt(double(r_.spectrumCount * r_.hop) / r_.rate, 6) << ",\"db\":";
+            text_.resize(size_t(channels) * bins_ * 24 + 8);
+            char* at = text_.data();
             for (uint32_t c = 0; c < channels; ++c) {
-                json << (c ? ",[" : "[");
-                for (uint32_t k = 0; k < bins_; ++k) json << (k ? "," : "") << fmt(out_[size_t(c) * bins_ + k], 2);
-                json << ']';
+                *at++ = c ? ',' : '[';
+                *at++ = '[';
+                for (uint32_t k = 0; k < bins_; ++k) {
+                    if (k) *at++ = ',';
+                    at = fixed2(at, out_[size_t(c) * bins_ + k]);
+                }
+                *at++ = ']';
             }
+            json.write(text_.data(), at - text_.data());
             json << "]}";
         }
     }
@@ -231,6 +253,7 @@ private:
     std::vector<double> average_;
     std::vector<float> rowDb_;
     std::vector<double> power_;  // long-term power sums, channel after channel
+    std::vector<char> text_;
     dsp_effect* analyser_ = nullptr;
 };
 
@@ -309,9 +332,13 @@ double frequencyX(double hz, double nyquist) {
     return kLeft + t * (kPlotWidth - kLeft - kRight);
 }
 
-// Markers as one path of lines and one of spans, each drawn once per half pixel; labels in two
-// rows above the lanes, each label only where it clears the labels already placed in its row.
+// Markers as one path of lines and one of spans, each drawn once per half pixel; when they
+// crowd (less than 4 px apart on average) only as ticks in a strip above the lanes, which they
+// would otherwise paint over. Labels go in two rows above that, each only where it clears the
+// labels already placed in its row.
 std::string markersSvg(const AnalysisResults& r, double seconds, int top, double bottom, double plotW) {
+    const bool crowded = double(r.markers.size()) * 4 > plotW;
+    const double lineTop = crowded ? top - 7 : top, lineBottom = crowded ? top - 1 : bottom;
     std::ostringstream lines, spans, labels;
     double lastLine = -1, spanStart = -1, spanEnd = -1;
     double rowEnd[2] = {-1e9, -1e9};
@@ -323,10 +350,10 @@ std::string markersSvg(const AnalysisResults& r, double seconds, int top, double
     for (const TimeMarker& marker : r.markers) {
         const double x0 = kLeft + plotW * std::clamp(marker.start / seconds, 0.0, 1.0);
         if (x0 - lastLine >= 0.5) {
-            lines << 'M' << fmt(x0) << ',' << top << 'V' << fmt(bottom);
+            lines << 'M' << fmt(x0) << ',' << fmt(lineTop) << 'V' << fmt(lineBottom);
             lastLine = x0;
         }
-        if (marker.end > marker.start) {
+        if (marker.end > marker.start && !crowded) {
             const double x1 = kLeft + plotW * std::clamp(marker.end / seconds, 0.0, 1.0);
             if (x0 > spanEnd + 0.5) {
                 flushSpan();
@@ -336,8 +363,8 @@ std::string markersSvg(const AnalysisResults& r, double seconds, int top, double
         }
         const double width = kDigitWidth * double(marker.label.size());
         for (int row = 0; row < 2 && !marker.label.empty(); ++row) {
-            if (x0 < rowEnd[row] + 3) continue;
-            labels << "<text class=\"marker-label\" x=\"" << fmt(x0 + 1) << "\" y=\"" << top - 4 - 13 * (1 - row)
+            if (x0 < rowEnd[row] + 3 || x0 + 1 + width > kPlotWidth) continue;
+            labels << "<text class=\"marker-label\" x=\"" << fmt(x0 + 1) << "\" y=\"" << top - 22 + 12 * row
                    << "\" style=\"fill:#e6550d\">" << escapeHtml(marker.label) << "</text>";
             rowEnd[row] = x0 + 1 + width;
             break;
@@ -352,9 +379,14 @@ std::string markersSvg(const AnalysisResults& r, double seconds, int top, double
     return svg + labels.str();
 }
 
+// Where a time axis label goes: centred on its tick, but kept inside the picture at the ends.
+std::string tickAnchor(double x) {
+    return x > kPlotWidth - 24 ? "end" : "middle";
+}
+
 std::string waveformSvg(const AnalysisResults& r) {
-    const int lane = 110, top = 34, bottom = 24;
-    const int height = top + int(r.channels) * lane + bottom;
+    const int lane = 110, gap = 8, top = 40, bottom = 24;
+    const int height = top + int(r.channels) * (lane + gap) - gap + bottom;
     const double plotW = kPlotWidth - kLeft - kRight;
     const double seconds = double(r.frames) / r.rate;
     std::ostringstream svg;
@@ -369,22 +401,20 @@ std::string waveformSvg(const AnalysisResults& r) {
         return kLeft + plotW * (from + to) / 2 / std::max<double>(1, r.frames);
     };
     for (uint32_t c = 0; c < r.channels; ++c) {
-        const double laneTop = top + c * lane, mid = laneTop + lane / 2.0, half = lane / 2.0 - 4;
+        const double laneTop = top + c * (lane + gap), mid = laneTop + lane / 2.0, half = lane / 2.0 - 8;
         svg << "<rect x=\"" << kLeft << "\" y=\"" << laneTop << "\" width=\"" << plotW << "\" height=\"" << lane
             << "\" fill=\"#f4f6fa\"/>";
         // The amplitude axis: full scale is 1.
         for (const auto& [value, text] : {std::pair{1.0, "1"}, {0.5, "0.5"}, {0.0, "0"}, {-0.5, "-0.5"}, {-1.0, "-1"}}) {
             const double y = mid - value * half;
-            svg << "<line x1=\"" << kLeft - 3 << "\" x2=\"" << kLeft + (value == 0 ? plotW : value == 1 || value == -1 ? 0 : plotW)
-                << "\" y1=\"" << fmt(y) << "\" y2=\"" << fmt(y) << "\" stroke=\"" << (value == 0 ? "#c8ccd4" : "#e3e6ec")
-                << "\"/><text class=\"amplitude\" x=\"" << kLeft - 5 << "\" y=\"" << fmt(y + 4)
-                << "\" text-anchor=\"end\">" << text << "</text>";
+            svg << "<line x1=\"" << kLeft - 3 << "\" x2=\"" << kLeft + plotW << "\" y1=\"" << fmt(y) << "\" y2=\""
+                << fmt(y) << "\" stroke=\"" << (value == 0 ? "#c8ccd4" : "#e3e6ec") << "\"/><text class=\"amplitude\" x=\""
+                << kLeft - 5 << "\" y=\"" << fmt(y + 4) << "\" text-anchor=\"end\">" << text << "</text>";
         }
-        svg << "<text x=\"" << kLeft + 4 << "\" y=\"" << laneTop + 12 << "\">" << (r.channels == 1 ? "mono" : names[c])
-            << "</text>";
+        svg << "<text x=\"4\" y=\"" << mid + 4 << "\">" << (r.channels == 1 ? "mono" : names[c]) << "</text>";
         if (points == 0) {
             svg << "<text x=\"" << kLeft + plotW / 2 << "\" y=\"" << mid - 6 << "\" text-anchor=\"middle\">"
-                << (r.frames == 0 ? "no audio: the input is empty" : "") << "</text>";
+                << "no audio: the input is empty</text>";
             continue;
         }
         svg << "<path class=\"wave\" fill=\"#3b6fb6\" stroke=\"#3b6fb6\" stroke-width=\"0.6\" d=\"";
@@ -407,14 +437,14 @@ std::string waveformSvg(const AnalysisResults& r) {
             }
         }
     }
-    const double laneBottom = top + r.channels * lane;
+    const double laneBottom = top + r.channels * (lane + gap) - gap;
     if (seconds > 0) svg << markersSvg(r, seconds, top, laneBottom, plotW);
     const double step = tickStep(seconds);
     for (double t = 0; t <= seconds + 1e-9; t += step) {
         const double x = kLeft + plotW * (seconds > 0 ? t / seconds : 0);
         svg << "<line x1=\"" << fmt(x) << "\" x2=\"" << fmt(x) << "\" y1=\"" << laneBottom << "\" y2=\""
             << laneBottom + 4 << "\" stroke=\"#888\"/><text x=\"" << fmt(x) << "\" y=\"" << laneBottom + 16
-            << "\" text-anchor=\"middle\">" << timeLabel(t, step) << "</text>";
+            << "\" text-anchor=\"" << tickAnchor(x) << "\">" << timeLabel(t, step) << "</text>";
     }
     svg << "</svg>";
     return svg.str();
@@ -539,6 +569,7 @@ const char* kSpectrogramScript = R"JS(
   for (var t = 0; seconds > 0 && t <= seconds + 1e-9; t += step) {
     var x = left + w * t / seconds;
     ctx.fillRect(x, top + h, 1, 4);
+    ctx.textAlign = x > canvas.width - 24 ? 'right' : 'center';
     ctx.fillText(label(t), x, top + h + 16);
   }
   ctx.textAlign = 'left'; ctx.fillText('Hz', 4, top + 10);
