@@ -16,10 +16,17 @@ deps:
 $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
-demo: deps all
+# Steps that must run in order even under `make -j` go through sub-makes, one after another.
+# Further test steps (another platform, the bindings) are added to TEST_STEPS.
+TEST_STEPS ?= deps test-release test-asan fuzz
+ordered = @set -e; for step in $(1); do $(MAKE) --no-print-directory $$step; done
+
+demo:
+	$(call ordered,deps all)
 	$(BUILD)/tools/dsptool/dsptool demo
 
-test: deps test-release test-asan fuzz
+test:
+	$(call ordered,$(TEST_STEPS))
 
 test-release:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -34,7 +41,7 @@ test-asan:
 fuzz:
 	@scripts/run-fuzz.sh
 
-bench: deps
+bench:
 	@scripts/run-bench.sh
 
 clean:

@@ -11,8 +11,8 @@
 
 #include "convert/convert.h"
 #include "memory/fastmem.h"
-#include "rate/harmonics/harmonics_engine.h"
-#include "support/helpers.h"
+#include "exciter/harmonics_engine.h"
+#include "support/signals.h"
 
 namespace {
 

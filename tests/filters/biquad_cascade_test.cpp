@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "rate/biquad_cascade.h"
-#include "support/helpers.h"
+#include "filters/biquad_cascade.h"
+#include "support/signals.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
