@@ -18,13 +18,12 @@ OnsetSettings& onsetSettings() {
 }
 
 const char* const kOnsetOptionsHelp =
-    "      --on-db DB    onset level of the slicer's envelope, dB (default -36)\n"
-    "      --off-db DB   level below which a slice ends, dB (default -48)\n"
-    "      --rise PCT    least rise above the last valley, percent (default 20; 10 with\n"
-    "                    --absolute-levels)\n"
-    "      --min-length S  shortest slice, seconds (default 0.05)\n"
-    "      --absolute-levels  the three above relative to an envelope of 1.0 (2.5 x the mean\n"
-    "                    absolute level of the band), not to the input's own peak envelope";
+    "      --on-db DB    onset level of the slicer's envelope, dB re its peak (default -36)\n"
+    "      --off-db DB   level below which a slice ends, dB re its peak (default -48)\n"
+    "      --rise PCT    least rise above the last valley, percent of the peak (default 20)\n"
+    "      --absolute-levels  the three above re an envelope of 1.0 (2.5 x the mean absolute level\n"
+    "                    of the band), not the input's own peak; --rise then defaults to 10\n"
+    "      --min-length S  shortest slice, seconds (default 0.05)";
 
 bool parseOnsetOption(const std::vector<std::string>& args, size_t& i, std::string& error) {
     const std::string& name = args[i];

@@ -1,75 +1,60 @@
-// dsptool analyze FILE.wav: spectra of a WAVE file as an HTML report, CSV or JSON.
+// dsptool analyze FILE: onsets, envelope and spectra of an audio file as an HTML report, CSV or JSON.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "analysis_onsets.h"
 #include "analysis_report.h"
-#include "dsp.h"
+#include "audio_io.h"
 #include "registry.h"
 
 namespace {
 
-// A 16-bit PCM WAVE file, mono or stereo, read with the library's reader.
-class WaveFileSource : public dsptool::AudioSource {
+// An input in any format the tool reads ("-" = stdin, spooled once so that it can be read twice).
+// More than two channels are mixed to stereo: odd-numbered ones to the left, even to the right.
+class FileSource : public dsptool::AudioSource {
 public:
-    ~WaveFileSource() override { close(); }
-
-    bool open(const std::string& path, std::string& error) {
-        path_ = path;
-        if (!std::ifstream(path, std::ios::binary)) {
-            error = "cannot open " + path;
-            return false;
-        }
-        reader_ = initWavefileIn(path.c_str(), kChunkFrames);
-        const dsp_wave_format* format = reader_ ? getFormatWavefileIn(reader_) : nullptr;
-        const dsp_wave_header* header = reader_ ? getHeaderWavefileIn(reader_) : nullptr;
-        if (format == nullptr || header == nullptr) {
-            error = "out of memory opening " + path;
-            return false;
-        }
-        if (format->nChannels == 0) {
-            error = path + " is not a RIFF WAVE file with a \"fmt \" chunk before its \"data\" chunk";
-            return false;
-        }
-        if (format->wBitsPerSample != 16 || format->nChannels > 2 || format->nSamplesPerSec == 0) {
-            error = path + ": only 16-bit PCM, mono or stereo, can be analysed";
-            return false;
-        }
-        channels = format->nChannels;
-        rate = format->nSamplesPerSec;
-        description = "16-bit PCM WAVE";
-        // The reader does not stop at the end of the data chunk: read exactly its frames.
-        frames = header->dwBufferLength / (2u * channels);
-        left_ = frames;
+    bool open(const std::string& input, std::string& error) {
+        if (!file_.open(input, error) || !reopen(error)) return false;
+        name = file_.name() == "-" ? "stdin" : file_.name().substr(file_.name().find_last_of('/') + 1);
+        description = in_->description();
+        rate = in_->rate();
+        channels = in_->channels();
+        frames = in_->frames();
+        if (in_->channels() != in_->sourceChannels() && !dsptool::options().quiet)
+            std::fprintf(stderr, "dsptool: '%s' has %u channels: analysing them mixed to stereo\n", input.c_str(),
+                         in_->sourceChannels());
+        if (in_->dithered() && !dsptool::options().quiet)
+            std::fprintf(stderr, "dsptool: '%s' (%s) reduced to 16 bits with TPDF dither\n", input.c_str(),
+                         description.c_str());
         return true;
     }
 
-    int64_t read(int16_t* pcm, uint32_t count, std::string&) override {
-        const uint32_t want = uint32_t(std::min<uint64_t>({count, left_, kChunkFrames}));
-        const int32_t got = want ? readWavefileIn(reader_, pcm, want) : 0;
-        if (got <= 0) return 0;  // a data chunk cut short by the end of the file
-        left_ -= uint32_t(got) / (2u * channels);
-        return uint32_t(got) / (2u * channels);
+    int64_t read(int16_t* pcm, uint32_t count, std::string& error) override {
+        const int64_t got = in_->read(pcm, count);
+        if (got < 0) error = "cannot read " + file_.name();
+        return got;
     }
 
-    bool rewind(std::string& error) override {
-        close();
-        return open(path_, error);
-    }
+    bool rewind(std::string& error) override { return reopen(error); }
 
 private:
-    static constexpr uint32_t kChunkFrames = 65536;
-    void close() {
-        if (reader_ != nullptr) termWavefileIn(reader_);
-        reader_ = nullptr;
+    bool reopen(std::string& error) {
+        in_ = std::make_unique<dsptool::AudioInput>();
+        if (in_->open(file_.path(), error)) return true;
+        std::string mixed;
+        in_ = std::make_unique<dsptool::AudioInput>();
+        if (in_->open(file_.path(), mixed, 2) && in_->sourceChannels() > 2) return true;
+        // Messages name the input as given, not the spooled copy of stdin.
+        const size_t at = error.find(file_.path());
+        if (file_.path() != file_.name() && at != std::string::npos) error.replace(at, file_.path().size(), file_.name());
+        return false;
     }
-    std::string path_;
-    dsp_wavefile_in* reader_ = nullptr;
-    uint64_t left_ = 0;
+
+    dsptool::InputPath file_;
+    std::unique_ptr<dsptool::AudioInput> in_;
 };
 
 bool parseCount(const std::string& text, uint32_t& value) {
@@ -124,7 +109,7 @@ int runAnalyze(const std::vector<std::string>& args) {
             return dsptool::failWith("analyze takes one input file");
         }
     }
-    if (input.empty()) return dsptool::failWith("analyze needs a WAVE file");
+    if (input.empty()) return dsptool::failWith("analyze needs an input file (- for stdin)");
     // The report is written by default; asking only for CSV or JSON leaves it out.
     if (!reportRequested && !otherOutput) options.htmlPath = defaultReportPath(input);
     // The slice table goes to stdout unless stdout already carries a CSV or JSON export.
@@ -133,27 +118,26 @@ int runAnalyze(const std::vector<std::string>& args) {
     options.progress = true;
     const std::string problem = dsptool::checkAnalyzeOptions(options);
     if (!problem.empty()) return dsptool::failWith(problem);
-    WaveFileSource source;
+    FileSource source;
     std::string error;
     if (!source.open(input, error)) return dsptool::failWith(error);
-    const size_t slash = input.find_last_of('/');
-    source.name = input.substr(slash == std::string::npos ? 0 : slash + 1);
     return dsptool::writeAnalysisOutputs(source, options);
 }
 
 const dsptool::Registration analyzeCommand(dsptool::CommandInfo{
     "analyze",
-    "analyze FILE.wav [-o REPORT.html] [--csv FILE] [--json FILE [--all-spectra]] [--slices-csv FILE]\n"
+    "analyze FILE [-o REPORT.html] [--csv FILE] [--json FILE [--all-spectra]] [--slices-csv FILE]\n"
     "                   [--envelope-csv FILE] [OPTIONS]",
-    std::string("      onsets, envelope and spectra of a 16-bit WAVE file, streamed (memory does not grow\n"
-    "      with the length): prints the onset slices (start, end, length in seconds) and writes an\n"
-    "      HTML report (waveform with envelope and slice markers, spectrogram, long-term spectrum,\n"
-    "      slice table; self-contained, a few hundred kB to a few MB however long the input) beside\n"
-    "      the input as FILE-analysis.html unless -o names it. --csv writes the long-term spectrum;\n"
-    "      --json the long-term spectrum, the spectrogram as the report draws it and the slices, and\n"
-    "      with --all-spectra every short-time spectrum too (large: about 10 kB per spectrum and\n"
-    "      channel at FFT 4096); --slices-csv the slices; --envelope-csv the envelope every 5 ms.\n"
-    "      Any of them alone skips the report; - is stdout. Progress on stderr when it is a terminal.\n"
+    std::string("      onsets, envelope and spectra of an audio file (whatever `process` reads, - = stdin;\n"
+    "      more than two channels are mixed to stereo), streamed: memory does not grow with the\n"
+    "      length. Prints the onset slices (start, end, length in seconds) and writes an HTML report\n"
+    "      (waveform with envelope and slice markers, spectrogram, long-term spectrum, slice table;\n"
+    "      self-contained, well under 2 MB however long the input) beside the input as\n"
+    "      FILE-analysis.html unless -o names it. --csv writes the long-term spectrum; --json the\n"
+    "      long-term spectrum, the spectrogram as the report draws it and the slices, and with\n"
+    "      --all-spectra every short-time spectrum too (large: about 12 kB per spectrum and channel\n"
+    "      at FFT 4096); --slices-csv the slices; --envelope-csv the envelope every 5 ms. Any of\n"
+    "      them alone skips the report; - is stdout. Progress on stderr when it is a terminal.\n"
     "      The slicer listens to 2-20 kHz only (16th-order highpass at 2 kHz and lowpass at 20 kHz on\n"
     "      the mono mix): bass and kick drums below 2 kHz start no slice. Its levels are relative to\n"
     "      the peak of the input's envelope in that band, measured by a first pass. Files at 40 kHz\n"
