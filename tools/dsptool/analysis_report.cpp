@@ -364,7 +364,7 @@ std::string markersSvg(const AnalysisResults& r, double seconds, int top, double
         const double width = kDigitWidth * double(marker.label.size());
         for (int row = 0; row < 2 && !marker.label.empty(); ++row) {
             if (x0 < rowEnd[row] + 3 || x0 + 1 + width > kPlotWidth) continue;
-            labels << "<text class=\"marker-label\" x=\"" << fmt(x0 + 1) << "\" y=\"" << top - 22 + 12 * row
+            labels << "<text class=\"marker-label\" x=\"" << fmt(x0 + 1) << "\" y=\"" << top - 24 + 14 * row
                    << "\" style=\"fill:#e6550d\">" << escapeHtml(marker.label) << "</text>";
             rowEnd[row] = x0 + 1 + width;
             break;
@@ -385,7 +385,7 @@ std::string tickAnchor(double x) {
 }
 
 std::string waveformSvg(const AnalysisResults& r) {
-    const int lane = 110, gap = 8, top = 40, bottom = 24;
+    const int lane = 110, gap = 8, top = 44, bottom = 24;
     const int height = top + int(r.channels) * (lane + gap) - gap + bottom;
     const double plotW = kPlotWidth - kLeft - kRight;
     const double seconds = double(r.frames) / r.rate;
