@@ -132,17 +132,15 @@ class Effect(_Handle):
         pcm, back = as_pcm(x, self.channels)
         oc = out_channels or self.channels
         pieces = []
-        for start in range(0, max(len(pcm), 1), self.block):
+        for start in range(0, len(pcm), self.block):
             chunk = np.ascontiguousarray(pcm[start:start + self.block])
-            if len(chunk) == 0:
-                break
             room = len(chunk) if out_frames is None else out_frames(len(chunk))
             out = np.zeros((room + 2, oc), np.int16)
             written = call(h, _ptr(chunk), _ptr(out), chunk.nbytes)
-            frames = len(chunk) if written is True else int(written) // (2 * oc)
             if written is False:
                 raise Error(f"{type(self).__name__}: the library refused the block")
-            pieces.append(out[:frames])
+            # do* calls return true (same length out) or the bytes written.
+            pieces.append(out[:len(chunk) if written is True else written // (2 * oc)])
         return back(np.concatenate(pieces) if pieces else np.zeros((0, oc), np.int16))
 
     def _set(self, name, setter, value, *args):

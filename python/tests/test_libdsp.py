@@ -17,6 +17,8 @@ def test_declarations_match_the_header():
     declared = set(re.findall(r"^DSP_API[^(]*?(\w+)\(", header, re.M))
     assert len(declared) == 86
     assert set(re.findall(r"(\w+)\(", FUNCTIONS)) == declared
+    version = re.findall(r"#define DSP_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", header)
+    assert libdsp.__version__ == ".".join(version)
 
 
 # Each one-call function against `dsptool process` with the same effect, arguments spelt out.
