@@ -81,7 +81,11 @@ uint32_t StretchEffect::processBlock(const float* inL, const float* inR, float* 
                                      uint32_t frames) {
     frames = std::min(frames, inSize);
     const uint32_t produced = stretchers[0].process(inL, outL, frames);
-    if (inChannels == 2) stretchers[1].process(inR, outR, frames);
+    if (inChannels != 2) return produced;
+    const uint32_t right = stretchers[1].process(inR, outR, frames);
+    // A scale set while the effect ran mono reaches the idle right engine one chunk late, so it
+    // can write fewer frames than the left: the frames it did not write are silence.
+    if (right < produced) std::fill(outR + right, outR + produced, 0.0f);
     return produced;
 }
 
