@@ -6,7 +6,7 @@
 #include "analysis/envelope_tracker.h"
 #include "chain/dsp_effect.h"
 #include "dsp.h"
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 
 namespace dsp {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "chain/dsp_effect.h"
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 
 namespace dsp {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "chain/dsp_effect.h"
-#include "rate/harmonics/harmonics_engine.h"
+#include "exciter/harmonics_engine.h"
 #include "rate/rate_converter.h"
 
 namespace dsp {

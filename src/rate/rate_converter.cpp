@@ -7,8 +7,8 @@
 #include <type_traits>
 
 #include "convert/convert.h"
-#include "rate/cascade_lanes.h"
-#include "rate/cascade_wide.h"
+#include "filters/cascade_lanes.h"
+#include "filters/cascade_wide.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

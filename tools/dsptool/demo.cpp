@@ -147,7 +147,7 @@ int runDemo(const std::vector<std::string>& args) {
         const std::string outPath = outDir + "/" + info.name + ".wav";
         dsptool::ProcessReport report;
         if (!dsptool::parseEffectList(words, effects, error) ||
-            !dsptool::processFile(inputPath, outPath, effects, false, report, error)) {
+            !dsptool::processFile(inputPath, outPath, effects, dsptool::ProcessSettings{}, report, error)) {
             std::fprintf(stderr, "dsptool: demo: %s %s: %s\n", info.name.c_str(), info.demoArgs.c_str(), error.c_str());
             ++failures;
             continue;

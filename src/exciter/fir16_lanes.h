@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "rate/harmonics/fir_dot.h"
+#include "exciter/fir_dot.h"
 
 #if defined(DSP_HAVE_SSE_INTRINSICS)
 #include <emmintrin.h>

@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
-#include "rate/harmonics/aligned_array.h"
-#include "rate/harmonics/harmonics_kernels.h"
+#include "exciter/aligned_array.h"
+#include "exciter/harmonics_kernels.h"
 
 namespace dsp {
 

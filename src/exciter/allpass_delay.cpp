@@ -1,4 +1,4 @@
-#include "rate/harmonics/allpass_delay.h"
+#include "exciter/allpass_delay.h"
 
 #include <algorithm>
 #include <utility>

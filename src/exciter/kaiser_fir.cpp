@@ -1,10 +1,10 @@
-#include "rate/harmonics/kaiser_fir.h"
+#include "exciter/kaiser_fir.h"
 
 #include <cmath>
 #include <type_traits>
 
-#include "rate/harmonics/fir16_lanes.h"
-#include "rate/harmonics/fir16_wide.h"
+#include "exciter/fir16_lanes.h"
+#include "exciter/fir16_wide.h"
 
 namespace dsp {
 namespace {

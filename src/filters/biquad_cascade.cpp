@@ -1,4 +1,4 @@
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <new>
 #include <type_traits>
 
-#include "rate/cascade_lanes.h"
-#include "rate/cascade_wide.h"
-#include "rate/cascade_wide512.h"
+#include "filters/cascade_lanes.h"
+#include "filters/cascade_wide.h"
+#include "filters/cascade_wide512.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>

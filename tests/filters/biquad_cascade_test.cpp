@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 #include "support/helpers.h"
 
 #if defined(__SSE__)

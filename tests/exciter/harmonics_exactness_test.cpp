@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "rate/harmonics/allpass_delay.h"
-#include "rate/harmonics/kaiser_fir.h"
-#include "rate/harmonics/transfer_curve.h"
+#include "exciter/allpass_delay.h"
+#include "exciter/kaiser_fir.h"
+#include "exciter/transfer_curve.h"
 #include "support/helpers.h"
 
 namespace {

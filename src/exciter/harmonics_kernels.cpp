@@ -1,4 +1,4 @@
-#include "rate/harmonics/harmonics_kernels.h"
+#include "exciter/harmonics_kernels.h"
 
 #include <optional>
 

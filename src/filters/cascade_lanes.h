@@ -8,7 +8,7 @@
 #pragma once
 #include <cstdint>
 
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 
 namespace dsp {
 namespace lanes {

@@ -11,7 +11,7 @@
 
 #include "convert/convert.h"
 #include "memory/fastmem.h"
-#include "rate/harmonics/harmonics_engine.h"
+#include "exciter/harmonics_engine.h"
 #include "support/helpers.h"
 
 namespace {

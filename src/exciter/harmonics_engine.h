@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "analysis/fft_plan.h"
-#include "rate/harmonics/allpass_delay.h"
-#include "rate/harmonics/kaiser_fir.h"
-#include "rate/harmonics/transfer_curve.h"
+#include "exciter/allpass_delay.h"
+#include "exciter/kaiser_fir.h"
+#include "exciter/transfer_curve.h"
 
 namespace dsp {
 

@@ -24,7 +24,7 @@ struct BiquadSection {
 };
 
 // The section arrays of a cascade, for kernels that run the recursion inline with other work
-// (see rate/cascade_lanes.h): five coefficient arrays and the two state arrays.
+// (see filters/cascade_lanes.h): five coefficient arrays and the two state arrays.
 struct BiquadArrays {
     const double *a1, *a2, *b0, *b1, *b2;
     double *w1, *w2;

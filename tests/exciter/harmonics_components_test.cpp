@@ -9,12 +9,12 @@
 #include <random>
 #include <vector>
 
-#include "rate/harmonics/aligned_array.h"
-#include "rate/harmonics/allpass_delay.h"
-#include "rate/harmonics/harmonics_kernels.h"
-#include "rate/harmonics/kaiser_fir.h"
-#include "rate/harmonics/transfer_curve.h"
-#include "rate/kaiser_reference.h"
+#include "exciter/aligned_array.h"
+#include "exciter/allpass_delay.h"
+#include "exciter/harmonics_kernels.h"
+#include "exciter/kaiser_fir.h"
+#include "exciter/transfer_curve.h"
+#include "exciter/kaiser_reference.h"
 #include "support/helpers.h"
 
 namespace {

@@ -27,4 +27,4 @@ void addScaled(KernelSet set, float* dst, const float* src, float gain, uint32_t
 
 }  // namespace dsp
 
-#include "rate/harmonics/fir_dot.h"
+#include "exciter/fir_dot.h"

@@ -8,7 +8,7 @@
 #pragma once
 #include <cstdint>
 
-#include "rate/cascade_lanes.h"
+#include "filters/cascade_lanes.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define DSP_WIDE512_CASCADE 1

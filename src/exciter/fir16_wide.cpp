@@ -1,4 +1,4 @@
-#include "rate/harmonics/fir16_wide.h"
+#include "exciter/fir16_wide.h"
 
 #include <algorithm>
 

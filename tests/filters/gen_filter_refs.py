@@ -3,7 +3,7 @@
 Chebyshev type I designs (bilinear transform with prewarping, as scipy.signal designs digital
 IIR filters), used by biquad_cascade_test.cpp as independent references.
 
-Run: /usr/bin/python3 tests/rate/gen_filter_refs.py > tests/rate/filter_refs.inc
+Run: /usr/bin/python3 tests/filters/gen_filter_refs.py > tests/filters/filter_refs.inc
 """
 import numpy as np
 from scipy import signal

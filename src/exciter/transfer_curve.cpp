@@ -1,4 +1,4 @@
-#include "rate/harmonics/transfer_curve.h"
+#include "exciter/transfer_curve.h"
 
 #include <algorithm>
 #include <cmath>

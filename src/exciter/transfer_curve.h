@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "rate/harmonics/aligned_array.h"
+#include "exciter/aligned_array.h"
 
 namespace dsp {
 

@@ -1,10 +1,10 @@
-#include "rate/harmonics/harmonics_engine.h"
+#include "exciter/harmonics_engine.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "memory/fastmem.h"
-#include "rate/harmonics/harmonics_kernels.h"
+#include "exciter/harmonics_kernels.h"
 
 namespace dsp {
 
