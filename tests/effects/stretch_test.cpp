@@ -114,7 +114,7 @@ TEST_P(StretchLoops, RandomScaleChangesBetweenRandomBlocksMatchTheSampleModel) {
         dsp::Stretcher engine;
         grainref::StretchModel model;
         const float start = scales(rng);
-        engine.init(1024, 44100, start, 0.0f, setup.grainTime, setup.hopTime);
+        engine.setup(1024, 44100, start, 0.0f, setup.grainTime, setup.hopTime);
         model.init(44100, start, 0.0f, setup.grainTime, setup.hopTime);
         for (int block = 0; block < 40; ++block) {
             const uint32_t n = block % 9 == 4 ? 33000 + rng() % 4000 : 1 + rng() % 500;
