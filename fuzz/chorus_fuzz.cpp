@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../tests/support/chorus_model.h"
+#include "support/chorus_model.h"
 #include "effects/chorus_effect.h"
 
 #include "byte_reader.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "filters/biquad_cascade.h"
-#include "support/helpers.h"
+#include "support/signals.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
