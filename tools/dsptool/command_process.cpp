@@ -159,7 +159,7 @@ int runBatch(const ProcessOptions& o) {
         if (!dsptool::checkOutputName(outputs.back(), o.bits, error)) return dsptool::failWith(error);
     }
     struct stat st {};
-    if (::stat(o.outDir.c_str(), &st) != 0 && ::mkdir(o.outDir.c_str(), 0777) != 0)
+    if (::stat(o.outDir.c_str(), &st) != 0 && !dsptool::makeDirectory(o.outDir))
         return dsptool::failWith("cannot create folder '" + o.outDir + "'");
     if (::stat(o.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return dsptool::failWith("'" + o.outDir + "' is not a folder");
