@@ -409,6 +409,7 @@ struct Destination {
     bool direct = false;    // a device, FIFO or stdout: written in place
     bool exists = false;
     mode_t mode = 0;
+    unsigned owner = 0, group = 0;  // uid and gid
 };
 
 bool resolveDestination(const std::string& name, Destination& d, std::string& error) {
@@ -427,6 +428,8 @@ bool resolveDestination(const std::string& name, Destination& d, std::string& er
         d.direct = !S_ISREG(st.st_mode) || name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
         d.exists = true;
         d.mode = st.st_mode & 07777;
+        d.owner = st.st_uid;
+        d.group = st.st_gid;
         if (!d.direct) {
             char* real = ::realpath(name.c_str(), nullptr);
             if (real == nullptr) {
@@ -664,7 +667,13 @@ bool AudioOutput::commit(std::string& error) {
         }
     }
     if (!d.temp.empty()) {
-        if (d.dest.exists) ::chmod(d.temp.c_str(), d.dest.mode);
+        if (d.dest.exists) {
+#ifndef _WIN32
+            // The owner carries over where we may give it (as root); the mode always.
+            if (::chown(d.temp.c_str(), d.dest.owner, d.dest.group) != 0) {}
+#endif
+            ::chmod(d.temp.c_str(), d.dest.mode);
+        }
         if (std::rename(d.temp.c_str(), d.dest.target.c_str()) != 0) {
             error = systemError("cannot write", d.name);
             return false;
