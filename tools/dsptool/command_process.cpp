@@ -241,7 +241,7 @@ int runProcess(const std::vector<std::string>& args) {
 
 const dsptool::Registration processCommand(dsptool::CommandInfo{
     "process", "process [OPTIONS] IN OUT [EFFECT [ARGS...]]...\n"
-               "  process -o DIR [--jobs N] [--type EXT] [OPTIONS] IN... [-- EFFECT [ARGS...]...]",
+               "  or: process -o DIR [--jobs N] [--type EXT] [OPTIONS] IN... [-- EFFECT [ARGS...]...]",
     "      streams an audio file through the effects in the order given, each effect word followed\n"
     "      by its arguments (a word naming an effect starts the next one), and writes the result\n"
     "      at the rate and channel count the chain ends with. No effect: a plain copy.\n"
