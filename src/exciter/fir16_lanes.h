@@ -36,8 +36,19 @@ DSP_FIR_INLINE typename R::Reg product(const typename R::Reg* wide, const typena
     return R::mul(x, R::table(table + R::kLanes * T));
 }
 
+// The single-precision groups: the tree's sum of the products plus x * c0.
+template <class Tree>
+struct FloatGroup {
+    template <class R, int P>
+    DSP_FIR_INLINE static void group(const typename R::Reg* wide, const float* table, typename R::Reg c0,
+                                     const float* in, float* out) {
+        const typename R::Reg direct = R::mul(R::loadInput(in), c0);
+        R::storeOutput(out, R::add(Tree::template sum<R, P>(wide, table + 16 * R::kLanes * P), direct));
+    }
+};
+
 // The SSE results: products of four consecutive slots added pairwise, then across the four.
-struct SseTree {
+struct SseTree : FloatGroup<SseTree> {
     template <class R, int P>
     DSP_FIR_INLINE static typename R::Reg sum(const typename R::Reg* w, const typename R::Scalar* tb) {
         typename R::Reg s[4];
@@ -48,16 +59,10 @@ struct SseTree {
 #undef DSP_LANE
         return R::add(R::add(s[0], s[2]), R::add(s[1], s[3]));
     }
-    template <class R, int P>
-    DSP_FIR_INLINE static void group(const typename R::Reg* wide, const float* table, typename R::Reg c0, const float* in,
-                      float* out) {
-        const typename R::Reg direct = R::mul(R::loadInput(in), c0);
-        R::storeOutput(out, R::add(sum<R, P>(wide, table + 16 * R::kLanes * P), direct));
-    }
 };
 
 // The 3DNow! results: one running sum per lane from zero over the four steps, then the lanes.
-struct Amd3dnowTree {
+struct Amd3dnowTree : FloatGroup<Amd3dnowTree> {
     template <class R, int P>
     DSP_FIR_INLINE static typename R::Reg sum(const typename R::Reg* w, const typename R::Scalar* tb) {
         typename R::Reg s[4];
@@ -68,12 +73,6 @@ struct Amd3dnowTree {
         DSP_LANE(0) DSP_LANE(1) DSP_LANE(2) DSP_LANE(3)
 #undef DSP_LANE
         return R::add(R::add(s[0], s[2]), R::add(s[1], s[3]));
-    }
-    template <class R, int P>
-    DSP_FIR_INLINE static void group(const typename R::Reg* wide, const float* table, typename R::Reg c0, const float* in,
-                      float* out) {
-        const typename R::Reg direct = R::mul(R::loadInput(in), c0);
-        R::storeOutput(out, R::add(sum<R, P>(wide, table + 16 * R::kLanes * P), direct));
     }
 };
 

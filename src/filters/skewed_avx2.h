@@ -21,9 +21,9 @@ struct Regs {
     static Reg carry(Reg prev, Reg y) { return _mm256_permute2f128_pd(prev, y, 0x21); }
     static Reg select(Mask m, Reg a, Reg b) { return _mm256_blendv_pd(a, b, m); }
     static Mask mask(unsigned bits) {
-        alignas(32) double m[4];
-        for (int l = 0; l < 4; ++l) m[l] = (bits >> l) & 1 ? -1.0 : 0.0;
-        return _mm256_load_pd(m);
+        const __m256i lane = _mm256_setr_epi64x(1, 2, 4, 8);
+        const __m256i set = _mm256_and_si256(_mm256_set1_epi64x(bits & 0xf), lane);
+        return _mm256_castsi256_pd(_mm256_cmpeq_epi64(set, lane));
     }
     template <int k>
     static __m128d pair(Reg v) {
