@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "../tests/support/chorus_model.h"
 #include "cpu/cpu.h"
 #include "effects/chorus_effect.h"
+#include "support/chorus_model.h"
 
 #include "byte_reader.h"
 

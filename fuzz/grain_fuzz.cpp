@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../tests/effects/grain_reference.h"
+#include "support/grain_model.h"
 #include "byte_reader.h"
 #include "effects/grain_kernels.h"
 #include "effects/pitch_shifter.h"

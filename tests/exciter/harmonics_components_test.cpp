@@ -15,7 +15,7 @@
 #include "exciter/kaiser_fir.h"
 #include "exciter/transfer_curve.h"
 #include "exciter/kaiser_reference.h"
-#include "support/helpers.h"
+#include "support/signals.h"
 
 namespace {
 

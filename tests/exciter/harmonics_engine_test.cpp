@@ -12,7 +12,7 @@
 #include "convert/convert.h"
 #include "memory/fastmem.h"
 #include "exciter/harmonics_engine.h"
-#include "support/helpers.h"
+#include "support/signals.h"
 
 namespace {
 

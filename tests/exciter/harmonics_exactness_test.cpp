@@ -13,8 +13,8 @@
 #include "exciter/allpass_delay.h"
 #include "exciter/kaiser_fir.h"
 #include "exciter/transfer_curve.h"
-#include "support/helpers.h"
 #include "support/levels.h"
+#include "support/signals.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "filters/biquad_cascade.h"
-#include "support/helpers.h"
 #include "support/levels.h"
+#include "support/signals.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>

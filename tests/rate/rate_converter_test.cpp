@@ -6,16 +6,18 @@
 #include <cmath>
 #include <complex>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "convert/convert.h"
 #include "rate/rate_converter.h"
 #include "support/levels.h"
+#include "support/signals.h"
 
 namespace {
 
 using dsp::RateConverter;
+using dsptest::noise;
+using dsptest::sine;
 
 struct ConvSetup {
     uint32_t src, dst;
@@ -37,20 +39,6 @@ std::vector<float> run(RateConverter& c, const std::vector<float>& in) {
     return out;
 }
 
-std::vector<float> sine(size_t n, double freq, double rate, double amp = 0.5) {
-    std::vector<float> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(amp * std::sin(2.0 * M_PI * freq * i / rate));
-    return v;
-}
-
-std::vector<float> noise(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-0.9f, 0.9f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
-
 // Amplitude of the component at `freq` by least squares on sin/cos over y[from..].
 double toneAmplitude(const std::vector<float>& y, size_t from, double freq, double rate) {
     double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0;
@@ -61,12 +49,6 @@ double toneAmplitude(const std::vector<float>& y, size_t from, double freq, doub
     const double det = ss * cc - sc * sc;
     const double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
     return std::hypot(a, b);
-}
-
-double rmsFrom(const std::vector<float>& y, size_t from) {
-    double sum = 0;
-    for (size_t i = from; i < y.size(); ++i) sum += double(y[i]) * y[i];
-    return std::sqrt(sum / (y.size() - from));
 }
 
 // Frequency from the first and last upward zero crossings, interpolated between samples.
@@ -331,7 +313,7 @@ TEST(RateConverter, PassbandToneKeepsGainAndFrequency) {
         // keeps 1 - (1 - cos w)/3 of its power (w at the rate interpolated on); cubic ~ none.
         const double w = 2.0 * M_PI * tone / c.src;
         const double interpolationDb = c.interpolation == 0 ? 10.0 * std::log10(1.0 - (1.0 - std::cos(w)) / 3.0) : 0.0;
-        const double gainDb = 20.0 * std::log10(rmsFrom(out, 4000) * std::sqrt(2.0) / 0.5);
+        const double gainDb = 20.0 * std::log10(dsptest::rms(out, 4000, out.size()) * std::sqrt(2.0) / 0.5);
         EXPECT_LE(gainDb, 0.02) << c.src << " -> " << c.dst << " interp " << c.interpolation;
         EXPECT_GE(gainDb, -0.1 + interpolationDb - 0.02) << c.src << " -> " << c.dst << " interp " << c.interpolation;
         // Each chunk ends on its own last input with trunc(4096 dst/src) outputs, so the pitch
@@ -347,7 +329,7 @@ TEST(RateConverter, ContentAboveTheLowerNyquistIsRemoved) {
     {
         auto conv = make({48000, 32000, 0, true, 48000});
         const std::vector<float> out = run(*conv, sine(48000, 16100.0, 48000));
-        EXPECT_LE(20.0 * std::log10(rmsFrom(out, 2000) / (0.5 / std::sqrt(2.0))), -80.0);
+        EXPECT_LE(20.0 * std::log10(dsptest::rms(out, 2000, out.size()) / (0.5 / std::sqrt(2.0))), -80.0);
     }
     // Up: the interpolation image of a 3000 Hz tone (29000 Hz, folded to 19000 Hz at 48 kHz)
     // lies above the lower Nyquist and must be stopband-attenuated.

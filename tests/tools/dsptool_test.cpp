@@ -92,8 +92,8 @@ TEST_P(DsptoolErrors, FailCleanly) {
     wavetest::TempDir dir;
     makeInput(dir, "0.1");
     wavetest::writeFile(dir.file("garbage.wav"), "this is not a wave file at all");
-    wavetest::writeFile(dir.file("mono8.wav"), riff("WAVE", chunk("fmt ", wavetest::fmtPayload(1, 1, 8000, 8, true)) +
-                                                                  chunk("data", "abcd")));
+    wavetest::writeFile(dir.file("six.wav"), riff("WAVE", chunk("fmt ", wavetest::fmtPayload(1, 6, 8000, 16, true)) +
+                                                                chunk("data", std::string(24, '\0'))));
     wavetest::writeFile(dir.file("keep.wav"), "previous contents");
     const std::vector<std::string> before = listDir(dir.path());
     const ToolRun r = dsptool(dir, c.args);
@@ -108,15 +108,22 @@ TEST_P(DsptoolErrors, FailCleanly) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DsptoolErrors,
     ::testing::Values(ErrorCase{"missing_input", "process nothere.wav keep.wav", "cannot open 'nothere.wav'"},
-                      ErrorCase{"garbage_input", "process garbage.wav keep.wav", "not a readable WAVE file"},
-                      ErrorCase{"eight_bit", "process mono8.wav keep.wav fade", "unsupported format"},
+                      ErrorCase{"garbage_input", "process garbage.wav keep.wav", "not a readable"},
+                      ErrorCase{"six_channels", "process six.wav keep.wav fade", "put `channels 2` (or 1) first"},
+                      ErrorCase{"channels_not_first", "process in.wav keep.wav fade channels 2", "must come first"},
+                      ErrorCase{"output_is_an_effect", "process in.wav chorus", "'chorus' is an effect name"},
+                      ErrorCase{"unknown_extension", "process in.wav keep.mp3", "unknown extension"},
+                      ErrorCase{"device_full", "process in.wav /dev/full", "No space left on device"},
+                      ErrorCase{"pitch_hop_beyond_grain", "process in.wav keep.wav pitch 300 50 100", "no grain would sound"},
+                      ErrorCase{"stretch_factor", "process in.wav keep.wav stretch 8", "length factor from 0.125 to 4"},
+                      ErrorCase{"batch_without_inputs", "process -o out -- fade", "needs input files"},
                       ErrorCase{"directory_input", "process . keep.wav", "directory"},
                       ErrorCase{"unknown_effect", "process in.wav keep.wav fade gain -3 wobble 3", "'wobble' is no effect name"},
                       ErrorCase{"bad_parameter", "process in.wav keep.wav fade gain loud", "fade"},
-                      ErrorCase{"missing_output", "process in.wav", "needs IN.wav OUT.wav"},
+                      ErrorCase{"missing_output", "process in.wav", "needs IN OUT"},
                       ErrorCase{"output_directory_missing", "process in.wav no/such/out.wav", "cannot create"},
                       ErrorCase{"unknown_command", "transmogrify in.wav", "unknown command"},
-                      ErrorCase{"info_garbage", "info garbage.wav", "not a readable WAVE file"},
+                      ErrorCase{"info_garbage", "info garbage.wav", "not a readable"},
                       // Effect arguments outside their ranges, and strtod's "nan".
                       ErrorCase{"fade_gain_nan", "process in.wav keep.wav fade 0 0 gain nan", "fade"},
                       ErrorCase{"fade_ramp_backwards", "process in.wav keep.wav fade ramp 2 1 -6", "fade"},
@@ -153,7 +160,7 @@ TEST(Dsptool, HelpAfterTheCommandWord) {
         const ToolRun r = dsptool(dir, std::string(command) + " " + args);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out.rfind(std::string("usage: dsptool [-q] ") + command + " ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind(std::string("usage: dsptool [-q|-v] ") + command + " ", 0), 0u) << r.out;
         EXPECT_TRUE(listDir(dir.path()).empty()) << command << ": files appeared";
         EXPECT_EQ(r.out.find("effects (for process") != std::string::npos, std::string(command) == "process");
     }
