@@ -5,7 +5,9 @@ BUILD_BENCH ?= build-bench
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps demo test test-release test-asan fuzz bench clean
+PREFIX     ?= /usr/local
+
+.PHONY: all deps demo install test test-release test-asan fuzz bench clean
 
 all: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
@@ -24,6 +26,10 @@ ordered = +@set -e; for step in $(1); do $(MAKE) --no-print-directory $$step; do
 demo:
 	$(call ordered,deps all)
 	$(BUILD)/tools/dsptool/dsptool demo
+
+# Headers, library, dsptool, libdsp.pc and the CMake package under PREFIX (relocatable).
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test:
 	$(call ordered,$(TEST_STEPS))

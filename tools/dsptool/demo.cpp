@@ -158,7 +158,8 @@ int runDemo(const std::vector<std::string>& args) {
     }
     // The analysis report of the input, beside the directory.
     const std::string reportPath = outDir + "-analysis.html";
-    const int reportStatus = dsptool::writeDemoReport(dsptool::AudioClip{"demo input", kRate, 2, input}, reportPath);
+    dsptool::ClipSource source("demo input", kRate, 2, input);
+    const int reportStatus = dsptool::writeDemoReport(source, reportPath);
     std::printf("\n%d processed file%s and the input are in %s/", written, written == 1 ? "" : "s", outDir.c_str());
     if (reportStatus == 0) std::printf(", the analysis report of the input is %s", reportPath.c_str());
     std::printf("\n");
