@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "effects/iir_filter_effect.h"
+#include "filters/iir_filter_effect.h"
 #include "support/signals.h"
 
 namespace {

@@ -36,11 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     dsp::PitchShifter shifter;
     grainref::PitchModel pitchModel;
-    if (!shifter.init(rate, pitch, level, grainTime, hopTime)) std::abort();
+    if (!shifter.setup(rate, pitch, level, grainTime, hopTime)) std::abort();
     pitchModel.init(rate, pitch, level, grainTime, hopTime);
     dsp::Stretcher stretcher;
     grainref::StretchModel stretchModel;
-    stretcher.init(4096, rate, scale, level, grainTime, hopTime);
+    stretcher.setup(4096, rate, scale, level, grainTime, hopTime);
     stretchModel.init(rate, scale, level, grainTime, hopTime);
 
     std::vector<float> x(4096), got(4 * 4096 + 1), want(4 * 4096);

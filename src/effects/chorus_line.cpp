@@ -162,8 +162,8 @@ ChorusLine::~ChorusLine() { ChorusLine::release(); }
 
 bool ChorusLine::setup(uint32_t rate_, uint32_t voices, float delayMs, float depthMs, float speed,
                        float mixPercent, float orgMixPercent, uint32_t capacity_) {
-    bool ok = init(rate_, delayMs, capacity_) && voices <= kMaxVoices;
-    voiceCount = voices;  // after init, whose release() empties the voices
+    bool ok = DelayLine::setup(rate_, delayMs, capacity_) && voices <= kMaxVoices;
+    voiceCount = voices;  // after setup, whose release() empties the voices
     phaseMs = 0.0f;
     msPerSample = static_cast<float>(1000.0 / rate_);
     setDepth(depthMs);
@@ -193,7 +193,7 @@ bool ChorusLine::setup(uint32_t rate_, uint32_t voices, float delayMs, float dep
 }
 
 void ChorusLine::reset() {
-    if (allocated()) std::fill_n(buffer.get(), capacity, 0.0f);
+    if (ready()) std::fill_n(buffer.get(), capacity, 0.0f);
     writeIndex = 0;
     phaseMs = 0.0f;
 }
@@ -218,7 +218,7 @@ bool ChorusLine::setVoiceMix(int32_t voice, float mixPercent) {
 }
 
 bool ChorusLine::lockstepWith(const ChorusLine& o) const {
-    return allocated() && o.allocated() && voiceCount == o.voiceCount && writeIndex == o.writeIndex &&
+    return ready() && o.ready() && voiceCount == o.voiceCount && writeIndex == o.writeIndex &&
            mask == o.mask && delay == o.delay && phaseMs == o.phaseMs && periodMs == o.periodMs &&
            cyclesPerMs == o.cyclesPerMs && msPerSample == o.msPerSample && depthSamples == o.depthSamples;
 }
@@ -302,7 +302,7 @@ void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float*
 }
 
 void ChorusLine::process(const float* in, float* out, uint32_t frames) {
-    if (!allocated()) {
+    if (!ready()) {
         // No storage (setup failed): only the dry signal.
         for (uint32_t i = 0; i < frames; ++i) out[i] = static_cast<float>(static_cast<double>(in[i]) * dryGain);
         return;

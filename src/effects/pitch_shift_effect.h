@@ -16,11 +16,11 @@ public:
     static PitchShiftEffect* create(uint32_t size, uint32_t channels, uint32_t rate, float pitch, float outLevel,
                                     float grainTime, float hopTime);
 
-    // Buffers and format; a new rate rebuilds both engines from the stored parameters.
+    // Buffers and format; a new rate (or engines that failed) rebuilds both engines from the
+    // stored parameters.
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
     void setPitch(float cents);
     void setOutLevel(float db);
@@ -32,8 +32,11 @@ public:
     float hopTime = 0.0f;
 
 private:
-    PitchShiftEffect() { kind = kKind; }
-    bool initEngines(uint32_t rate);
+    PitchShiftEffect(float pitch_, float outLevel_, float grainTime_, float hopTime_)
+        : DspEffect(kKind), pitch(pitch_), outLevel(outLevel_), grainTime(grainTime_), hopTime(hopTime_) {
+        enginesReady = false;  // until the first configure sets them up
+    }
+    void setupEngines(uint32_t rate);
 };
 
 }  // namespace dsp

@@ -24,11 +24,12 @@ public:
     // Longest output block for an input block of `size` frames: kMaxFactor x size.
     static uint32_t maxDstSize(uint32_t size);
 
+    // Buffers and format with room for the longest output; a new rate (or engines that failed)
+    // rebuilds both engines from the stored parameters.
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t getDstSize(uint32_t srcSize) override;
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
     void setScale(float value);
     void setOutLevel(float db);
@@ -38,13 +39,13 @@ public:
     float outLevel = 0.0f;
     float grainTime = 0.0f;
     float hopTime = 0.0f;
-    uint32_t outCapacity = 0;  // frames outBufL and outBufR hold
 
 private:
-    StretchEffect() { kind = kKind; }
-    void initEngines(uint32_t size, uint32_t rate);
-    void growOutputBuffers();
-    bool enginesReady() const;
+    StretchEffect(float scale_, float outLevel_, float grainTime_, float hopTime_)
+        : DspEffect(kKind), scale(scale_), outLevel(outLevel_), grainTime(grainTime_), hopTime(hopTime_) {
+        enginesReady = false;  // until the first configure sets them up
+    }
+    void setupEngines(uint32_t size, uint32_t rate);
 };
 
 }  // namespace dsp

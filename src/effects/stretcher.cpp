@@ -9,7 +9,7 @@
 
 namespace dsp {
 
-uint32_t Stretcher::init(uint32_t size, uint32_t rate, float scale, float outLevel, float grainTime,
+uint32_t Stretcher::setup(uint32_t size, uint32_t rate, float scale, float outLevel, float grainTime,
                          float hopTime) {
     blockSize_ = size;
     const uint32_t hopSamples = setTimes(rate, outLevel, grainTime, hopTime);
@@ -56,7 +56,7 @@ uint32_t Stretcher::process(const float* in, float* out, uint32_t frames) {
 // reads that last sample again.
 uint32_t Stretcher::processChunk(const float* in, float* out, uint32_t n, uint32_t available) {
     const uint32_t m = bypass_ ? n : uint32_t(double(n) * double(factor_));
-    if (!bank_.allocated) {
+    if (!bank_.ready()) {
         std::fill(out, out + m, 0.0f);
         return m;
     }

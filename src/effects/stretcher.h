@@ -19,9 +19,9 @@ public:
 
     // Rebuilds everything for blocks of `size` frames (scale clamped to -2000 ... 3000, exactly 0
     // = bypass; output level in dB; times in seconds); clears history and grains and staggers
-    // them as if running. May allocate; when memory runs out allocated() is false and the engine
+    // them as if running. May allocate; when memory runs out ready() is false and the engine
     // outputs silence. Returns trunc(size x f).
-    uint32_t init(uint32_t size, uint32_t rate, float scale, float outLevel, float grainTime, float hopTime);
+    uint32_t setup(uint32_t size, uint32_t rate, float scale, float outLevel, float grainTime, float hopTime);
 
     // New scale; dstSize() reflects it at once, process() from the end of the next chunk.
     void setScale(float scale);

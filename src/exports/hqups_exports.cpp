@@ -25,8 +25,8 @@ extern "C" {
 DSP_API dsp_effect* initHqups(uint32_t dstFrames, uint32_t inChannels, uint32_t outChannels, uint32_t srcRate,
                               float harmonics, float mix, uint32_t cutoff, uint32_t interpolation, float stopbandDb,
                               float slopeDbPerOctave, uint32_t activeMode, bool filterOn) {
-    return dsp::toHandle(dsp::HqupsEffect::createForOutput(
-        dstFrames, inChannels, outChannels, srcRate,
+    return dsp::toHandle(dsp::HqupsEffect::create(
+        dsp::HqupsEffect::Block::kOutput, dstFrames, inChannels, outChannels, srcRate,
         makeParams(harmonics, mix, cutoff, interpolation, stopbandDb, slopeDbPerOctave, activeMode, filterOn)));
 }
 
@@ -34,8 +34,8 @@ DSP_API dsp_effect* initHqupsBySrcsize(uint32_t srcFrames, uint32_t inChannels, 
                                        uint32_t srcRate, float harmonics, float mix, uint32_t cutoff,
                                        uint32_t interpolation, float stopbandDb, float slopeDbPerOctave,
                                        uint32_t activeMode, bool filterOn) {
-    return dsp::toHandle(dsp::HqupsEffect::createForSource(
-        srcFrames, inChannels, outChannels, srcRate,
+    return dsp::toHandle(dsp::HqupsEffect::create(
+        dsp::HqupsEffect::Block::kSource, srcFrames, inChannels, outChannels, srcRate,
         makeParams(harmonics, mix, cutoff, interpolation, stopbandDb, slopeDbPerOctave, activeMode, filterOn)));
 }
 

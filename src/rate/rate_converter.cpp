@@ -221,7 +221,7 @@ void RateConverter::release() {
     wide_ = gridWeights_ = nullptr;
     gridIndex_ = nullptr;
     gridCapacity_ = 0;
-    allocated_ = false;
+    ready_ = false;
 }
 
 uint32_t RateConverter::getDstSize(uint32_t frames) const {
@@ -236,7 +236,7 @@ uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRat
     dstRate_ = dstRate;
     interpolation_ = interpolation;
     filterOn_ = filterOn;
-    if (!allocated_ || capacity_ < frames) {
+    if (!ready_ || capacity_ < frames) {
         release();
         // A failed allocation leaves the converter unusable: process() then writes nothing.
         filtered_ = new (std::nothrow) float[frames];
@@ -263,7 +263,7 @@ uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRat
 
     if (history_ != nullptr) {
         std::fill(history_, history_ + size_t{capacity_} + 3, 0.0f);
-        allocated_ = true;
+        ready_ = true;
     }
     prevChunkFrames_ = capacity_;
     buildGrid();
@@ -278,7 +278,7 @@ void RateConverter::buildGrid() {
     gridReady_ = false;
     // The fused loop needs the grid; the cubic chunks of the separate passes read it too.
     const bool fusable = filterOn_ && sections >= 1 && sections <= kFusedSections;
-    if (!allocated_ || direction_ == 0 || !(fusable || interpolation_ != 0) || count > kGridLimit) {
+    if (!ready_ || direction_ == 0 || !(fusable || interpolation_ != 0) || count > kGridLimit) {
         return;  // the separate filter and interpolation passes serve these set-ups
     }
     if (gridCapacity_ < count + 1 || gridIndex_ == nullptr) {
@@ -614,7 +614,7 @@ void RateConverter::convert(RateConverter* const conv[], const float* const in[]
 }
 
 uint32_t RateConverter::process(const float* in, float* out, uint32_t frames) {
-    if (!allocated_) return 0;
+    if (!ready_) return 0;
     frames = std::min(frames, capacity_);
     const uint32_t n = getDstSize(frames);
     RateConverter* conv[1] = {this};
@@ -625,7 +625,7 @@ uint32_t RateConverter::process(const float* in, float* out, uint32_t frames) {
 }
 
 bool RateConverter::pairsWith(const RateConverter& o) const {
-    return allocated_ && o.allocated_ && srcRate_ == o.srcRate_ && dstRate_ == o.dstRate_ &&
+    return ready_ && o.ready_ && srcRate_ == o.srcRate_ && dstRate_ == o.dstRate_ &&
            capacity_ == o.capacity_ && interpolation_ == o.interpolation_ && filterOn_ == o.filterOn_ &&
            prevChunkFrames_ == o.prevChunkFrames_ && filter_.sectionCount() == o.filter_.sectionCount();
 }

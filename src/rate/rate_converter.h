@@ -50,6 +50,7 @@ public:
     // trunc(dstRate * frames / srcRate); 0 for a zero source rate.
     uint32_t getDstSize(uint32_t frames) const;
 
+    bool ready() const { return ready_; }  // setup obtained its storage
     int32_t direction() const { return direction_; }
     uint32_t capacity() const { return capacity_; }
     uint32_t dstFrames() const { return dstFrames_; }
@@ -73,7 +74,7 @@ private:
     bool pairsWith(const RateConverter& other) const;
     void release();
 
-    bool allocated_ = false;
+    bool ready_ = false;
     ChebyshevFilter filter_;
     int32_t direction_ = 0;
     uint32_t srcRate_ = 0;

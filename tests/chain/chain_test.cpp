@@ -171,3 +171,20 @@ TEST(EffectBase, ReusesBuffersAgainstTheSizeLastConfigured) {
     EXPECT_EQ(dsp::fastmemGetAllocatedSize(), before);
     effect.releaseBuffers();  // twice is harmless
 }
+
+// A tail made for another channel count (a resampler created 2 -> 1 or 1 -> 2 at the chain's
+// format is never reconfigured) writes its output channels, but dspSend counts its input
+// channels: the documented count, frames x tail input channels x 2.
+TEST(Chain, TailChangingTheChannelCountCountsItsInputChannels) {
+    for (uint32_t in : {1u, 2u}) {
+        const uint32_t out = 3 - in;
+        dsp_chain* chain = dspCreate(64, in, 8000);
+        ASSERT_EQ(dspAdd(chain, initResampler(64, in, out, 8000, 16000, 0, 80.0f, 40.0f, false), 0), 1u);
+        EXPECT_EQ(dspGetDstChannels(chain), out);
+        std::vector<int16_t> pcm(64 * in, 3000), result(128 * out + 8, 0x7777);
+        EXPECT_EQ(dspSend(chain, pcm.data(), result.data(), 64 * in * 2), 128u * in * 2) << in << " -> " << out;
+        for (size_t i = 0; i < result.size(); ++i)
+            EXPECT_EQ(result[i] == 0x7777, i >= 128 * out) << in << " -> " << out << " at " << i;
+        dspDestroy(chain);
+    }
+}

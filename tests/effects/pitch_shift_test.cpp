@@ -95,7 +95,7 @@ TEST_P(PitchShiftLoops, RandomPitchChangesBetweenRandomBlocksMatchTheSampleModel
         dsp::PitchShifter engine;
         grainref::PitchModel model;
         const float start = cents(rng);
-        ASSERT_TRUE(engine.init(44100, start, 0.0f, setup.grainTime, setup.hopTime));
+        ASSERT_TRUE(engine.setup(44100, start, 0.0f, setup.grainTime, setup.hopTime));
         model.init(44100, start, 0.0f, setup.grainTime, setup.hopTime);
         for (int block = 0; block < 40; ++block) {
             const uint32_t n = block % 7 == 3 ? 33000 + rng() % 4000 : 1 + rng() % 700;

@@ -55,14 +55,9 @@ TEST(Resampler, StereoEqualsTwoMonoAndChannelCountsConvert) {
     }
 }
 
-TEST(Resampler, OutputTooLargeForAnyBufferLeavesTheEffectInert) {
-    // 1 Hz -> 4 MHz: 1000 frames would need 4e9 output frames, more than a buffer can hold.
-    dsp_effect* e = initResampler(1000, 1, 1, 1, 4000000, 0, 80.0f, 40.0f, true);
-    ASSERT_NE(e, nullptr);
-    std::vector<int16_t> in(1000, 100), out(16, 7);
-    EXPECT_EQ(doResampler(e, in.data(), out.data(), 2000), 0u);
-    EXPECT_EQ(out, std::vector<int16_t>(16, 7));
-    EXPECT_TRUE(termResampler(e));
+// 1 Hz -> 4 MHz: 1000 frames would need 4e9 output frames, more than a buffer can hold.
+TEST(Resampler, OutputTooLargeForAnyBufferCountsAsOutOfMemory) {
+    EXPECT_EQ(initResampler(1000, 1, 1, 1, 4000000, 0, 80.0f, 40.0f, true), nullptr);
 }
 
 TEST(Resampler, ChainCarriesConvertedLengthAndRate) {

@@ -20,21 +20,20 @@ public:
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
-
-    // Standalone PCM block: both channels filtered side by side. False when nothing could run.
-    bool filterPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
 
     const ChebyshevFilter& filter(uint32_t channel) const { return filters_[channel & 1]; }
 
 private:
-    IirFilterEffect() { kind = kKind; }
+    IirFilterEffect(int32_t order, float cutoff, int32_t type)
+        : DspEffect(kKind), order_(order), cutoff_(cutoff), type_(type) {
+        enginesReady = false;  // until the first configure designs the filters
+    }
     void redesign(uint32_t rate);
 
     ChebyshevFilter filters_[2];
-    int32_t order_ = 0;
-    float cutoff_ = 0.0f;
-    int32_t type_ = kLowpass;
+    int32_t order_;
+    float cutoff_;
+    int32_t type_;
 };
 
 }  // namespace dsp

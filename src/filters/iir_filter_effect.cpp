@@ -1,23 +1,15 @@
-#include "effects/iir_filter_effect.h"
+#include "filters/iir_filter_effect.h"
 
 #include <algorithm>
 #include <new>
-
-#include "convert/convert.h"
 
 namespace dsp {
 
 IirFilterEffect* IirFilterEffect::create(uint32_t size, uint32_t channels, uint32_t rate, int32_t order,
                                          float cutoff, int32_t type) {
-    auto* effect = new (std::nothrow) IirFilterEffect();
-    if (effect == nullptr) return nullptr;
-    effect->DspEffect::configure(size, channels, rate);
-    effect->outRate = rate;
-    effect->order_ = order;
-    effect->cutoff_ = cutoff;
-    effect->type_ = type;
-    effect->redesign(rate);
-    return effect;
+    auto* effect = new (std::nothrow) IirFilterEffect(order, cutoff, type);
+    if (effect != nullptr) effect->configure(size, channels, rate);
+    return keepIfReady(effect);
 }
 
 void IirFilterEffect::redesign(uint32_t rate) {
@@ -29,12 +21,13 @@ void IirFilterEffect::redesign(uint32_t rate) {
 
 void IirFilterEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
     DspEffect::configure(size, channels, rate);
-    if (rate != outRate) redesign(rate);
+    if (!enginesReady || rate != outRate) redesign(rate);
+    enginesReady = true;
     outRate = rate;
 }
 
 uint32_t IirFilterEffect::processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) {
-    if (!buffersUsable() || channel > 1) return 0;
+    if (!ready() || channel > 1) return 0;
     frames = std::min(frames, inSize);
     filters_[channel].process(in, out, frames);
     return frames;
@@ -42,28 +35,13 @@ uint32_t IirFilterEffect::processChannel(uint32_t channel, const float* in, floa
 
 uint32_t IirFilterEffect::processBlock(const float* inL, const float* inR, float* outL, float* outR,
                                        uint32_t frames) {
-    if (!buffersUsable()) return 0;
+    if (!ready()) return 0;
     frames = std::min(frames, inSize);
     if (inChannels == 2)
         BiquadCascade::processPair(filters_[0], inL, outL, filters_[1], inR, outR, frames);
     else
         filters_[0].process(inL, outL, frames);
     return frames;
-}
-
-uint32_t IirFilterEffect::processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
-    return processPcmByChannel(pcmIn, pcmOut, bytes);
-}
-
-bool IirFilterEffect::filterPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
-    // Only one or two channels exist; any other count (a misuse) processes nothing.
-    if (!buffersUsable() || inChannels == 0 || inChannels > 2) return false;
-    bytes = clampToCapacity(bytes);
-    const uint32_t frames = bytes / (inChannels * 2);
-    pcmToFloat(pcmIn, bytes, inBufL, inBufR, inChannels);
-    processBlock(inBufL, inBufR, outBufL, outBufR, frames);
-    floatToPcm(outBufL, outBufR, frames, pcmOut, inChannels);
-    return true;
 }
 
 }  // namespace dsp
