@@ -118,7 +118,7 @@ TEST_P(StretchLoops, RandomScaleChangesBetweenRandomBlocksMatchTheSampleModel) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Loops, StretchLoops, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Loops, StretchLoops, ::testing::Range(0, 4));
 
 // Raising the scale of a chained stretcher through dspGetHandle between dspSend calls: the
 // effect behind it was configured for the longest block any scale gives, so nothing overruns

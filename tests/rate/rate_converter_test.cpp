@@ -10,6 +10,7 @@
 
 #include "convert/convert.h"
 #include "rate/rate_converter.h"
+#include "support/levels.h"
 #include "support/signals.h"
 
 namespace {
@@ -241,13 +242,10 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
     std::vector<float> left = noise(9000 * 6, 11), right = noise(9000 * 6, 12);
     std::fill(left.begin() + 20000, left.end(), 0.0f);  // left decays into denormals, right stays loud
     left[40000] = 1e-40f;
-    for (int kernel : {2, 1, 0})  // every kernel variant the processor can run: 512, 256, 128 bits
+    for (dsp::cpu::Isa level : dsptest::levels())  // 512-, 256- and 128-bit pair kernels
         for (const Case& c : cases)
             for (uint32_t interpolation : {0u, 1u}) {
-                const bool wide = kernel >= 1;
-                RateConverter::wideKernels = wide;
-                dsp::BiquadCascade::wideKernels = wide;
-                dsp::BiquadCascade::wide512Kernels = kernel == 2;
+                const dsp::cpu::ForceLevel force(level);
                 ConvSetup s{c.src, c.dst, interpolation, c.filterOn, 9000};
                 s.stopbandDb = c.stopbandDb;
                 s.slope = c.slope;
@@ -269,7 +267,7 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
                     for (size_t j = 0; j < expectL.size(); ++j) {
                         const auto where = [&] {
                             return ::testing::Message()
-                                   << (wide ? "wide " : "") << c.src << " -> " << c.dst << " order "
+                                   << dsp::cpu::name(level) << " " << c.src << " -> " << c.dst << " order "
                                    << mono->filterOrder() << " interp " << interpolation << " filter "
                                    << c.filterOn << " block at " << at - len << " output " << j;
                         };
@@ -279,8 +277,6 @@ TEST(RateConverter, MatchesPlainComputationBitForBit) {
                     }
                 }
             }
-    RateConverter::wideKernels = true;
-    dsp::BiquadCascade::wideKernels = dsp::BiquadCascade::wide512Kernels = true;
 }
 
 TEST(RateConverter, PassbandToneKeepsGainAndFrequency) {

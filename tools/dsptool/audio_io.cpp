@@ -61,6 +61,25 @@ bool writeAll(int fd, const void* data, size_t bytes) {
     return true;
 }
 
+// The library's reader and writer allocate when opened and free when closed: those calls hold
+// the library lock (batch threads open files while others create effects).
+dsp_wavefile_in* openReader(const char* path, uint32_t frames) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    return initWavefileIn(path, frames);
+}
+void closeReader(dsp_wavefile_in* reader) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    termWavefileIn(reader);
+}
+dsp_wavefile_out* openWriter(const char* path, const dsp_wave_format* format) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    return initWavefileOut(path, format);
+}
+void closeWriter(dsp_wavefile_out* writer) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    termWavefileOut(writer);
+}
+
 // Reproducible triangular noise of +-1 LSB: the sum of two uniform variables in [-0.5, 0.5).
 class TpdfDither {
 public:
@@ -92,6 +111,11 @@ void mixFrames(const T* in, uint32_t from, double* out, uint32_t to, uint32_t fr
 }
 
 }  // namespace
+
+std::mutex& libraryLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 bool haveSndfile() {
 #ifdef DSPTOOL_HAVE_SNDFILE
@@ -179,7 +203,7 @@ struct AudioInput::Impl {
     TpdfDither dither;
 
     ~Impl() {
-        if (wave != nullptr) termWavefileIn(wave);
+        if (wave != nullptr) closeReader(wave);
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (sound != nullptr) sf_close(sound);
 #endif
@@ -195,7 +219,7 @@ struct AudioInput::Impl {
     }
 
     bool openWave(std::string& error) {
-        wave = initWavefileIn(file.path().c_str(), kReadFrames);
+        wave = openReader(file.path().c_str(), kReadFrames);
         if (wave == nullptr) {
             error = "out of memory";
             return false;
@@ -216,12 +240,15 @@ struct AudioInput::Impl {
         rate = f.nSamplesPerSec;
         sourceChannels = f.nChannels;
         const uint64_t frameBytes = uint64_t{f.nChannels} * 2;
-        declared = getHeaderWavefileIn(wave)->dwBufferLength / frameBytes;
+        const uint32_t dataBytes = getHeaderWavefileIn(wave)->dwBufferLength;
+        declared = dataBytes / frameBytes;
         frames = declared;
         struct stat st {};
         const int32_t dataStart = seekWavefileIn(wave, 0, 1);
         if (dataStart >= 0 && ::stat(file.path().c_str(), &st) == 0)
             frames = std::min<uint64_t>(frames, uint64_t(std::max<int64_t>(0, int64_t(st.st_size) - dataStart)) / frameBytes);
+        // A stream (sizes 0xFFFFFFFF, or the largest a writer could give): the data runs to the end.
+        if (dataBytes >= 0x7FFF0000u) declared = frames;
         description = "16-bit PCM WAVE";
         return true;
     }
@@ -316,7 +343,7 @@ bool AudioInput::open(const std::string& name, std::string& error, uint32_t mixT
     if (!d.file.open(name, error)) return false;
     if (!d.openWave(error)) {
         if (!error.empty()) return false;
-        if (d.wave != nullptr) termWavefileIn(d.wave), d.wave = nullptr;
+        if (d.wave != nullptr) closeReader(d.wave), d.wave = nullptr;
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (!d.openSndfile(error)) return false;
 #else
@@ -438,7 +465,7 @@ struct AudioOutput::Impl {
 #endif
 
     ~Impl() {
-        if (wave != nullptr) termWavefileOut(wave);
+        if (wave != nullptr) closeWriter(wave);
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (sound != nullptr) sf_close(sound);
 #endif
@@ -485,8 +512,8 @@ bool checkOutputName(const std::string& name, uint32_t bits, std::string& error)
         error = "cannot write '" + name + "': " + kWaveOnly;
         return false;
     }
-    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-        error = "output bits must be 8, 16, 24 or 32";
+    if (bits != 16 && bits != 24 && bits != 32) {
+        error = "output bits must be 16, 24 or 32";
         return false;
     }
     return true;
@@ -512,10 +539,10 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
             return d.writeBytes(h.data(), h.size(), error);
         }
         errno = 0;
-        d.wave = initWavefileOut(d.temp.c_str(), &d.format);
+        d.wave = openWriter(d.temp.c_str(), &d.format);
         if (d.wave == nullptr || !flushWavefileOut(d.wave)) {  // a closed writer refuses flushes
             const int saved = errno ? errno : EACCES;
-            if (d.wave != nullptr) termWavefileOut(d.wave), d.wave = nullptr;
+            if (d.wave != nullptr) closeWriter(d.wave), d.wave = nullptr;
             errno = saved;
             error = systemError("cannot create", name);
             d.temp.clear();  // nothing was created
@@ -530,7 +557,6 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
     const int major = kind == FileKind::Flac ? SF_FORMAT_FLAC : kind == FileKind::Aiff ? SF_FORMAT_AIFF
                       : kind == FileKind::Ogg ? SF_FORMAT_OGG : SF_FORMAT_WAV;
     const int sub = kind == FileKind::Ogg ? SF_FORMAT_VORBIS
-                    : bits == 8 ? (kind == FileKind::Wave ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8)
                     : bits == 24 ? SF_FORMAT_PCM_24 : bits == 32 ? SF_FORMAT_PCM_32 : SF_FORMAT_PCM_16;
     info.format = major | sub;
     if (!sf_format_check(&info)) {
@@ -573,7 +599,7 @@ bool AudioOutput::write(const int16_t* pcm, uint32_t frames, std::string& error)
 bool AudioOutput::commit(std::string& error) {
     Impl& d = *impl_;
     if (d.wave != nullptr) {
-        termWavefileOut(d.wave);
+        closeWriter(d.wave);
         d.wave = nullptr;
         // The writer reports no error on its last flush: the file's size tells.
         struct stat st {};
