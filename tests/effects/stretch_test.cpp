@@ -147,19 +147,6 @@ TEST(Stretch, RaisingTheScaleInAChainNeverOverrunsTheEffectsBehind) {
     dspDestroy(chain);
 }
 
-TEST(Stretch, ReconfiguringForALargerBlockKeepsRoomForTheLongestOutput) {
-    dsp_chain* chain = dspCreate(100, 1, 44100);
-    dsp_effect* h = initStretch(100, 1, 44100, -2000.0f, 0.0f, 0.01f, 0.002f);
-    ASSERT_EQ(dspAdd(chain, h, 0), 1u);
-    dspAdjust(chain, 900, 1, 44100);
-    const auto in = pcmNoise(900, 1);
-    std::vector<int16_t> out(3600);
-    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 1800), 7200u);
-    dspAdjust(chain, 300, 1, 48000);  // a new rate rebuilds the engines
-    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 600), 2400u);
-    dspDestroy(chain);
-}
-
 // A scale set while the chain ran mono reaches the idle right engine one chunk late, so after
 // the switch to stereo it writes fewer frames than the left one. Whatever the fresh output
 // buffers held before (two fill patterns stand for the heap's contents), the output is the same.
