@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const float grainTime = (in.take<uint8_t>() + 1) / 2000.0f;  // up to 0.128 s
     const float hopTime = grainTime * (in.take<uint8_t>() + 4) / 256.0f;
     const float level = in.value() / 100.0f;
-    dsp::grainLoops = in.take<uint8_t>() % (dsp::grainBestLoops + 1);
+    const dsp::cpu::ForceLevel force(static_cast<dsp::cpu::Isa>(in.take<uint8_t>() & 3));
     const float pitch = in.value(), scale = in.value();
 
     dsp::PitchShifter shifter;
@@ -74,6 +74,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             stretchModel.gain = stretcher.outGain();
         }
     }
-    dsp::grainLoops = dsp::grainBestLoops;
     return 0;
 }

@@ -1,5 +1,8 @@
-// The 16-tap FIR computing several consecutive outputs at once, one output per vector lane,
-// with each output's products grouped and summed exactly as the one-output-at-a-time forms do.
+// Internal: the 16-tap FIR computing several consecutive outputs at once, one output per
+// vector lane, with each output's products grouped and summed exactly as the
+// one-output-at-a-time forms do. Written once over a register vocabulary R and built per
+// instruction set (fir16_sse2.cpp: four floats or two doubles per register; fir16_avx2.cpp:
+// eight floats).
 //
 // Output n at write position p multiplies history slot t (holding x[n - k], k = ((t - p) & 15)
 // + 1) by rows[p][t] = coef[k]. For the outputs n + j of a group (positions p - j), slot t
@@ -8,137 +11,146 @@
 // last slots) times a per-lane coefficient vector, which depends only on p and is tabled by
 // the filter design. The position moves by the group size, so each group is instantiated for
 // its position.
+//
+// R provides: Reg of kLanes lanes of Scalar (float or double); set1(float); stage(in, wide, n):
+// wide[i] = in[i] in every lane (n a multiple of kLanes); split<k>(early, late): lanes j < k
+// from early, the others from late; table(p): kLanes coefficients; mul, add, zero; laneZero.
+// Include only inside the instruction set's target region (if it needs one).
 #pragma once
-#include <cstdint>
-#include <utility>
 
-#include "exciter/fir_dot.h"
-
-#if defined(DSP_HAVE_SSE_INTRINSICS)
-#include <emmintrin.h>
+// Forced: the groups must be inlined into the dispatch on the position to keep their
+// products in registers.
+#define DSP_FIR_INLINE inline __attribute__((always_inline))
 
 namespace dsp {
 namespace fir16 {
 
-constexpr uint32_t kTaps = 16;
 constexpr uint32_t kChunk = 256;  // outputs per pass over a staged block of broadcast samples
 
-template <bool kDouble>
-struct Vec {
-    using type = __m128;
-};
-template <>
-struct Vec<true> {
-    using type = __m128d;
-};
-
-// Lanes j < kFirst from `early`, the others from `late` (both broadcasts).
-template <int kFirst>
-inline __m128 splitLanes(__m128 early, __m128 late) {
-    if constexpr (kFirst == 1) return _mm_move_ss(late, early);
-    if constexpr (kFirst == 2) return _mm_shuffle_ps(early, late, _MM_SHUFFLE(0, 0, 0, 0));
-    return _mm_shuffle_ps(early, _mm_move_ss(late, early), _MM_SHUFFLE(1, 0, 0, 0));
-}
-template <int kFirst>
-inline __m128d splitLanes(__m128d early, __m128d late) {
-    return kFirst >= 2 ? early : _mm_move_sd(late, early);
-}
-
-// wide[i] = in[i] in every lane, for i < n (n a multiple of 4).
-inline void stage(const float* in, __m128* wide, uint32_t n) {
-    for (uint32_t i = 0; i < n; i += 4) {
-        const __m128 v = _mm_loadu_ps(in + i);
-        wide[i] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 0, 0, 0));
-        wide[i + 1] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1));
-        wide[i + 2] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 2, 2));
-        wide[i + 3] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3));
-    }
-}
-// The same widened to double, for i < n (n a multiple of 2).
-inline void stage(const float* in, __m128d* wide, uint32_t n) {
-    for (uint32_t i = 0; i < n; i += 2) {
-        const __m128d v = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i))));
-        wide[i] = _mm_unpacklo_pd(v, v);
-        wide[i + 1] = _mm_unpackhi_pd(v, v);
-    }
-}
-inline float laneZero(__m128 v) { return _mm_cvtss_f32(v); }
-inline float laneZero(__m128d v) { return static_cast<float>(_mm_cvtsd_f64(v)); }
-
-// ---- Single precision: four outputs per group -------------------------------------------
-
-// Product vector of slot T for position P; x[n + d] is wide[16 + d].
-template <int P, int T>
-inline __m128 product(const __m128* wide, const __m128* table) {
+// Product vector of slot T for position P; x[n + d] is wide[16 + d]. `table`: position P's.
+template <class R, int P, int T>
+DSP_FIR_INLINE typename R::Reg product(const typename R::Reg* wide, const typename R::Scalar* table) {
     constexpr int c = (T - P) & 15;
-    __m128 x = wide[15 - c];
-    if constexpr (c >= 13) x = splitLanes<16 - c>(x, wide[31 - c]);
-    return _mm_mul_ps(x, table[T]);
+    typename R::Reg x = wide[15 - c];
+    if constexpr (c > 16 - R::kLanes) x = R::template split<16 - c>(x, wide[31 - c]);
+    return R::mul(x, R::table(table + R::kLanes * T));
 }
 
-// The SSE form for 16 taps: products of four consecutive slots added pairwise, then the lanes.
-struct TreeSse16 {
-    template <int P>
-    static __m128 sum(const __m128* w, const __m128* tb) {
-        __m128 s[4];
-#define DSP_LANE(l)                                                                                              \
-    s[l] = _mm_add_ps(_mm_add_ps(product<P, l>(w, tb), product<P, 4 + l>(w, tb)),                           \
-                      _mm_add_ps(product<P, 8 + l>(w, tb), product<P, 12 + l>(w, tb)));
+// The single-precision groups: the tree's sum of the products plus x * c0.
+template <class Tree>
+struct FloatGroup {
+    template <class R, int P>
+    DSP_FIR_INLINE static void group(const typename R::Reg* wide, const float* table, typename R::Reg c0,
+                                     const float* in, float* out) {
+        const typename R::Reg direct = R::mul(R::loadInput(in), c0);
+        R::storeOutput(out, R::add(Tree::template sum<R, P>(wide, table + 16 * R::kLanes * P), direct));
+    }
+};
+
+// The SSE results: products of four consecutive slots added pairwise, then across the four.
+struct SseTree : FloatGroup<SseTree> {
+    template <class R, int P>
+    DSP_FIR_INLINE static typename R::Reg sum(const typename R::Reg* w, const typename R::Scalar* tb) {
+        typename R::Reg s[4];
+#define DSP_LANE(l)                                                                                   \
+    s[l] = R::add(R::add(product<R, P, l>(w, tb), product<R, P, 4 + l>(w, tb)),                        \
+                  R::add(product<R, P, 8 + l>(w, tb), product<R, P, 12 + l>(w, tb)));
         DSP_LANE(0) DSP_LANE(1) DSP_LANE(2) DSP_LANE(3)
 #undef DSP_LANE
-        return _mm_add_ps(_mm_add_ps(s[0], s[2]), _mm_add_ps(s[1], s[3]));
+        return R::add(R::add(s[0], s[2]), R::add(s[1], s[3]));
     }
 };
 
-// The 3DNow! form: one running sum per lane from zero over the four steps, then the lanes.
-struct Tree3dnow {
-    template <int P>
-    static __m128 sum(const __m128* w, const __m128* tb) {
-        __m128 s[4];
-#define DSP_LANE(l)                                                                                              \
-    s[l] = _mm_add_ps(                                                                                           \
-        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_setzero_ps(), product<P, l>(w, tb)), product<P, 4 + l>(w, tb)),  \
-                   product<P, 8 + l>(w, tb)),                                                                     \
-        product<P, 12 + l>(w, tb));
+// The 3DNow! results: one running sum per lane from zero over the four steps, then the lanes.
+struct Amd3dnowTree : FloatGroup<Amd3dnowTree> {
+    template <class R, int P>
+    DSP_FIR_INLINE static typename R::Reg sum(const typename R::Reg* w, const typename R::Scalar* tb) {
+        typename R::Reg s[4];
+#define DSP_LANE(l)                                                                                   \
+    s[l] = R::add(R::add(R::add(R::add(R::zero(), product<R, P, l>(w, tb)), product<R, P, 4 + l>(w, tb)), \
+                         product<R, P, 8 + l>(w, tb)),                                                \
+                  product<R, P, 12 + l>(w, tb));
         DSP_LANE(0) DSP_LANE(1) DSP_LANE(2) DSP_LANE(3)
 #undef DSP_LANE
-        return _mm_add_ps(_mm_add_ps(s[0], s[2]), _mm_add_ps(s[1], s[3]));
+        return R::add(R::add(s[0], s[2]), R::add(s[1], s[3]));
     }
 };
 
-template <class Tree, int P>
-inline void groupFloat(const __m128* wide, const __m128* table, __m128 c0, const float* in, float* out) {
-    const __m128 direct = _mm_mul_ps(_mm_loadu_ps(in), c0);
-    _mm_storeu_ps(out, _mm_add_ps(Tree::template sum<P>(wide, table + 16 * P), direct));
+// The reference results (double registers): x * c0, then the sixteen products added in order.
+struct ReferenceTree {
+    template <class R, int P, int... T>
+    DSP_FIR_INLINE static typename R::Reg runningSum(typename R::Reg acc, const typename R::Reg* wide, const double* table,
+                                      std::integer_sequence<int, T...>) {
+        ((acc = R::add(acc, product<R, P, T>(wide, table))), ...);
+        return acc;
+    }
+    template <class R, int P>
+    DSP_FIR_INLINE static void group(const typename R::Reg* wide, const double* table, typename R::Reg c0, const float* in,
+                      float* out) {
+        const typename R::Reg start = R::mul(R::loadInput(in), c0);
+        R::storeOutput(out, runningSum<R, P>(start, wide, table + 16 * R::kLanes * P,
+                                             std::make_integer_sequence<int, 16>()));
+    }
+};
+
+// The groups of one round of 16 outputs from position P, after which the position is P again.
+template <class R, class Tree, int P, int... Q>
+DSP_FIR_INLINE void groupRound(const typename R::Reg* wide, const typename R::Scalar* table, typename R::Reg c0, const float* in,
+                  float* out, std::integer_sequence<int, Q...>) {
+    constexpr int G = R::kLanes;
+    (Tree::template group<R, (P - Q * G) & 15>(wide + Q * G, table, c0, in + Q * G, out + Q * G), ...);
 }
 
-// ---- Double precision (the reference): two outputs per group --------------------------------
-
-template <int P, int T>
-inline __m128d productWide(const __m128d* wide, const __m128d* table) {
-    constexpr int c = (T - P) & 15;
-    __m128d x = wide[15 - c];
-    if constexpr (c >= 15) x = splitLanes<16 - c>(x, wide[31 - c]);
-    return _mm_mul_pd(x, table[T]);
-}
-
-template <int P, int... T>
-inline __m128d runningSum(__m128d acc, const __m128d* wide, const __m128d* table,
-                          std::integer_sequence<int, T...>) {
-    ((acc = _mm_add_pd(acc, productWide<P, T>(wide, table))), ...);
-    return acc;
-}
-
-struct TreeReference {};
-
-template <class Tree, int P>
-inline void groupDouble(const __m128d* wide, const __m128d* table, __m128d c0, const float* in, float* out) {
-    const __m128d x = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))));
-    const __m128d acc = runningSum<P>(_mm_mul_pd(x, c0), wide, table + 16 * P, std::make_integer_sequence<int, 16>());
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_castps_si128(_mm_cvtpd_ps(acc)));
+// Whole groups only, over chunks whose input samples are first staged broadcast across the
+// lanes (the 16 before the chunk from the history); the remaining outputs are left to the
+// caller. Returns the outputs written.
+template <class R, class Tree>
+uint32_t run(const float* in, float* out, uint32_t frames, const typename R::Scalar* table, float* history, float c0,
+             uint32_t& writePos) {
+    using Reg = typename R::Reg;
+    constexpr uint32_t G = R::kLanes;
+    const Reg c0v = R::set1(c0);
+    alignas(32) Reg wide[16 + kChunk];
+    uint32_t pos = writePos;
+    uint32_t done = 0;
+    while (frames - done >= G) {
+        const uint32_t len = std::min(kChunk, (frames - done) / G * G);
+        for (uint32_t k = 1; k <= 16; ++k) wide[16 - k] = R::set1(history[(pos + k - 1) & 15]);
+        R::stage(in + done, wide + 16, len);
+        const uint32_t start = pos;
+        uint32_t g = 0;
+        // A round of 16 outputs per dispatch on the position, then single groups.
+        for (; g + 16 <= len; g += 16) {
+            switch (pos) {
+#define DSP_CASE(P)                                                                                            \
+    case P:                                                                                                    \
+        groupRound<R, Tree, P>(wide + g, table, c0v, in + done + g, out + done + g,                                 \
+                          std::make_integer_sequence<int, 16 / G>());                                          \
+        break;
+                DSP_CASE(0) DSP_CASE(1) DSP_CASE(2) DSP_CASE(3) DSP_CASE(4) DSP_CASE(5) DSP_CASE(6) DSP_CASE(7)
+                DSP_CASE(8) DSP_CASE(9) DSP_CASE(10) DSP_CASE(11) DSP_CASE(12) DSP_CASE(13) DSP_CASE(14) DSP_CASE(15)
+#undef DSP_CASE
+            }
+        }
+        for (; g < len; g += G) {
+            switch (pos) {
+#define DSP_CASE(P)                                                                                            \
+    case P:                                                                                                    \
+        Tree::template group<R, P>(wide + g, table, c0v, in + done + g, out + done + g);                       \
+        break;
+                DSP_CASE(0) DSP_CASE(1) DSP_CASE(2) DSP_CASE(3) DSP_CASE(4) DSP_CASE(5) DSP_CASE(6) DSP_CASE(7)
+                DSP_CASE(8) DSP_CASE(9) DSP_CASE(10) DSP_CASE(11) DSP_CASE(12) DSP_CASE(13) DSP_CASE(14) DSP_CASE(15)
+#undef DSP_CASE
+            }
+            pos = (pos - G) & 15;
+        }
+        // Sample i of the chunk went to slot (start - i - 1) & 15; the last 16 are still there.
+        for (uint32_t i = len > 16 ? len - 16 : 0; i < len; ++i) history[(start - i - 1) & 15] = R::laneZero(wide[16 + i]);
+        done += len;
+    }
+    writePos = pos;
+    return done;
 }
 
 }  // namespace fir16
 }  // namespace dsp
-
-#endif

@@ -6,25 +6,25 @@
 
 namespace dsp {
 
-KernelSet activeKernelSet() {
-    if (use3dnow) return KernelSet::Amd3dnow;
-    if (useSse) return KernelSet::Sse;
-    return KernelSet::Reference;
+ResultVariant activeVariant() {
+    if (use3dnow) return ResultVariant::Amd3dnow;
+    if (useSse) return ResultVariant::Sse;
+    return ResultVariant::Reference;
 }
 
-void subtractInto(const float* a, float* b, uint32_t n) { kernels::subtractInto(activeKernelSet(), a, b, n); }
+void subtractInto(const float* a, float* b, uint32_t n) { kernels::subtractInto(activeVariant(), a, b, n); }
 
 void addScaled(float* dst, const float* src, float gain, uint32_t n) {
-    kernels::addScaled(activeKernelSet(), dst, src, gain, n);
+    kernels::addScaled(activeVariant(), dst, src, gain, n);
 }
 
 namespace kernels {
 namespace {
 
-uint32_t vectorCount(KernelSet set, uint32_t n) {
-    switch (set) {
-        case KernelSet::Amd3dnow: return n & ~uint32_t{3};
-        case KernelSet::Sse: return n & ~uint32_t{7};
+uint32_t vectorCount(ResultVariant variant, uint32_t n) {
+    switch (variant) {
+        case ResultVariant::Amd3dnow: return n & ~uint32_t{3};
+        case ResultVariant::Sse: return n & ~uint32_t{7};
         default: return 0;
     }
 }
@@ -32,14 +32,14 @@ uint32_t vectorCount(KernelSet set, uint32_t n) {
 
 }  // namespace
 
-void subtractInto(KernelSet set, const float* a, float* b, uint32_t n) {
+void subtractInto(ResultVariant variant, const float* a, float* b, uint32_t n) {
     // Float subtraction is exact before its single rounding, so every form agrees bit for bit
     // (apart from 3DNow!'s lack of denormals).
-    const uint32_t vec = vectorCount(set, n);
+    const uint32_t vec = vectorCount(variant, n);
     uint32_t i = 0;
     if (vec > 0) {
         std::optional<ThreeDNowArithmetic> flush;
-        if (set == KernelSet::Amd3dnow) flush.emplace();
+        if (variant == ResultVariant::Amd3dnow) flush.emplace();
 #ifdef DSP_HAVE_SSE_INTRINSICS
         for (; i < vec; i += 4) _mm_storeu_ps(b + i, _mm_sub_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
 #else
@@ -49,12 +49,12 @@ void subtractInto(KernelSet set, const float* a, float* b, uint32_t n) {
     for (; i < n; ++i) b[i] = static_cast<float>(static_cast<double>(a[i]) - b[i]);
 }
 
-void addScaled(KernelSet set, float* dst, const float* src, float gain, uint32_t n) {
-    const uint32_t vec = vectorCount(set, n);
+void addScaled(ResultVariant variant, float* dst, const float* src, float gain, uint32_t n) {
+    const uint32_t vec = vectorCount(variant, n);
     uint32_t i = 0;
     if (vec > 0) {
         std::optional<ThreeDNowArithmetic> flush;
-        if (set == KernelSet::Amd3dnow) flush.emplace();
+        if (variant == ResultVariant::Amd3dnow) flush.emplace();
 #ifdef DSP_HAVE_SSE_INTRINSICS
         const __m128 g = _mm_set1_ps(gain);
         for (; i < vec; i += 4)

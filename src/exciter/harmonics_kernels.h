@@ -10,9 +10,10 @@
 
 namespace dsp {
 
-// Which set of kernels a call uses: use3dnow first, then useSse, else the reference.
-enum class KernelSet { Reference, Amd3dnow, Sse };
-KernelSet activeKernelSet();
+// Which result variant a call computes (the host's processor switches): use3dnow first, then
+// useSse, else the reference. How it is computed is cpu::level()'s business.
+enum class ResultVariant { Reference, Amd3dnow, Sse };
+ResultVariant activeVariant();
 
 // b[i] = a[i] - b[i] for i < n.
 void subtractInto(const float* a, float* b, uint32_t n);
@@ -20,8 +21,8 @@ void subtractInto(const float* a, float* b, uint32_t n);
 void addScaled(float* dst, const float* src, float gain, uint32_t n);
 
 namespace kernels {
-void subtractInto(KernelSet set, const float* a, float* b, uint32_t n);
-void addScaled(KernelSet set, float* dst, const float* src, float gain, uint32_t n);
+void subtractInto(ResultVariant variant, const float* a, float* b, uint32_t n);
+void addScaled(ResultVariant variant, float* dst, const float* src, float gain, uint32_t n);
 
 }  // namespace kernels
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <type_traits>
 
-#include "exciter/fir16_lanes.h"
-#include "exciter/fir16_wide.h"
+#include "cpu/cpu.h"
+#include "exciter/fir16_kernels.h"
 
 namespace dsp {
 namespace {
@@ -24,8 +24,6 @@ double besselI0(double z) {
 }
 
 }  // namespace
-
-bool KaiserFir::wideKernels = true;
 
 void KaiserFir::setupWindow(float attenuationDb, int32_t taps, uint32_t type) {
     if (taps < 2) taps = 2;  // a one-tap rotation table would be meaningless; keep it defined
@@ -127,7 +125,7 @@ void KaiserFir::reset() {
     writePos_ = 0;
 }
 
-void KaiserFir::process(const float* in, float* out, uint32_t frames) { process(activeKernelSet(), in, out, frames); }
+void KaiserFir::process(const float* in, float* out, uint32_t frames) { process(activeVariant(), in, out, frames); }
 
 namespace {
 
@@ -168,120 +166,49 @@ void runFir(const float* in, float* out, uint32_t frames, const float* rows, flo
     writePos = pos;
 }
 
-#if defined(DSP_HAVE_SSE_INTRINSICS)
-// 16 taps, G consecutive outputs per group (one per lane), over chunks whose input samples are
-// first staged broadcast across the lanes (the 16 before the chunk from the history). Whole
-// groups only; the remaining outputs are left to the caller. Returns the outputs written.
-template <class Tree, bool kDouble>
-uint32_t runFir16(const float* in, float* out, uint32_t frames, const void* lanes, float* history, float c0,
-                  uint32_t& writePos) {
-    using V = typename fir16::Vec<kDouble>::type;
-    constexpr uint32_t G = kDouble ? 2 : 4;
-    const V* table = static_cast<const V*>(lanes);
-    V c0v;
-    if constexpr (kDouble)
-        c0v = _mm_set1_pd(c0);
-    else
-        c0v = _mm_set1_ps(c0);
-    auto broadcast = [](float v) {
-        if constexpr (kDouble)
-            return _mm_set1_pd(v);
-        else
-            return _mm_set1_ps(v);
-    };
-    alignas(16) V wide[16 + fir16::kChunk];
-    uint32_t pos = writePos;
-    uint32_t done = 0;
-    while (frames - done >= G) {
-        const uint32_t len = std::min(fir16::kChunk, (frames - done) / G * G);
-        for (uint32_t k = 1; k <= 16; ++k) wide[16 - k] = broadcast(history[(pos + k - 1) & 15]);
-        fir16::stage(in + done, wide + 16, len);
-        const uint32_t start = pos;
-        uint32_t g = 0;
-        // Four groups per dispatch on the position, then single groups.
-        for (; g + 4 * G <= len; g += 4 * G) {
-            const float* x = in + done + g;
-            float* y = out + done + g;
-            switch (pos) {
-#define DSP_GROUP(P, q)                                                                                          \
-    if constexpr (kDouble)                                                                                       \
-        fir16::groupDouble<Tree, (P - q * G) & 15>(wide + g + q * G, table, c0v, x + q * G, y + q * G);          \
-    else                                                                                                         \
-        fir16::groupFloat<Tree, (P - q * G) & 15>(wide + g + q * G, table, c0v, x + q * G, y + q * G);
-#define DSP_CASE(P)                                                                                              \
-    case P:                                                                                                      \
-        DSP_GROUP(P, 0) DSP_GROUP(P, 1) DSP_GROUP(P, 2) DSP_GROUP(P, 3) break;
-                DSP_CASE(0) DSP_CASE(1) DSP_CASE(2) DSP_CASE(3) DSP_CASE(4) DSP_CASE(5) DSP_CASE(6) DSP_CASE(7)
-                DSP_CASE(8) DSP_CASE(9) DSP_CASE(10) DSP_CASE(11) DSP_CASE(12) DSP_CASE(13) DSP_CASE(14) DSP_CASE(15)
-#undef DSP_CASE
-            }
-            pos = (pos - 4 * G) & 15;
-        }
-        for (; g < len; g += G) {
-            const float* x = in + done + g;
-            float* y = out + done + g;
-            switch (pos) {
-#define DSP_CASE(P)                                                                                              \
-    case P:                                                                                                      \
-        DSP_GROUP(P, 0) break;
-                DSP_CASE(0) DSP_CASE(1) DSP_CASE(2) DSP_CASE(3) DSP_CASE(4) DSP_CASE(5) DSP_CASE(6) DSP_CASE(7)
-                DSP_CASE(8) DSP_CASE(9) DSP_CASE(10) DSP_CASE(11) DSP_CASE(12) DSP_CASE(13) DSP_CASE(14) DSP_CASE(15)
-#undef DSP_CASE
-#undef DSP_GROUP
-            }
-            pos = (pos - G) & 15;
-        }
-        // Sample i of the chunk went to slot (start - i - 1) & 15; the last 16 are still there.
-        for (uint32_t i = len > 16 ? len - 16 : 0; i < len; ++i)
-            history[(start - i - 1) & 15] = fir16::laneZero(wide[16 + i]);
-        done += len;
-    }
-    writePos = pos;
-    return done;
-}
-#endif
 
 }  // namespace
 
-void KaiserFir::process(KernelSet set, const float* in, float* out, uint32_t frames) {
+void KaiserFir::process(ResultVariant variant, const float* in, float* out, uint32_t frames) {
     if (!allocated_) {
         for (uint32_t i = 0; i < frames; ++i) out[i] = 0.0f;
         return;
     }
     const uint32_t n = static_cast<uint32_t>(taps_);
     // The vector forms need whole steps over the taps; other tap counts use the reference.
-    if (set == KernelSet::Amd3dnow && n % 4 != 0) set = KernelSet::Reference;
-    if (set == KernelSet::Sse && n % 8 != 0) set = KernelSet::Reference;
+    if (variant == ResultVariant::Amd3dnow && n % 4 != 0) variant = ResultVariant::Reference;
+    if (variant == ResultVariant::Sse && n % 8 != 0) variant = ResultVariant::Reference;
     const float c0 = coef_[0];
     float* history = history_.data();
-#if defined(DSP_HAVE_SSE_INTRINSICS)
-    if (lanesReady_ && n == 16) {
+#if DSP_X86_KERNELS
+    // 16 taps: one output per lane, in the widest registers cpu::level() allows (same results).
+    if (lanesReady_ && n == 16 && cpu::atLeast(cpu::Isa::Sse2)) {
+        const bool avx2 = cpu::atLeast(cpu::Isa::Avx2);
         uint32_t done;
-        const bool eight = wideKernels && fir16::wideSupported();
-        if (set == KernelSet::Amd3dnow) {
+        if (variant == ResultVariant::Amd3dnow) {
             const kernels::ThreeDNowArithmetic flush;
-            done = eight ? fir16::run3dnowWide(in, out, frames, lanes8_.data(), history, c0, writePos_) : 0;
-            done += runFir16<fir16::Tree3dnow, false>(in + done, out + done, frames - done, lanes4_.data(), history,
-                                                      c0, writePos_);
-        } else if (set == KernelSet::Sse) {
-            done = eight ? fir16::runSseWide(in, out, frames, lanes8_.data(), history, c0, writePos_) : 0;
-            done += runFir16<fir16::TreeSse16, false>(in + done, out + done, frames - done, lanes4_.data(), history,
-                                                      c0, writePos_);
+            done = avx2 ? fir16::avx2::amd3dnowResults(in, out, frames, lanes8_.data(), history, c0, writePos_) : 0;
+            done += fir16::sse2::amd3dnowResults(in + done, out + done, frames - done, lanes4_.data(), history, c0,
+                                                 writePos_);
+        } else if (variant == ResultVariant::Sse) {
+            done = avx2 ? fir16::avx2::sseResults(in, out, frames, lanes8_.data(), history, c0, writePos_) : 0;
+            done += fir16::sse2::sseResults(in + done, out + done, frames - done, lanes4_.data(), history, c0,
+                                            writePos_);
         } else {
-            done = runFir16<fir16::TreeReference, true>(in, out, frames, lanes2_.data(), history, c0, writePos_);
+            done = fir16::sse2::referenceResults(in, out, frames, lanes2_.data(), history, c0, writePos_);
         }
         in += done;
         out += done;
         frames -= done;
     }
 #endif
-    switch (set) {
-        case KernelSet::Amd3dnow: {
+    switch (variant) {
+        case ResultVariant::Amd3dnow: {
             const kernels::ThreeDNowArithmetic flush;
             runFir<Dot3dnow>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
             break;
         }
-        case KernelSet::Sse:
+        case ResultVariant::Sse:
             if (n == 16)
                 runFir<DotSse16>(in, out, frames, rows_.data(), history, n, mask_, c0, writePos_);
             else

@@ -28,11 +28,7 @@ public:
     void reset();
     // Filters `frames` samples; in == out is allowed. Uses the kernels the switches select.
     void process(const float* in, float* out, uint32_t frames);
-    void process(KernelSet set, const float* in, float* out, uint32_t frames);
-
-    // The single-precision forms of 16 taps run eight outputs per register where the processor
-    // has AVX2 (same results); tests switch this off to check the four-lane forms too.
-    static bool wideKernels;
+    void process(ResultVariant variant, const float* in, float* out, uint32_t frames);
 
     int32_t taps() const { return taps_; }
     int32_t log2Taps() const { return log2Taps_; }

@@ -38,9 +38,7 @@ public:
     int32_t count() const { return count_; }
 
     static constexpr int kIndexSize = 1024;
-    // Lookups four at a time with AVX2 gathers where the processor has them (same results);
-    // tests switch this off to check the one-at-a-time form too.
-    static bool wideKernels;
+    // (Lookups run four at a time with AVX2 gathers at that cpu::level(); same results.)
     const CurvePoint* first() const { return first_; }
 
 private:

@@ -6,9 +6,9 @@
 #include <new>
 #include <type_traits>
 
+#include "cpu/cpu.h"
+#include "filters/cascade_kernels.h"
 #include "filters/cascade_lanes.h"
-#include "filters/cascade_wide.h"
-#include "filters/cascade_wide512.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -39,9 +39,6 @@ private:
 #endif
 };
 }  // namespace
-
-bool BiquadCascade::wideKernels = true;
-bool BiquadCascade::wide512Kernels = true;
 
 BiquadCascade::~BiquadCascade() { delete[] storage_; }
 
@@ -103,71 +100,6 @@ void runGroupOf(int32_t count, const BiquadArrays* f, int32_t first, const float
 
 constexpr int32_t kGroupSections = 4;  // sections per pass over a staged block
 
-#if defined(DSP_WIDE_CASCADE)
-// A stereo group with its sections skewed across the lanes of 256-bit registers: the same
-// operations per lane as runGroup, so the same bits.
-template <int kCount, bool kFromInput>
-DSP_WIDE_TARGET void runGroupWide(const BiquadArrays* f, int32_t first, const float* const in[], uint32_t start,
-                                  Pair* stage, uint32_t len) {
-    const BiquadArrays g[2] = {
-        {f[0].a1 + first, f[0].a2 + first, f[0].b0 + first, f[0].b1 + first, f[0].b2 + first, f[0].w1 + first,
-         f[0].w2 + first},
-        {f[1].a1 + first, f[1].a2 + first, f[1].b0 + first, f[1].b1 + first, f[1].b2 + first, f[1].w1 + first,
-         f[1].w2 + first}};
-    lanes::runWide<kCount>(
-        g, len,
-        [&](uint32_t t) DSP_LANE_ATTR {
-            return kFromInput ? __m128d(Lanes<Pair>::load(in, start + t)) : __m128d(stage[t]);
-        },
-        [&](uint32_t t, __m128d y) DSP_LANE_ATTR { stage[t] = Pair(y); }, 0, [](uint32_t) {});
-}
-
-#if defined(DSP_WIDE512_CASCADE)
-// The same with up to eight sections in 512-bit registers.
-template <int kCount, bool kFromInput>
-DSP_WIDE512_TARGET void runGroupWide512(const BiquadArrays* f, int32_t first, const float* const in[],
-                                        uint32_t start, Pair* stage, uint32_t len) {
-    const BiquadArrays g[2] = {
-        {f[0].a1 + first, f[0].a2 + first, f[0].b0 + first, f[0].b1 + first, f[0].b2 + first, f[0].w1 + first,
-         f[0].w2 + first},
-        {f[1].a1 + first, f[1].a2 + first, f[1].b0 + first, f[1].b1 + first, f[1].b2 + first, f[1].w1 + first,
-         f[1].w2 + first}};
-    lanes::runWide512<kCount>(
-        g, len,
-        [&](uint32_t t) DSP_LANE_ATTR {
-            return kFromInput ? __m128d(Lanes<Pair>::load(in, start + t)) : __m128d(stage[t]);
-        },
-        [&](uint32_t t, __m128d y) DSP_LANE_ATTR { stage[t] = Pair(y); });
-}
-
-template <bool kFromInput>
-void runGroupWide512Of(int32_t count, const BiquadArrays* f, int32_t first, const float* const in[], uint32_t start,
-                       Pair* stage, uint32_t len) {
-    switch (count) {
-        case 1: runGroupWide512<1, kFromInput>(f, first, in, start, stage, len); break;
-        case 2: runGroupWide512<2, kFromInput>(f, first, in, start, stage, len); break;
-        case 3: runGroupWide512<3, kFromInput>(f, first, in, start, stage, len); break;
-        case 4: runGroupWide512<4, kFromInput>(f, first, in, start, stage, len); break;
-        case 5: runGroupWide512<5, kFromInput>(f, first, in, start, stage, len); break;
-        case 6: runGroupWide512<6, kFromInput>(f, first, in, start, stage, len); break;
-        case 7: runGroupWide512<7, kFromInput>(f, first, in, start, stage, len); break;
-        default: runGroupWide512<8, kFromInput>(f, first, in, start, stage, len); break;
-    }
-}
-#endif
-
-template <bool kFromInput>
-void runGroupWideOf(int32_t count, const BiquadArrays* f, int32_t first, const float* const in[], uint32_t start,
-                    Pair* stage, uint32_t len) {
-    switch (count) {
-        case 1: runGroupWide<1, kFromInput>(f, first, in, start, stage, len); break;
-        case 2: runGroupWide<2, kFromInput>(f, first, in, start, stage, len); break;
-        case 3: runGroupWide<3, kFromInput>(f, first, in, start, stage, len); break;
-        default: runGroupWide<4, kFromInput>(f, first, in, start, stage, len); break;
-    }
-}
-#endif
-
 // The cascade over `frames` frames: sections in groups of up to four, each group one pass over
 // a staged block of doubles, so the value passed between groups is never rounded to float.
 template <typename V>
@@ -179,22 +111,14 @@ void runCascade(const BiquadArrays* f, int32_t count, const float* const in[], f
         {
             FlushScope flush;
             bool wide = false;
-#if defined(DSP_WIDE_CASCADE)
+#if DSP_X86_KERNELS
+            // Stereo pairs run in the widest registers the processor has (same results).
             if constexpr (std::is_same_v<V, Pair>) {
-                wide = BiquadCascade::wideKernels && lanes::wideCascadeSupported();
-#if defined(DSP_WIDE512_CASCADE)
-                if (wide && BiquadCascade::wide512Kernels && lanes::wide512CascadeSupported()) {
-                    constexpr int32_t kGroup512 = 8;
-                    runGroupWide512Of<true>(std::min(kGroup512, count), f, 0, in, start, stage, len);
-                    for (int32_t s = kGroup512; s < count; s += kGroup512)
-                        runGroupWide512Of<false>(std::min(kGroup512, count - s), f, s, in, start, stage, len);
-                } else
-#endif
-                if (wide) {
-                    runGroupWideOf<true>(std::min(kGroupSections, count), f, 0, in, start, stage, len);
-                    for (int32_t s = kGroupSections; s < count; s += kGroupSections)
-                        runGroupWideOf<false>(std::min(kGroupSections, count - s), f, s, in, start, stage, len);
-                }
+                wide = cpu::atLeast(cpu::Isa::Avx2);
+                if (cpu::level() == cpu::Isa::Avx512)
+                    lanes::avx512::runStereoStage(f, count, in, start, stage, len);
+                else if (wide)
+                    lanes::avx2::runStereoStage(f, count, in, start, stage, len);
             }
 #endif
             if (!wide) {

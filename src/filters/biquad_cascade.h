@@ -51,11 +51,7 @@ public:
     // b.process(inB, outB); cascades with different section counts run one after the other.
     static void processPair(BiquadCascade& a, const float* inA, float* outA, BiquadCascade& b,
                             const float* inB, float* outB, uint32_t frames);
-    // Pairs run in 256-bit registers where the processor has AVX2 (same results); tests switch
-    // this off to check the 128-bit form too.
-    static bool wideKernels;
-    // Within those, 512-bit registers where the processor has AVX-512 (same results).
-    static bool wide512Kernels;
+    // Pairs run in the widest registers cpu::level() allows (same results).
 
     int32_t order() const { return order_; }
     int32_t sectionCount() const { return sectionCount_; }

@@ -22,9 +22,6 @@ namespace dsp {
 class RateConverter {
 public:
     static constexpr uint32_t kChunkFrames = 4096;
-    // Stereo pairs run the filter in 256-bit registers where the processor has AVX2 (the same
-    // results); tests clear this to run the baseline kernels on such processors too.
-    static bool wideKernels;
 
     RateConverter() = default;
     RateConverter(const RateConverter&) = delete;

@@ -43,14 +43,13 @@ inline double dominantFrequency(const std::vector<float>& x, size_t from, size_t
     return best;
 }
 
-// Runs a test once per inner-loop variant (scalar, AVX2, AVX-512) this processor has.
+// Runs a test once per processor level (0 portable ... 3 AVX-512) this machine has.
 class GrainLoops : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override {
-        if (GetParam() > dsp::grainBestLoops) GTEST_SKIP() << "processor lacks these vector loops";
-        dsp::grainLoops = GetParam();
+        if (GetParam() > static_cast<int>(dsp::cpu::detected())) GTEST_SKIP() << "processor lacks this level";
     }
-    void TearDown() override { dsp::grainLoops = dsp::grainBestLoops; }
+    const dsp::cpu::ForceLevel force{static_cast<dsp::cpu::Isa>(GetParam())};
 };
 
 // PCM through the bare conversions to float and back.

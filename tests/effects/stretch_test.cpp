@@ -118,7 +118,7 @@ TEST_P(StretchLoops, RandomScaleChangesBetweenRandomBlocksMatchTheSampleModel) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Loops, StretchLoops, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Loops, StretchLoops, ::testing::Range(0, 4));
 
 // Raising the scale of a chained stretcher through dspGetHandle between dspSend calls: the
 // effect behind it was configured for the longest block any scale gives, so nothing overruns
@@ -144,19 +144,6 @@ TEST(Stretch, RaisingTheScaleInAChainNeverOverrunsTheEffectsBehind) {
         ASSERT_EQ(out[2 * 4 * size], 0x7777);
     }
     EXPECT_EQ(dspSend(chain, in.data(), out.data(), 4 * size), expectFrames * 4);
-    dspDestroy(chain);
-}
-
-TEST(Stretch, ReconfiguringForALargerBlockKeepsRoomForTheLongestOutput) {
-    dsp_chain* chain = dspCreate(100, 1, 44100);
-    dsp_effect* h = initStretch(100, 1, 44100, -2000.0f, 0.0f, 0.01f, 0.002f);
-    ASSERT_EQ(dspAdd(chain, h, 0), 1u);
-    dspAdjust(chain, 900, 1, 44100);
-    const auto in = pcmNoise(900, 1);
-    std::vector<int16_t> out(3600);
-    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 1800), 7200u);
-    dspAdjust(chain, 300, 1, 48000);  // a new rate rebuilds the engines
-    EXPECT_EQ(dspSend(chain, in.data(), out.data(), 600), 2400u);
     dspDestroy(chain);
 }
 

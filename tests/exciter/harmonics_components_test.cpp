@@ -19,7 +19,7 @@
 
 namespace {
 
-using dsp::KernelSet;
+using dsp::ResultVariant;
 
 constexpr double kPi = 3.141592653589793;
 
@@ -65,8 +65,9 @@ double bezierAt(double h, double x) {
     return 2.0 * (1.0 - t) * cy * t + t * t;
 }
 
-TEST(TransferCurve, FollowsTheBezierItSamples) {
-    for (float h : {0.1f, 0.3f, -0.2f}) {
+// Inside full scale the curve follows the Bezier; at and beyond it, it saturates.
+TEST(TransferCurve, FollowsTheBezierItSamplesAndSaturatesAtFullScale) {
+    for (float h : {0.1f, 0.3f, -0.2f, 0.0f, 0.45f}) {
         dsp::TransferCurve curve;
         curve.buildFromHarmonics(h);
         for (double x = 0.0; x < 1.0; x += 0.01) {
@@ -75,13 +76,6 @@ TEST(TransferCurve, FollowsTheBezierItSamples) {
             curve.applyCurve(&in, &out, 1);
             EXPECT_NEAR(out, bezierAt(h, x), 2e-3) << "h " << h << " x " << x;
         }
-    }
-}
-
-TEST(TransferCurve, SaturatesAtFullScale) {
-    for (float h : {0.0f, 0.45f, -0.3f}) {
-        dsp::TransferCurve curve;
-        curve.buildFromHarmonics(h);
         const std::vector<float> big = {1.0f, 1.5f, 100.0f, -1.0f, -3.0f, INFINITY, -INFINITY};
         std::vector<float> out(big.size());
         curve.applyCurve(big.data(), out.data(), static_cast<uint32_t>(big.size()));
@@ -111,10 +105,10 @@ TEST(TransferCurve, PointsAtTheEndsOrAtExistingAbscissasAreIgnored) {
 
 // ---- Element-wise kernels ----------------------------------------------------------------
 
-class ElementKernels : public ::testing::TestWithParam<KernelSet> {};
+class ElementKernels : public ::testing::TestWithParam<ResultVariant> {};
 
 TEST_P(ElementKernels, MatchExactArithmeticWithinOneRounding) {
-    const KernelSet set = GetParam();
+    const ResultVariant set = GetParam();
     for (uint32_t n : {0u, 3u, 8u, 17u}) {
         // Offset by one float: the kernels must not rely on alignment of arbitrary pointers.
         for (uint32_t offset : {0u, 1u}) {
@@ -129,7 +123,7 @@ TEST_P(ElementKernels, MatchExactArithmeticWithinOneRounding) {
                 const double exact = static_cast<double>(gain) * src[i] + dst0[i];
                 // Two float roundings at most: a few units in the last place of the operands.
                 ASSERT_NEAR(dst[i], exact, 3e-7) << "n " << n << " i " << i;
-                if (set == KernelSet::Reference) {
+                if (set == ResultVariant::Reference) {
                     ASSERT_EQ(dst[i], static_cast<float>(exact)) << "i " << i;
                 }
             }
@@ -137,7 +131,7 @@ TEST_P(ElementKernels, MatchExactArithmeticWithinOneRounding) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, ElementKernels, ::testing::Values(KernelSet::Reference, KernelSet::Amd3dnow, KernelSet::Sse));
+INSTANTIATE_TEST_SUITE_P(Sets, ElementKernels, ::testing::Values(ResultVariant::Reference, ResultVariant::Amd3dnow, ResultVariant::Sse));
 
 TEST(ElementKernels, VectorFormsRoundTheProductSeparatelyOnlyOverWholeSteps) {
     // gain * src is inexact in float; the reference rounds once, the vector steps twice. With
@@ -146,12 +140,12 @@ TEST(ElementKernels, VectorFormsRoundTheProductSeparatelyOnlyOverWholeSteps) {
     const float once = static_cast<float>(static_cast<double>(gain) * s + d);
     const float twice = gain * s + d;
     ASSERT_NE(once, twice);
-    for (KernelSet set : {KernelSet::Amd3dnow, KernelSet::Sse, KernelSet::Reference}) {
+    for (ResultVariant set : {ResultVariant::Amd3dnow, ResultVariant::Sse, ResultVariant::Reference}) {
         for (uint32_t n : {11u, 15u, 16u}) {
             std::vector<float> dst(n, d), src(n, s);
             dsp::kernels::addScaled(set, dst.data(), src.data(), gain, n);
             // 3DNow! steps of 4, SSE steps of 8, the reference for the rest.
-            const uint32_t whole = set == KernelSet::Amd3dnow ? (n & ~3u) : set == KernelSet::Sse ? (n & ~7u) : 0u;
+            const uint32_t whole = set == ResultVariant::Amd3dnow ? (n & ~3u) : set == ResultVariant::Sse ? (n & ~7u) : 0u;
             for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(dst[i], i < whole ? twice : once) << "n " << n << " i " << i;
         }
     }
@@ -162,11 +156,11 @@ TEST(ElementKernels, ThreeDNowFormHasNoDenormals) {
     // denormal result it flushes to zero; the other forms keep both.
     const float tiny = 1e-39f, small = std::ldexp(1.0f, -100), gain = std::ldexp(1.0f, -30);
     ASSERT_EQ(std::fpclassify(tiny), FP_SUBNORMAL);
-    for (KernelSet set : {KernelSet::Reference, KernelSet::Amd3dnow, KernelSet::Sse}) {
+    for (ResultVariant set : {ResultVariant::Reference, ResultVariant::Amd3dnow, ResultVariant::Sse}) {
         std::vector<float> a(8, tiny), b(8, 0.0f), dst(8, 0.0f), src(8, small);
         dsp::kernels::subtractInto(set, a.data(), b.data(), 8);
         dsp::kernels::addScaled(set, dst.data(), src.data(), gain, 8);
-        const bool flushes = set == KernelSet::Amd3dnow;
+        const bool flushes = set == ResultVariant::Amd3dnow;
         for (int i = 0; i < 8; ++i) {
             ASSERT_EQ(b[i], flushes ? 0.0f : tiny) << static_cast<int>(set) << " i " << i;
             ASSERT_EQ(dst[i], flushes ? 0.0f : std::ldexp(1.0f, -130)) << static_cast<int>(set) << " i " << i;

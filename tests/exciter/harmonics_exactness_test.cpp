@@ -13,11 +13,12 @@
 #include "exciter/allpass_delay.h"
 #include "exciter/kaiser_fir.h"
 #include "exciter/transfer_curve.h"
+#include "support/levels.h"
 #include "support/signals.h"
 
 namespace {
 
-using dsp::KernelSet;
+using dsp::ResultVariant;
 
 uint32_t bitsOf(float v) {
     uint32_t u;
@@ -111,18 +112,12 @@ struct PlainCurve {
     }
 };
 
-// Restores the default kernels after a test that switched them.
-struct WideKernelsGuard {
-    ~WideKernelsGuard() { dsp::TransferCurve::wideKernels = true; }
-};
-
 TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
-    const WideKernelsGuard guard;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    for (bool gather : {true, false})  // every kernel the processor can run
+    for (dsp::cpu::Isa level : dsptest::levels())  // gathers at AVX2 and above
     for (float h : {0.3f, 0.0f, -0.45f, 0.69f}) {
-        dsp::TransferCurve::wideKernels = gather;
+        const dsp::cpu::ForceLevel force(level);
         dsp::TransferCurve curve;
         curve.buildFromHarmonics(h);
         const dsp::CurvePoint* last = curve.first();
@@ -153,7 +148,7 @@ TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
         }
         for (std::size_t i = 0; i < x.size(); ++i) {
             const float want = plain.apply(x[i]);
-            ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "gather " << gather << " h " << h << " i " << i << " x " << x[i] << " expected " << want
+            ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << dsp::cpu::name(level) << " h " << h << " i " << i << " x " << x[i] << " expected " << want
                                                   << " actual " << y[i];
         }
     }
@@ -168,14 +163,14 @@ TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
 struct PlainFir {
     const float* coef;
     int taps;
-    KernelSet set;
+    ResultVariant set;
     std::vector<float> history;
     uint32_t pos = 0;
     float step(float x) {
         const uint32_t mask = static_cast<uint32_t>(taps) - 1;
         auto product = [&](uint32_t t) { return history[t] * coef[((t - pos) & mask) + 1]; };
         float y;
-        if (set == KernelSet::Reference) {
+        if (set == ResultVariant::Reference) {
             double acc = static_cast<double>(x) * coef[0];
             for (uint32_t t = 0; t < static_cast<uint32_t>(taps); ++t)
                 acc += static_cast<double>(history[t]) * coef[((t - pos) & mask) + 1];
@@ -183,7 +178,7 @@ struct PlainFir {
         } else {
             float lane[4];
             for (uint32_t l = 0; l < 4; ++l) {
-                if (set == KernelSet::Sse) {
+                if (set == ResultVariant::Sse) {
                     const float a = product(l) + product(4 + l);
                     const float b = product(8 + l) + product(12 + l);
                     lane[l] = a + b;
@@ -202,16 +197,13 @@ struct PlainFir {
     }
 };
 
-class FirExactness : public ::testing::TestWithParam<KernelSet> {};
+class FirExactness : public ::testing::TestWithParam<ResultVariant> {};
 
 TEST_P(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
-    const KernelSet set = GetParam();
-    struct Restore {
-        ~Restore() { dsp::KaiserFir::wideKernels = true; }
-    } restore;
-    for (bool eightLanes : {true, false})  // every kernel the processor can run
+    const ResultVariant set = GetParam();
+    for (dsp::cpu::Isa level : dsptest::levels())  // one output at a time, four, eight lanes
     for (bool inPlace : {false, true}) {
-        dsp::KaiserFir::wideKernels = eightLanes;
+        const dsp::cpu::ForceLevel force(level);
         dsp::KaiserFir fir;
         fir.setupWindow(100.0f, 16, dsp::KaiserFir::kHighpass);
         fir.designBand(48000.0f, 11025.0f, 0.0f);
@@ -232,13 +224,13 @@ TEST_P(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
             }
             for (std::size_t i = at; i < at + n; ++i) {
                 float want;
-                if (set == KernelSet::Amd3dnow) {
+                if (set == ResultVariant::Amd3dnow) {
                     const dsp::kernels::ThreeDNowArithmetic flush;
                     want = plain.step(x[i]);
                 } else {
                     want = plain.step(x[i]);
                 }
-                ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "eight lanes " << eightLanes << " in place " << inPlace << " i " << i << " expected " << want
+                ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << dsp::cpu::name(level) << " in place " << inPlace << " i " << i << " expected " << want
                                                       << " actual " << y[i];
             }
             at += n;
@@ -246,6 +238,6 @@ TEST_P(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, FirExactness, ::testing::Values(KernelSet::Reference, KernelSet::Amd3dnow, KernelSet::Sse));
+INSTANTIATE_TEST_SUITE_P(Sets, FirExactness, ::testing::Values(ResultVariant::Reference, ResultVariant::Amd3dnow, ResultVariant::Sse));
 
 }  // namespace

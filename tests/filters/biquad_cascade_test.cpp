@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "filters/biquad_cascade.h"
+#include "support/levels.h"
 #include "support/signals.h"
 
 #if defined(__SSE__)
@@ -122,10 +123,10 @@ TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
 // coefficients) all give the bits of one call on separate buffers.
 TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
     const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
-    for (int kernel : {2, 1, 0})  // every kernel the processor can run: 512-bit, 256-bit, 128-bit
+    for (dsp::cpu::Isa level : dsptest::levels())  // 512-, 256- and 128-bit pair kernels
     for (int order : {1, 2, 5, 8, 17}) {
-        BiquadCascade::wideKernels = kernel >= 1;
-        BiquadCascade::wide512Kernels = kernel == 2;
+        const dsp::cpu::ForceLevel force(level);
+        const int kernel = static_cast<int>(level);
         ChebyshevFilter a, b, c, d, e;
         chebyshev(order, 44100.0f, 3000.0f, 1.0f, a, b, c);
         chebyshev(order, 44100.0f, 5000.0f, 0.5f, d, e);
@@ -143,7 +144,6 @@ TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
             ASSERT_EQ(pairR[i], sepR[i]) << "kernel " << kernel << " order " << order << " index " << i;
         }
     }
-    BiquadCascade::wideKernels = BiquadCascade::wide512Kernels = true;
 }
 
 TEST(BiquadCascade, RedesignKeepsHistory) {

@@ -195,6 +195,18 @@ TEST_F(AnalyzeCommand, LongInputsStreamInBoundedMemory) {
     EXPECT_FALSE(wavetest::readFile(dir + "/in/short-analysis.html").empty());
 }
 
+// Standard input and lossless FLAC give the very numbers the WAVE file gives.
+TEST_F(AnalyzeCommand, StdinAndFlacGiveTheSameSpectrum) {
+    const std::string tool = "'" + std::string(DSPTOOL_PATH) + "' -q analyze ";
+    std::string wav, piped, flac;
+    ASSERT_EQ(run(tool + wave + " --csv -", wav), 0);
+    ASSERT_EQ(run("cat " + wave + " | " + tool + "- --csv -", piped), 0);
+    ASSERT_EQ(run("sox -V1 " + wave + " " + dir + "/tones.flac && " + tool + dir + "/tones.flac --csv -", flac), 0);
+    EXPECT_GT(wav.size(), 50000u);
+    EXPECT_EQ(piped, wav);
+    EXPECT_EQ(flac, wav);
+}
+
 TEST_F(AnalyzeCommand, ChunksAfterTheDataAreNotTakenForSamples) {
     const std::string path = dir + "/trailing.wav";
     std::string samples;

@@ -1,12 +1,11 @@
 #include "analysis_report.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -279,8 +278,10 @@ class Progress {
 public:
     Progress(bool enabled, std::string label, uint64_t total)
         : enabled_(enabled && total > 0 && ::isatty(STDERR_FILENO) != 0), label_(std::move(label)), total_(total) {}
-    ~Progress() {
+    ~Progress() { finish(); }
+    void finish() {
         if (enabled_ && shown_ >= 0) std::fprintf(stderr, "\r%*s\r", int(label_.size()) + 6, "");
+        shown_ = -1;
     }
     void update(uint64_t done) {
         const int percent = int(std::min(done, total_) * 100 / std::max<uint64_t>(1, total_));
@@ -297,6 +298,28 @@ private:
     int shown_ = -1;
 };
 
+// Set by SIGINT/SIGTERM while an analysis runs, so it stops between chunks and its temporary
+// output files are removed.
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+class InterruptGuard {
+public:
+    InterruptGuard() : oldInt_(std::signal(SIGINT, onInterrupt)), oldTerm_(std::signal(SIGTERM, onInterrupt)) {
+        interrupted = 0;
+    }
+    ~InterruptGuard() {
+        std::signal(SIGINT, oldInt_);
+        std::signal(SIGTERM, oldTerm_);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    void (*oldInt_)(int);
+    void (*oldTerm_)(int);
+};
+
 // Reads the whole source once in chunks of `chunk` frames (whole hops, except at the end),
 // handing each to `use`. False with `error` set on a read error.
 template <typename Use>
@@ -309,6 +332,10 @@ bool readAll(AudioSource& source, uint32_t chunk, Progress& progress, uint64_t& 
             if (got < 0) return false;
             if (got == 0) break;
             have += uint32_t(got);
+        }
+        if (interrupted != 0) {
+            error = "interrupted";
+            return false;
         }
         if (have == 0) return true;
         use(pcm.data(), have);
@@ -671,19 +698,22 @@ bool TextOutput::open(const std::string& path, std::string& error) {
         direct_ = &std::cout;
         return true;
     }
+#ifndef _WIN32
     // Through a symbolic link the target is replaced, in its own directory.
     if (char* resolved = ::realpath(path.c_str(), nullptr)) {
         target_ = resolved;
         std::free(resolved);
     }
+#endif
     struct stat info {};
     const bool exists = ::stat(target_.c_str(), &info) == 0;
-    if (exists && !S_ISREG(info.st_mode)) {
-        file_.open(target_, std::ios::binary | std::ios::out);  // a device or FIFO: written as it is
+    // Devices, FIFOs and whatever /dev/stdout or /proc/self/fd/N lead to are written in place.
+    if (exists && (!S_ISREG(info.st_mode) || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0)) {
+        file_.open(target_, std::ios::binary | std::ios::out);
     } else {
         const size_t slash = target_.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
-        std::string pattern = dir + "/." + target_.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+        const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+        std::string pattern = dir + "." + target_.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
         const int fd = ::mkstemp(&pattern[0]);
         if (fd >= 0) {
             ::close(fd);
@@ -848,6 +878,7 @@ int writeAnalysisOutputs(AudioSource& source, const AnalyzeOptions& o) {
     SpectrumStage spectra(r, o.everySpectrum && !o.jsonPath.empty() ? &json.stream() : nullptr);
     if (!spectra.open(error)) return failWith(error);
 
+    InterruptGuard interruptible;
     const bool firstPass = std::any_of(steps.begin(), steps.end(), [](const auto& s) { return s->wantsFirstPass(); });
     Progress progress(o.progress && !options().quiet, "analysing " + source.name, source.frames * (firstPass ? 2 : 1));
     uint64_t done = 0;
@@ -857,7 +888,10 @@ int writeAnalysisOutputs(AudioSource& source, const AnalyzeOptions& o) {
             for (const auto& step : steps)
                 if (step->wantsFirstPass()) step->measure(pcm, frames);
         };
-        if (!readAll(source, chunk, progress, done, measure, error) || !source.rewind(error)) return failWith(error);
+        if (!readAll(source, chunk, progress, done, measure, error) || !source.rewind(error)) {
+            progress.finish();
+            return failWith(error);
+        }
     }
     double sumSquares = 0;
     auto analyse = [&](const int16_t* pcm, uint32_t frames) {
@@ -867,7 +901,9 @@ int writeAnalysisOutputs(AudioSource& source, const AnalyzeOptions& o) {
         for (const auto& step : steps) step->feed(pcm, frames);
         r.frames += frames;
     };
-    if (!readAll(source, chunk, progress, done, analyse, error)) return failWith(error);
+    const bool read = readAll(source, chunk, progress, done, analyse, error);
+    progress.finish();
+    if (!read) return failWith(error);
     r.meanSquare = r.frames ? sumSquares / double(r.frames * r.channels) : 0.0;
     spectra.finish();
     for (const auto& step : steps)

@@ -17,6 +17,19 @@
 #include <sndfile.h>
 #endif
 
+#ifdef _WIN32  // no symbolic links to follow, no descriptors inherited by children
+#include <direct.h>
+#include <io.h>
+#define O_CLOEXEC 0
+#define S_ISLNK(mode) false
+static char* realpath(const char* path, char*) { return _fullpath(nullptr, path, 0); }
+static int lstat(const char* path, struct stat* st) { return stat(path, st); }
+static ssize_t readlink(const char*, char*, size_t) { return -1; }
+static ssize_t pwrite(int fd, const void* data, size_t bytes, off_t at) {
+    return lseek(fd, at, SEEK_SET) == at ? write(fd, data, unsigned(bytes)) : -1;
+}
+#endif
+
 namespace dsptool {
 namespace {
 
@@ -61,6 +74,25 @@ bool writeAll(int fd, const void* data, size_t bytes) {
     return true;
 }
 
+// The library's reader and writer allocate when opened and free when closed: those calls hold
+// the library lock (batch threads open files while others create effects).
+dsp_wavefile_in* openReader(const char* path, uint32_t frames) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    return initWavefileIn(path, frames);
+}
+void closeReader(dsp_wavefile_in* reader) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    termWavefileIn(reader);
+}
+dsp_wavefile_out* openWriter(const char* path, const dsp_wave_format* format) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    return initWavefileOut(path, format);
+}
+void closeWriter(dsp_wavefile_out* writer) {
+    std::lock_guard<std::mutex> hold(libraryLock());
+    termWavefileOut(writer);
+}
+
 // Reproducible triangular noise of +-1 LSB: the sum of two uniform variables in [-0.5, 0.5).
 class TpdfDither {
 public:
@@ -93,6 +125,11 @@ void mixFrames(const T* in, uint32_t from, double* out, uint32_t to, uint32_t fr
 
 }  // namespace
 
+std::mutex& libraryLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 bool haveSndfile() {
 #ifdef DSPTOOL_HAVE_SNDFILE
     return true;
@@ -106,6 +143,14 @@ std::string formatSupport() {
     return sf_version_string();
 #else
     return "no libsndfile: 16-bit PCM WAVE only";
+#endif
+}
+
+bool makeDirectory(const std::string& path) {
+#ifdef _WIN32
+    return ::_mkdir(path.c_str()) == 0;
+#else
+    return ::mkdir(path.c_str(), 0777) == 0;
 #endif
 }
 
@@ -145,6 +190,9 @@ bool InputPath::open(const std::string& name, std::string& error) {
     }
     path_ = buffer.data();
     temporary_ = true;
+#ifdef _WIN32
+    _setmode(STDIN_FILENO, _O_BINARY);
+#endif
     std::vector<char> chunk(1 << 16);
     for (;;) {
         const ssize_t n = ::read(STDIN_FILENO, chunk.data(), chunk.size());
@@ -179,7 +227,7 @@ struct AudioInput::Impl {
     TpdfDither dither;
 
     ~Impl() {
-        if (wave != nullptr) termWavefileIn(wave);
+        if (wave != nullptr) closeReader(wave);
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (sound != nullptr) sf_close(sound);
 #endif
@@ -195,7 +243,7 @@ struct AudioInput::Impl {
     }
 
     bool openWave(std::string& error) {
-        wave = initWavefileIn(file.path().c_str(), kReadFrames);
+        wave = openReader(file.path().c_str(), kReadFrames);
         if (wave == nullptr) {
             error = "out of memory";
             return false;
@@ -216,12 +264,15 @@ struct AudioInput::Impl {
         rate = f.nSamplesPerSec;
         sourceChannels = f.nChannels;
         const uint64_t frameBytes = uint64_t{f.nChannels} * 2;
-        declared = getHeaderWavefileIn(wave)->dwBufferLength / frameBytes;
+        const uint32_t dataBytes = getHeaderWavefileIn(wave)->dwBufferLength;
+        declared = dataBytes / frameBytes;
         frames = declared;
         struct stat st {};
         const int32_t dataStart = seekWavefileIn(wave, 0, 1);
         if (dataStart >= 0 && ::stat(file.path().c_str(), &st) == 0)
             frames = std::min<uint64_t>(frames, uint64_t(std::max<int64_t>(0, int64_t(st.st_size) - dataStart)) / frameBytes);
+        // A stream (sizes 0xFFFFFFFF, or the largest a writer could give): the data runs to the end.
+        if (dataBytes >= 0x7FFF0000u) declared = frames;
         description = "16-bit PCM WAVE";
         return true;
     }
@@ -316,7 +367,7 @@ bool AudioInput::open(const std::string& name, std::string& error, uint32_t mixT
     if (!d.file.open(name, error)) return false;
     if (!d.openWave(error)) {
         if (!error.empty()) return false;
-        if (d.wave != nullptr) termWavefileIn(d.wave), d.wave = nullptr;
+        if (d.wave != nullptr) closeReader(d.wave), d.wave = nullptr;
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (!d.openSndfile(error)) return false;
 #else
@@ -358,6 +409,7 @@ struct Destination {
     bool direct = false;    // a device, FIFO or stdout: written in place
     bool exists = false;
     mode_t mode = 0;
+    unsigned owner = 0, group = 0;  // uid and gid
 };
 
 bool resolveDestination(const std::string& name, Destination& d, std::string& error) {
@@ -376,6 +428,8 @@ bool resolveDestination(const std::string& name, Destination& d, std::string& er
         d.direct = !S_ISREG(st.st_mode) || name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
         d.exists = true;
         d.mode = st.st_mode & 07777;
+        d.owner = st.st_uid;
+        d.group = st.st_gid;
         if (!d.direct) {
             char* real = ::realpath(name.c_str(), nullptr);
             if (real == nullptr) {
@@ -438,7 +492,7 @@ struct AudioOutput::Impl {
 #endif
 
     ~Impl() {
-        if (wave != nullptr) termWavefileOut(wave);
+        if (wave != nullptr) closeWriter(wave);
 #ifdef DSPTOOL_HAVE_SNDFILE
         if (sound != nullptr) sf_close(sound);
 #endif
@@ -449,6 +503,9 @@ struct AudioOutput::Impl {
     bool openDirect(std::string& error) {
         if (name == "-") {
             fd = STDOUT_FILENO;
+#ifdef _WIN32
+            _setmode(fd, _O_BINARY);
+#endif
         } else {
             fd = ::open(dest.target.c_str(), O_WRONLY | O_CLOEXEC | O_TRUNC);
             if (fd < 0) {
@@ -485,8 +542,8 @@ bool checkOutputName(const std::string& name, uint32_t bits, std::string& error)
         error = "cannot write '" + name + "': " + kWaveOnly;
         return false;
     }
-    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-        error = "output bits must be 8, 16, 24 or 32";
+    if (bits != 16 && bits != 24 && bits != 32) {
+        error = "output bits must be 16, 24 or 32";
         return false;
     }
     return true;
@@ -512,10 +569,10 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
             return d.writeBytes(h.data(), h.size(), error);
         }
         errno = 0;
-        d.wave = initWavefileOut(d.temp.c_str(), &d.format);
+        d.wave = openWriter(d.temp.c_str(), &d.format);
         if (d.wave == nullptr || !flushWavefileOut(d.wave)) {  // a closed writer refuses flushes
             const int saved = errno ? errno : EACCES;
-            if (d.wave != nullptr) termWavefileOut(d.wave), d.wave = nullptr;
+            if (d.wave != nullptr) closeWriter(d.wave), d.wave = nullptr;
             errno = saved;
             error = systemError("cannot create", name);
             d.temp.clear();  // nothing was created
@@ -530,7 +587,6 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
     const int major = kind == FileKind::Flac ? SF_FORMAT_FLAC : kind == FileKind::Aiff ? SF_FORMAT_AIFF
                       : kind == FileKind::Ogg ? SF_FORMAT_OGG : SF_FORMAT_WAV;
     const int sub = kind == FileKind::Ogg ? SF_FORMAT_VORBIS
-                    : bits == 8 ? (kind == FileKind::Wave ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8)
                     : bits == 24 ? SF_FORMAT_PCM_24 : bits == 32 ? SF_FORMAT_PCM_32 : SF_FORMAT_PCM_16;
     info.format = major | sub;
     if (!sf_format_check(&info)) {
@@ -573,7 +629,7 @@ bool AudioOutput::write(const int16_t* pcm, uint32_t frames, std::string& error)
 bool AudioOutput::commit(std::string& error) {
     Impl& d = *impl_;
     if (d.wave != nullptr) {
-        termWavefileOut(d.wave);
+        closeWriter(d.wave);
         d.wave = nullptr;
         // The writer reports no error on its last flush: the file's size tells.
         struct stat st {};
@@ -611,7 +667,13 @@ bool AudioOutput::commit(std::string& error) {
         }
     }
     if (!d.temp.empty()) {
-        if (d.dest.exists) ::chmod(d.temp.c_str(), d.dest.mode);
+        if (d.dest.exists) {
+#ifndef _WIN32
+            // The owner carries over where we may give it (as root); the mode always.
+            if (::chown(d.temp.c_str(), d.dest.owner, d.dest.group) != 0) {}
+#endif
+            ::chmod(d.temp.c_str(), d.dest.mode);
+        }
         if (std::rename(d.temp.c_str(), d.dest.target.c_str()) != 0) {
             error = systemError("cannot write", d.name);
             return false;

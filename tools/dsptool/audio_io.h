@@ -3,11 +3,16 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "dsp.h"
 
 namespace dsptool {
+
+// The library wants every call that allocates or frees (opening and closing effects, chains,
+// readers and writers) serialised across threads: every such call of the tool holds this lock.
+std::mutex& libraryLock();
 
 // True when this build reads and writes other formats than 16-bit PCM WAVE (libsndfile).
 bool haveSndfile();
@@ -64,6 +69,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// mkdir with the default mode (as the umask allows); false when it fails.
+bool makeDirectory(const std::string& path);
+
 // True for the names of the formats the output side knows (.wav .flac .aiff/.aif .ogg).
 bool hasAudioExtension(const std::string& name);
 
@@ -80,7 +88,7 @@ public:
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
-    // `bits`: 16, or 8/24/32 (libsndfile only).
+    // `bits`: 16, or 24/32 (libsndfile only; the samples padded).
     bool open(const std::string& name, uint32_t channels, uint32_t rate, std::string& error, uint32_t bits = 16);
     bool write(const int16_t* pcm, uint32_t frames, std::string& error);
     bool commit(std::string& error);

@@ -84,13 +84,19 @@ int runInfo(const std::vector<std::string>& args) {
                 unsigned(f.wFormatTag), unsigned(f.wBitsPerSample), unsigned(f.nChannels), f.nChannels == 1 ? "" : "s",
                 f.nSamplesPerSec, unsigned(f.nBlockAlign), f.nAvgBytesPerSec);
     const uint32_t frameBytes = f.nBlockAlign != 0 ? f.nBlockAlign : f.nChannels * ((f.wBitsPerSample + 7u) / 8u);
+    const long long present = static_cast<long long>(st.st_size) - dataStart;
+    // 0xFFFFFFFF: a stream written where the size could not be fixed; the data runs to the end.
+    const bool streamed = dataBytes == 0xFFFFFFFFu && dataStart >= 0;
     if (frameBytes != 0 && f.nSamplesPerSec != 0) {
-        const unsigned long long frames = dataBytes / frameBytes;
-        std::printf("frames:    %llu (data chunk: %u bytes at offset %d)\n", frames, dataBytes, dataStart);
+        const unsigned long long frames = (streamed ? uint64_t(present) : dataBytes) / frameBytes;
+        if (streamed)
+            std::printf("frames:    %llu (data chunk of unknown size at offset %d: a stream, read to the end)\n",
+                        frames, dataStart);
+        else
+            std::printf("frames:    %llu (data chunk: %u bytes at offset %d)\n", frames, dataBytes, dataStart);
         std::printf("duration:  %.3f s\n", double(frames) / f.nSamplesPerSec);
     }
-    const long long present = static_cast<long long>(st.st_size) - dataStart;
-    if (dataStart >= 0 && present < static_cast<long long>(dataBytes)) {
+    if (dataStart >= 0 && !streamed && present < static_cast<long long>(dataBytes)) {
         std::printf("warning:   the file ends %lld bytes into the data chunk (truncated)\n", present);
     }
     printChunks(path, static_cast<long long>(st.st_size));

@@ -62,7 +62,7 @@ bool parseOptions(const std::vector<std::string>& args, ProcessOptions& o, std::
         } else if (a == "-j" || a == "--jobs") {
             if (!parseCount(a, args[++i], 1, 256, o.jobs, error)) return false;
         } else if (a == "-b" || a == "--bits") {
-            if (!parseCount(a, args[++i], 8, 32, o.bits, error)) return false;
+            if (!parseCount(a, args[++i], 16, 32, o.bits, error)) return false;
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             error = "process: unknown option " + a + " (see dsptool process --help)";
             return false;
@@ -159,7 +159,7 @@ int runBatch(const ProcessOptions& o) {
         if (!dsptool::checkOutputName(outputs.back(), o.bits, error)) return dsptool::failWith(error);
     }
     struct stat st {};
-    if (::stat(o.outDir.c_str(), &st) != 0 && ::mkdir(o.outDir.c_str(), 0777) != 0)
+    if (::stat(o.outDir.c_str(), &st) != 0 && !dsptool::makeDirectory(o.outDir))
         return dsptool::failWith("cannot create folder '" + o.outDir + "'");
     if (::stat(o.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return dsptool::failWith("'" + o.outDir + "' is not a folder");
@@ -177,6 +177,7 @@ int runBatch(const ProcessOptions& o) {
     std::atomic<size_t> next{0}, finished{0}, failed{0};
     std::atomic<double> seconds{0};
     std::mutex printing;
+    const bool meter = !dsptool::options().quiet && ::isatty(STDERR_FILENO) != 0;
     auto worker = [&] {
         for (size_t i; (i = next++) < inputs.size();) {
             std::vector<dsptool::ListedEffect> effects;
@@ -193,10 +194,10 @@ int runBatch(const ProcessOptions& o) {
             const bool ok = dsptool::parseEffectList(o.effectWords, effects, problem) &&
                             dsptool::processFile(inputs[i], outputs[i], effects, settings, report, problem);
             std::lock_guard<std::mutex> hold(printing);
+            if (meter) std::fprintf(stderr, "\r\033[K");  // the progress line makes way
             if (!ok) {
                 ++failed;
-                std::fprintf(stderr, "%sdsptool: %s: %s\n", ::isatty(STDERR_FILENO) ? "\r\033[K" : "",
-                             inputs[i].c_str(), problem.c_str());
+                std::fprintf(stderr, "dsptool: %s: %s\n", inputs[i].c_str(), problem.c_str());
             } else {
                 printNotes(inputs[i], outputs[i], report);
                 printSummary(stdout, inputs[i], outputs[i], report);
@@ -207,7 +208,6 @@ int runBatch(const ProcessOptions& o) {
     };
     std::vector<std::thread> threads;
     for (uint32_t t = 0; t < jobs; ++t) threads.emplace_back(worker);
-    const bool meter = !dsptool::options().quiet && ::isatty(STDERR_FILENO) != 0;
     while (meter && finished < inputs.size()) {
         {
             std::lock_guard<std::mutex> hold(printing);
@@ -241,7 +241,7 @@ int runProcess(const std::vector<std::string>& args) {
 
 const dsptool::Registration processCommand(dsptool::CommandInfo{
     "process", "process [OPTIONS] IN OUT [EFFECT [ARGS...]]...\n"
-               "  process -o DIR [--jobs N] [--type EXT] [OPTIONS] IN... [-- EFFECT [ARGS...]...]",
+               "  or: process -o DIR [--jobs N] [--type EXT] [OPTIONS] IN... [-- EFFECT [ARGS...]...]",
     "      streams an audio file through the effects in the order given, each effect word followed\n"
     "      by its arguments (a word naming an effect starts the next one), and writes the result\n"
     "      at the rate and channel count the chain ends with. No effect: a plain copy.\n"
@@ -250,7 +250,7 @@ const dsptool::Registration processCommand(dsptool::CommandInfo{
     "      they have more (said on stderr). - reads stdin. Mono or stereo: more channels need\n"
     "      `channels 2` (or 1) first in the effect list.\n"
     "      Outputs by extension: .wav (none: WAVE too), .flac, .aiff/.aif, .ogg (Vorbis), 16-bit\n"
-    "      unless -b/--bits 8|24|32; 16-bit WAVE goes through the library's writer. A file is\n"
+    "      unless -b/--bits 24|32; 16-bit WAVE goes through the library's writer. A file is\n"
     "      written under a temporary name and renamed over OUT when complete (an existing OUT\n"
     "      keeps its mode and survives a failure; a symbolic link is followed). Devices, FIFOs\n"
     "      and - (stdout) are written directly; a WAVE stream there that cannot seek back has\n"

@@ -118,8 +118,9 @@ const dsptool::Registration rate(dsptool::EffectInfo{
     "      STOPBAND_DB (default 90) at half the lower rate; its passband ends\n"
     "      STOPBAND_DB / SLOPE_DB_PER_OCTAVE octaves below (default 279.6 dB/octave: the passband\n"
     "      reaches 0.8 of the lower Nyquist frequency; order 19). nofilter: interpolation only,\n"
-    "      which leaves images (and aliases) of the signal at about -40 dB. Cubic output lags by\n"
-    "      two input samples.",
+    "      which leaves images (and aliases) of the band: about -40 dB for content at a twentieth\n"
+    "      of the input rate, -27 dB at a quarter, towards 0 dB near its Nyquist frequency.\n"
+    "      Cubic output lags by two input samples.",
     "48000 cubic",
     parseRate});
 

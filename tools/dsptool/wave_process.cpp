@@ -138,11 +138,6 @@ bool parseEffectList(const std::vector<std::string>& words, std::vector<ListedEf
     return true;
 }
 
-std::mutex& libraryLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 bool processFile(const std::string& inPath, const std::string& outPath, std::vector<ListedEffect>& effects,
                  const ProcessSettings& settings, ProcessReport& report, std::string& error) {
     // A leading `channels N` is done by the reader, which mixes any number of channels.

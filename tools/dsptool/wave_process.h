@@ -42,10 +42,6 @@ struct ProcessSettings {
     std::function<void(uint64_t frames)> onFrames;
 };
 
-// The library wants the calls that create, configure and destroy effects serialised across
-// threads: every such call of the tool holds this lock.
-std::mutex& libraryLock();
-
 // Reads `inPath` (any format audio_io reads, "-" = stdin), sends it block by block through a
 // chain built from `effects`, and writes the chain's output to `outPath` (see AudioOutput: an
 // existing file is replaced only when the run completes). False with `error` set on failure.
