@@ -6,7 +6,9 @@ BUILD_WINDOWS ?= build-windows
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps demo test test-release test-asan test-windows windows fuzz bench clean
+PREFIX     ?= /usr/local
+
+.PHONY: all deps demo install test test-release test-asan test-windows windows fuzz bench clean
 
 all: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
@@ -17,10 +19,21 @@ deps:
 $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
-demo: deps all
+# Steps that must run in order even under `make -j` go through sub-makes, one after another.
+# Further test steps (another platform, the bindings) are added to TEST_STEPS.
+TEST_STEPS ?= deps test-release test-windows test-asan fuzz
+ordered = +@set -e; for step in $(1); do $(MAKE) --no-print-directory $$step; done
+
+demo:
+	$(call ordered,deps all)
 	$(BUILD)/tools/dsptool/dsptool demo
 
-test: deps test-release test-windows test-asan fuzz
+# Headers, library, dsptool, libdsp.pc and the CMake package under PREFIX (relocatable).
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+test:
+	$(call ordered,$(TEST_STEPS))
 
 test-release:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -39,13 +52,14 @@ windows: deps
 	cmake --build $(BUILD_WINDOWS) -j $(JOBS)
 
 # Under Wine; some tests compare with the Linux build, so that is built first.
-test-windows: all windows
+test-windows:
+	$(call ordered,all windows)
 	scripts/test-windows.sh $(BUILD_WINDOWS) $(JOBS)
 
 fuzz:
 	@scripts/run-fuzz.sh
 
-bench: deps
+bench:
 	@scripts/run-bench.sh
 
 clean:

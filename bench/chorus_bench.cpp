@@ -4,12 +4,12 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "../tests/support/chorus_model.h"
+#include "support/chorus_model.h"
 #include "effects/chorus_effect.h"
+#include "support/signals.h"
 
 namespace {
 
@@ -17,14 +17,6 @@ constexpr uint32_t kBlock = 4096;
 constexpr uint32_t kRate = 44100;
 // 20 ms base delay, 5 ms depth, 2 s period, 40 % per voice, 80 % dry.
 constexpr float kDelay = 20.0f, kDepth = 5.0f, kSpeed = 2.0f, kMix = 40.0f, kDry = 80.0f;
-
-std::vector<float> noise(uint32_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-0.9f, 0.9f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
 
 void report(benchmark::State& state, uint32_t voices) {
     state.counters["frames_per_second"] =
@@ -35,7 +27,7 @@ void report(benchmark::State& state, uint32_t voices) {
 void ours(benchmark::State& state, uint32_t voices, bool silence) {
     dsp::ChorusEffect effect({voices, kDelay, kDepth, kSpeed, kMix, kDry});
     effect.configure(kBlock, 2, kRate);
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2), ol(kBlock), orr(kBlock);
+    std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     for (int n = 0; n < 20; ++n) effect.processBlock(l.data(), r.data(), ol.data(), orr.data(), kBlock);
     if (silence) std::fill(l.begin(), l.end(), 0.0f), std::fill(r.begin(), r.end(), 0.0f);
     for (auto _ : state) {
@@ -49,7 +41,7 @@ void ours(benchmark::State& state, uint32_t voices, bool silence) {
 void scalarLoop(benchmark::State& state, uint32_t voices, bool silence) {
     dsptest::ChorusModel left(kRate, voices, kDelay, kDepth, kSpeed, kMix, kDry);
     dsptest::ChorusModel right(kRate, voices, kDelay, kDepth, kSpeed, kMix, kDry);
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2), ol(kBlock), orr(kBlock);
+    std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     for (int n = 0; n < 20; ++n) {
         left.process(l.data(), ol.data(), kBlock);
         right.process(r.data(), orr.data(), kBlock);

@@ -4,24 +4,16 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
 #include "effects/fader_effect.h"
 #include "tables/db_table.h"
+#include "support/signals.h"
 
 namespace {
 
 constexpr uint32_t kBlock = 4096;
 constexpr uint32_t kRate = 44100;
-
-std::vector<float> noise(uint32_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-0.9f, 0.9f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
 
 void report(benchmark::State& state, bool ramping) {
     state.counters["frames_per_second"] =
@@ -33,7 +25,7 @@ void ours(benchmark::State& state, bool ramping, bool silence) {
     dsp::FaderEffect effect(1.0f, ramping ? 0.0f : -6.0f, 0.0f);
     effect.configure(kBlock, 2, kRate);
     if (ramping) effect.setFaderAction(0, 0.001f, 10800.0f, -40.0f);
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2), ol(kBlock), orr(kBlock);
+    std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     for (int n = 0; n < 20; ++n) effect.processBlock(l.data(), r.data(), ol.data(), orr.data(), kBlock);
     if (silence) std::fill(l.begin(), l.end(), 0.0f), std::fill(r.begin(), r.end(), 0.0f);
     for (auto _ : state) {
@@ -69,7 +61,7 @@ void scalarLoop(benchmark::State& state, bool ramping, bool silence) {
     const float gain = dsp::dbTable().gainFor(-6.0f);
     ScalarFader left{0.0f, -40.0f / (10800.0f * kRate), gain, 44};
     ScalarFader right = left;
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2), ol(kBlock), orr(kBlock);
+    std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     for (int n = 0; n < 20; ++n) {
         left.process(l.data(), ol.data(), kBlock, ramping);
         right.process(r.data(), orr.data(), kBlock, ramping);

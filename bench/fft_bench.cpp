@@ -5,25 +5,17 @@
 
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include <fftw3.h>
 #include <kiss_fftr.h>
 
 #include "analysis/fft_plan.h"
+#include "support/signals.h"
 
 namespace {
 
 constexpr uint32_t kFrames = 44100;  // one second of input per iteration
-
-std::vector<float> noise(uint32_t n) {
-    std::mt19937 gen(7);
-    std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
 
 void report(benchmark::State& state, uint32_t hop) {
     const uint32_t calls = kFrames / hop;
@@ -33,7 +25,7 @@ void report(benchmark::State& state, uint32_t hop) {
 
 void BM_Fft_ShortTimeDb(benchmark::State& state) {
     const uint32_t n = uint32_t(state.range(0)), hop = n / 2;
-    const std::vector<float> input = noise(kFrames);
+    const std::vector<float> input = dsptest::noise(kFrames, 7, 0.5f);
     std::vector<float> out(n / 2);
     dsp::FftPlan plan;
     plan.setup(hop, n, n, 120.0f);
@@ -70,7 +62,7 @@ struct PeerFrame {
 
 void BM_Fft_ShortTimeDb__peer_kissfft(benchmark::State& state) {
     const uint32_t n = uint32_t(state.range(0));
-    const std::vector<float> input = noise(kFrames);
+    const std::vector<float> input = dsptest::noise(kFrames, 7, 0.5f);
     PeerFrame peer(n);
     std::vector<kiss_fft_cpx> spectrum(n / 2 + 1);
     std::vector<float> out(n / 2);
@@ -91,7 +83,7 @@ BENCHMARK(BM_Fft_ShortTimeDb__peer_kissfft)->Arg(256)->Arg(1024)->Arg(4096);
 
 void BM_Fft_ShortTimeDb__peer_fftw_estimate(benchmark::State& state) {
     const uint32_t n = uint32_t(state.range(0));
-    const std::vector<float> input = noise(kFrames);
+    const std::vector<float> input = dsptest::noise(kFrames, 7, 0.5f);
     PeerFrame peer(n);
     std::vector<float> out(n / 2);
     auto* spectrum = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (n / 2 + 1)));

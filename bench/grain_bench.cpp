@@ -7,25 +7,17 @@
 #include <soundtouch/SoundTouch.h>
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
 #include "effects/pitch_shift_effect.h"
 #include "effects/stretch_effect.h"
+#include "support/signals.h"
 
 namespace {
 
 constexpr uint32_t kBlock = 4096;
 constexpr uint32_t kRate = 44100;
 constexpr float kGrain = 0.05f, kHop = 0.01f;
-
-std::vector<float> noise(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-0.9f, 0.9f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
 
 void report(benchmark::State& state, const char* label) {
     state.counters["frames_per_second"] =
@@ -40,7 +32,7 @@ void ours(benchmark::State& state, Job job, bool silence) {
         job == Job::Pitch ? static_cast<dsp::DspEffect*>(dsp::PitchShiftEffect::create(kBlock, 2, kRate, 300.0f, 0.0f, kGrain, kHop))
                           : dsp::StretchEffect::create(kBlock, 2, kRate, job == Job::Half ? 1000.0f : -1000.0f, 0.0f,
                                                        kGrain, kHop);
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2), ol(4 * kBlock), orr(4 * kBlock);
+    std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(4 * kBlock), orr(4 * kBlock);
     for (int n = 0; n < 20; ++n) effect->processBlock(l.data(), r.data(), ol.data(), orr.data(), kBlock);
     if (silence) std::fill(l.begin(), l.end(), 0.0f), std::fill(r.begin(), r.end(), 0.0f);
     for (auto _ : state) {
@@ -60,7 +52,7 @@ void soundTouch(benchmark::State& state, Job job, bool quickSeek, bool silence) 
     st.setSetting(SETTING_USE_QUICKSEEK, quickSeek ? 1 : 0);
     if (job == Job::Pitch) st.setPitchSemiTones(3.0);
     else st.setTempo(job == Job::Half ? 2.0 : 0.5);
-    std::vector<float> in = noise(2 * kBlock, 3), out(2 * 8 * kBlock);
+    std::vector<float> in = dsptest::noise(2 * kBlock, 3), out(2 * 8 * kBlock);
     auto pass = [&] {
         st.putSamples(in.data(), kBlock);
         while (st.receiveSamples(out.data(), 8 * kBlock) != 0) {

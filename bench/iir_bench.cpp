@@ -3,24 +3,16 @@
 // a loud passage, where the recursive state decays towards the denormal range.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
-#include "effects/iir_filter_effect.h"
+#include "filters/iir_filter_effect.h"
+#include "support/signals.h"
 
 namespace {
 
 constexpr uint32_t kBlock = 4096;
 constexpr uint32_t kRate = 44100;
-
-std::vector<float> noise(uint32_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-0.9f, 0.9f);
-    std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
 
 // The same cascade as a textbook loop: one channel after the other, state in arrays.
 struct ScalarCascade {
@@ -50,7 +42,7 @@ struct ScalarCascade {
 
 void ours(benchmark::State& state, int order, bool silence) {
     dsp::IirFilterEffect* e = dsp::IirFilterEffect::create(kBlock, 2, kRate, order, 1000.0f, 0);
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2), ol(kBlock), orr(kBlock);
+    std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     e->processBlock(l.data(), r.data(), ol.data(), orr.data(), kBlock);
     if (silence) std::fill(l.begin(), l.end(), 0.0f), std::fill(r.begin(), r.end(), 0.0f);
     for (auto _ : state) {
@@ -68,7 +60,7 @@ void scalarLoop(benchmark::State& state, int order, bool silence) {
     design.setOrder(order, 0);
     design.design(float(kRate), 1000.0f);
     ScalarCascade left(design), right(design);
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2), ol(kBlock), orr(kBlock);
+    std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     left.run(l.data(), ol.data(), kBlock);
     right.run(r.data(), orr.data(), kBlock);
     if (silence) std::fill(l.begin(), l.end(), 0.0f), std::fill(r.begin(), r.end(), 0.0f);

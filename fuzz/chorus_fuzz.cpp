@@ -6,8 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "../tests/support/chorus_model.h"
+#include "cpu/cpu.h"
 #include "effects/chorus_effect.h"
+#include "support/chorus_model.h"
 
 #include "byte_reader.h"
 
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         y[ch].resize(block);
         for (uint32_t i = 0; i < block; ++i) x[ch][i] = float(int16_t(i * (ch ? 104729 : 7919))) / 32768.0f;
     }
-    dsp::chorus_detail::useVectorTaps(in.take<uint8_t>() & 1);
+    const dsp::cpu::ForceLevel force(static_cast<dsp::cpu::Isa>(in.take<uint8_t>() & 3));
     for (int steps = 0; in.size > 0 && steps < 64; ++steps) {
         const uint8_t op = in.take<uint8_t>() % 7;
         const float value = in.value();

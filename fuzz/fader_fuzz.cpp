@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t channels = 1 + (in.take<uint8_t>() & 1);
     const uint32_t block = 1 + (in.take<uint16_t>() & 1023);
     const uint32_t rates[] = {8000, 11025, 44100, 48000};
-    dsp::FaderEffect* fader = dsp::createFader(block, channels, rates[in.take<uint8_t>() & 3], in.take<float>(),
+    dsp::FaderEffect* fader = dsp::FaderEffect::create(block, channels, rates[in.take<uint8_t>() & 3], in.take<float>(),
                                                in.take<float>(), in.take<float>());
     if (fader == nullptr) return 0;
     std::vector<int16_t> a(2 * 1024), b(2 * 1024), out(2 * 1024);

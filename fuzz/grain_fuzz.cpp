@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../tests/effects/grain_reference.h"
+#include "support/grain_model.h"
 #include "byte_reader.h"
 #include "effects/grain_kernels.h"
 #include "effects/pitch_shifter.h"
@@ -31,16 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const float grainTime = (in.take<uint8_t>() + 1) / 2000.0f;  // up to 0.128 s
     const float hopTime = grainTime * (in.take<uint8_t>() + 4) / 256.0f;
     const float level = in.value() / 100.0f;
-    dsp::grainLoops = in.take<uint8_t>() % (dsp::grainBestLoops + 1);
+    const dsp::cpu::ForceLevel force(static_cast<dsp::cpu::Isa>(in.take<uint8_t>() & 3));
     const float pitch = in.value(), scale = in.value();
 
     dsp::PitchShifter shifter;
     grainref::PitchModel pitchModel;
-    if (!shifter.init(rate, pitch, level, grainTime, hopTime)) std::abort();
+    if (!shifter.setup(rate, pitch, level, grainTime, hopTime)) std::abort();
     pitchModel.init(rate, pitch, level, grainTime, hopTime);
     dsp::Stretcher stretcher;
     grainref::StretchModel stretchModel;
-    stretcher.init(4096, rate, scale, level, grainTime, hopTime);
+    stretcher.setup(rate, scale, level, grainTime, hopTime);
     stretchModel.init(rate, scale, level, grainTime, hopTime);
 
     std::vector<float> x(4096), got(4 * 4096 + 1), want(4 * 4096);
@@ -74,6 +74,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             stretchModel.gain = stretcher.outGain();
         }
     }
-    dsp::grainLoops = dsp::grainBestLoops;
     return 0;
 }

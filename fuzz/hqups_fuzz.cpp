@@ -35,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p.slopeDbPerOctave = 10.0f + (in.take<uint8_t>() * 4);
     p.activeMode = in.take<uint8_t>() & 3;
     p.filterOn = (shape >> 7) != 0;
-    dsp::HqupsEffect* effect = (in.take<uint8_t>() & 1)
-                                   ? dsp::HqupsEffect::createForSource(frames, inChannels, outChannels, rate, p)
-                                   : dsp::HqupsEffect::createForOutput(frames, inChannels, outChannels, rate, p);
+    const auto block = (in.take<uint8_t>() & 1) ? dsp::HqupsEffect::Block::kSource : dsp::HqupsEffect::Block::kOutput;
+    dsp::HqupsEffect* effect = dsp::HqupsEffect::create(block, frames, inChannels, outChannels, rate, p);
     if (effect == nullptr) return 0;
     std::vector<int16_t> pcm(2 * 4096);
     for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(i * 7919 + (i >> 3) * 31);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "effects/iir_filter_effect.h"
+#include "filters/iir_filter_effect.h"
 #include "rate/resampler_effect.h"
 
 #include "byte_reader.h"
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else if (op == 2 && iir != nullptr) {
             const uint32_t bytes = in.take<uint16_t>() & 0x7fff;
             std::vector<int16_t> out(pcm.size() + 1, 0x5a5a);
-            iir->filterPcm(pcm.data(), out.data(), bytes);
+            iir->runPcm(pcm.data(), out.data(), bytes);
             if (out[pcm.size()] != 0x5a5a) std::abort();
         } else if (op == 3) {
             const uint32_t size = 1 + (in.take<uint16_t>() & 8191);

@@ -29,6 +29,11 @@
 #  include <mmsystem.h>
 #endif
 
+/* Library version; the CMake package and libdsp.pc carry the same numbers. */
+#define DSP_VERSION_MAJOR 0
+#define DSP_VERSION_MINOR 1
+#define DSP_VERSION_PATCH 0
+
 #if defined(_WIN32)
 #  if defined(DSP_BUILDING_LIBRARY)
 #    define DSP_API __declspec(dllexport)

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what building and testing need on a fresh Debian machine (run as root); quick when
 # everything is already there. With arguments, installs the packages of those list files
-# instead (the benchmark script passes packages.d/bench.txt, which tests never need).
+# instead (the benchmark script passes build.txt and bench.txt: peer libraries tests never need).
 set -eu
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

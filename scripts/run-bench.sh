@@ -3,7 +3,7 @@
 # bench/RESULTS.md from the medians of the repetitions.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh scripts/packages.d/bench.txt
+scripts/install-deps.sh scripts/packages.d/build.txt scripts/packages.d/bench.txt
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDSP_BUILD_BENCH=ON -DDSP_BUILD_TESTS=OFF >/dev/null

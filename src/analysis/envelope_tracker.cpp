@@ -8,7 +8,7 @@ EnvelopeTracker::~EnvelopeTracker() { delete[] scratch; }
 
 void EnvelopeTracker::setup(uint32_t capacity_, float rate, uint32_t order, float cutoffHz, float inputGain_,
                             bool applyOutputGain_, float outputGain_) {
-    if (!ready || capacity_ > capacity) {
+    if (!ready_ || capacity_ > capacity) {
         delete[] scratch;
         scratch = new (std::nothrow) float[capacity_ == 0 ? 1 : capacity_];
         capacity = scratch != nullptr ? capacity_ : 0;
@@ -18,11 +18,11 @@ void EnvelopeTracker::setup(uint32_t capacity_, float rate, uint32_t order, floa
     inputGain = inputGain_;
     applyOutputGain = applyOutputGain_;
     outputGain = outputGain_;
-    ready = scratch != nullptr;
+    ready_ = scratch != nullptr;
 }
 
 bool EnvelopeTracker::process(const float* in, float* out, int32_t frames) {
-    if (!ready) return false;
+    if (!ready_) return false;
     if (frames <= 0) return true;
     const uint32_t count = static_cast<uint32_t>(frames) < capacity ? static_cast<uint32_t>(frames) : capacity;
     for (uint32_t i = 0; i < count; ++i) scratch[i] = (in[i] < 0.0f ? -in[i] : in[i]) * inputGain;

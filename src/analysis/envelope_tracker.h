@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 
 namespace dsp {
 
@@ -27,13 +27,17 @@ public:
     // when not set up. Frames beyond the capacity are not processed.
     bool process(const float* in, float* out, int32_t frames);
 
-    bool ready = false;
+    bool ready() const { return ready_; }
+
     float* scratch = nullptr;
     uint32_t capacity = 0;
     ButterworthFilter filter;
     float inputGain = 0.0f;
     float outputGain = 1.0f;
     bool applyOutputGain = false;
+
+private:
+    bool ready_ = false;
 };
 
 }  // namespace dsp

@@ -11,9 +11,9 @@ constexpr float kHighpassHz = 2000.0f;
 constexpr int32_t kBandOrder = 16;
 }  // namespace
 
-WaveSlicer::~WaveSlicer() { forget(); }
+WaveSlicer::~WaveSlicer() { release(); }
 
-void WaveSlicer::forget() {
+void WaveSlicer::release() {
     delete[] work;
     work = nullptr;
     for (SliceRecord* record = head; record != nullptr;) {
@@ -31,7 +31,7 @@ void WaveSlicer::forget() {
     seekingValley = true;
     sliceStart = 0;
     position = 0;
-    ready = false;
+    ready_ = false;
 }
 
 void WaveSlicer::setup(uint32_t size, float rate_, float onDb, float offDb, float risePercent, float minLengthSec) {
@@ -44,7 +44,7 @@ void WaveSlicer::setup(uint32_t size, float rate_, float onDb, float offDb, floa
     const double frames = static_cast<double>(rate_) * static_cast<double>(minLengthSec);
     // Negative or non-finite lengths mean "no minimum"; huge ones saturate.
     minLength = !(frames > 0.0) ? 0 : frames >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(frames);
-    if (ready) forget();
+    if (ready_) release();
     work = new (std::nothrow) float[size == 0 ? 1 : size];
     if (work == nullptr) return;  // stays not ready: detect() then does nothing
     tracker.setup(size, rate_, EnvelopeTracker::kOrder, EnvelopeTracker::kCutoffHz, EnvelopeTracker::kInputGain,
@@ -53,7 +53,7 @@ void WaveSlicer::setup(uint32_t size, float rate_, float onDb, float offDb, floa
     lowpass.design(rate_, kLowpassHz);
     highpass.setOrder(kBandOrder, 1);
     highpass.design(rate_, kHighpassHz);
-    ready = true;
+    ready_ = true;
 }
 
 void WaveSlicer::append(uint32_t startFrame, uint32_t endFrame) {
@@ -70,7 +70,7 @@ void WaveSlicer::append(uint32_t startFrame, uint32_t endFrame) {
 }
 
 uint32_t WaveSlicer::detect(const float* in, uint32_t frames) {
-    if (!ready) return count;
+    if (!ready_) return count;
     if (frames > capacity) frames = capacity;
     lowpass.process(in, work, frames);
     highpass.process(work, work, frames);

@@ -4,9 +4,8 @@
 #include <cstdint>
 
 #include "analysis/envelope_tracker.h"
-#include "chain/dsp_effect.h"
 #include "dsp.h"
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 
 namespace dsp {
 
@@ -19,8 +18,9 @@ public:
     WaveSlicer(const WaveSlicer&) = delete;
     WaveSlicer& operator=(const WaveSlicer&) = delete;
 
-    // Sets the levels and block capacity, forgets every slice and the detection state, and
-    // designs the band-limiting filters. The rate must exceed 40000 Hz (20 kHz lowpass).
+    // Sets the levels and block capacity, releases every slice and the detection state, and
+    // designs the band-limiting filters. The rate must exceed 40000 Hz (20 kHz lowpass). Not
+    // ready() when memory runs out; detect() then does nothing.
     void setup(uint32_t size, float rate, float onDb, float offDb, float risePercent, float minLengthSec);
 
     // Runs `frames` mono samples (at most the capacity) through the detector; returns the
@@ -33,7 +33,8 @@ public:
     // The record at `index`, the last one for an index past the end, nullptr when none.
     const SliceRecord* sliceAt(uint32_t index) const;
 
-    bool ready = false;
+    bool ready() const { return ready_; }
+
     float rate = 0.0f;
     float secondsPerFrame = 0.0f;
     float onLevel = 0.0f;
@@ -59,15 +60,9 @@ public:
 
 private:
     void append(uint32_t startFrame, uint32_t endFrame);
-    void forget();
-};
+    void release();  // frees the work block and every record, clears the detection state
 
-class WaveSliceEffect : public SilentEffect {
-public:
-    static constexpr uint32_t kKind = kKindWaveSlice;
-    WaveSliceEffect() { kind = kKind; }
-
-    WaveSlicer slicer;
+    bool ready_ = false;
 };
 
 }  // namespace dsp

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "convert/convert.h"
+#include "convert/convert.h"  // copyBytes
 
 namespace dsp {
 
@@ -91,10 +91,8 @@ uint32_t DspChain::send(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
     DspEffect* first = head->effect;
     if (first->inChannels == 0) return 0;
     for (ChainNode* node = head; node != nullptr; node = node->next)
-        if (!node->effect->configured || node->effect->outBufL == nullptr) return 0;
-    bytes = first->clampToCapacity(bytes);
-    pcmToFloat(pcmIn, bytes, first->inBufL, first->inBufR, first->inChannels);
-    uint32_t frames = bytes / (first->inChannels * 2);
+        if (!node->effect->ready()) return 0;
+    uint32_t frames = first->loadPcm(pcmIn, bytes);
     frames = first->processBlock(first->inBufL, first->inBufR, first->outBufL, first->outBufR, frames);
     for (ChainNode* node = head->next; node != nullptr; node = node->next) {
         DspEffect* before = node->prev->effect;
@@ -102,7 +100,9 @@ uint32_t DspChain::send(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
         frames = effect->processBlock(before->outBufL, before->outBufR, effect->outBufL, effect->outBufR, frames);
     }
     DspEffect* last = tail->effect;
-    floatToPcm(last->outBufL, last->inChannels == 1 ? nullptr : last->outBufR, frames, pcmOut, last->outChannels);
+    last->storePcm(frames, pcmOut);
+    // Counted in the tail's input channels, as documented: the same as what was written unless
+    // the tail was made for another output channel count.
     return last->inChannels * frames * 2;
 }
 

@@ -1,5 +1,6 @@
 #include "chain/dsp_effect.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "convert/convert.h"
@@ -17,14 +18,16 @@ void DspEffect::releaseBuffers() {
         }
     }
     configured = false;
+    outCapacity = 0;
 }
 
 void DspEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
     if (!(configured && inSize >= size)) {
         releaseBuffers();
-        // A failed allocation leaves a null buffer; buffersUsable() then keeps processing out.
+        // A failed allocation leaves a null buffer; ready() then keeps processing out.
         for (float** buffer : {&inBufL, &inBufR, &outBufL, &outBufR, &auxBufL, &auxBufR})
             *buffer = static_cast<float*>(fastmemAlloc(size * 4));
+        outCapacity = outBufL && outBufR && auxBufL && auxBufR ? size : 0;
     }
     inChannels = channels;
     outChannels = channels;
@@ -36,8 +39,23 @@ void DspEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
 
 uint32_t DspEffect::getDstSize(uint32_t srcSize) { return srcSize; }
 
-bool DspEffect::buffersUsable() const {
-    return configured && inBufL && inBufR && outBufL && outBufR && auxBufL && auxBufR;
+bool DspEffect::ready() const {
+    return configured && inBufL && inBufR && outBufL && outBufR && auxBufL && auxBufR && outCapacity >= outSize &&
+           enginesReady;
+}
+
+void DspEffect::reserveOutput(uint32_t frames, bool aux) {
+    if (outCapacity >= frames) return;
+    // Buffer sizes are 32-bit byte counts: a longer block counts as running out of memory.
+    const bool fits = frames <= 0x3FFFFFFFu;
+    bool had = fits;
+    for (float** buffer : {&outBufL, &outBufR, &auxBufL, &auxBufR}) {
+        if (!aux && (buffer == &auxBufL || buffer == &auxBufR)) continue;
+        fastmemFree(*buffer);
+        *buffer = fits ? static_cast<float*>(fastmemAlloc(std::max(frames, 1u) * 4)) : nullptr;
+        had = had && *buffer != nullptr;
+    }
+    outCapacity = had ? frames : 0;
 }
 
 uint32_t DspEffect::clampToCapacity(uint32_t bytes) const {
@@ -46,15 +64,29 @@ uint32_t DspEffect::clampToCapacity(uint32_t bytes) const {
     return bytes > capacity ? static_cast<uint32_t>(capacity) : bytes;
 }
 
-uint32_t DspEffect::processPcmByChannel(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
-    if (!buffersUsable() || inChannels == 0) return 0;
-    bytes = clampToCapacity(bytes);
-    const uint32_t frames = bytes / (inChannels * 2);
-    pcmToFloat(pcmIn, bytes, inBufL, inBufR, inChannels);
-    processChannel(0, inBufL, outBufL, frames);
-    if (inChannels == 2) processChannel(1, inBufR, outBufR, frames);
-    floatToPcm(outBufL, outBufR, frames, pcmOut, inChannels);
-    return bytes;
+uint32_t DspEffect::loadPcm(const int16_t* pcm, uint32_t bytes, bool mix, uint32_t maxFrames) {
+    bytes = std::min<uint64_t>(clampToCapacity(bytes), uint64_t{maxFrames} * inChannels * 2);
+    pcmToFloat(pcm, bytes, inBufL, mix ? nullptr : inBufR, inChannels);
+    return bytes / (inChannels * 2);
+}
+
+uint32_t DspEffect::storePcm(uint32_t frames, int16_t* pcm) const {
+    floatToPcm(outBufL, inChannels == 2 ? outBufR : nullptr, frames, pcm, outChannels);
+    return outChannels * frames * 2;
+}
+
+bool DspEffect::runPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes, uint32_t* written) {
+    if (!ready() || inChannels == 0) return false;
+    const uint32_t frames = loadPcm(pcmIn, bytes);
+    const uint32_t out = storePcm(processBlock(inBufL, inBufR, outBufL, outBufR, frames), pcmOut);
+    if (written != nullptr) *written = out;
+    return true;
+}
+
+uint32_t DspEffect::processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
+    uint32_t written = 0;
+    runPcm(pcmIn, pcmOut, bytes, &written);
+    return written;
 }
 
 void SilentEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {

@@ -1,19 +1,13 @@
 // Conversion kernels: each converts exactly n frames (or samples) with one per-sample formula.
 // The variants in convert_*.cpp decide which kernel covers which frames; the kernels only
-// compute. Every kernel exists in several builds with identical results: `portable` (plain
-// C++, always built), and on x86 `sse2`, `avx2` and `avx512`; `active` runs the widest one
-// this processor and system support (chosen once at load; the choice never shows in the results).
+// compute. Every kernel exists in several instruction-set builds with identical results:
+// `portable` (plain C++, always built), and on x86 `sse2`, `avx2` and `avx512`; `active` runs
+// the one for cpu::level() (the choice never shows in the results).
 #pragma once
 #include <cmath>
 #include <cstdint>
 
-#ifndef DSP_CONVERT_SIMD  // -DDSP_CONVERT_SIMD=0 builds the portable kernels alone
-#if defined(__SSE2__) || defined(_M_X64)
-#define DSP_CONVERT_SIMD 1
-#else
-#define DSP_CONVERT_SIMD 0
-#endif
-#endif
+#include "cpu/cpu.h"
 
 namespace dsp::kernels {
 
@@ -88,18 +82,16 @@ DSP_CONVERT_KERNELS
 namespace active {
 DSP_CONVERT_KERNELS
 }
-#if DSP_CONVERT_SIMD
+#if DSP_X86_KERNELS
 namespace sse2 {
 DSP_CONVERT_KERNELS
 }
-namespace avx2 {  // call only when hasAvx2()
+namespace avx2 {  // call only at cpu level Avx2 or above
 DSP_CONVERT_KERNELS
 }
-namespace avx512 {  // call only when hasAvx512()
+namespace avx512 {  // call only at cpu level Avx512
 DSP_CONVERT_KERNELS
 }
-bool hasAvx2();    // AVX2 and FMA, with the system saving their registers
-bool hasAvx512();  // AVX-512 F, BW, DQ and VL besides, with the system saving their registers
 #endif
 #undef DSP_CONVERT_KERNELS
 

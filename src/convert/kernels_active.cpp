@@ -1,26 +1,17 @@
-// The kernels the variants call: AVX-512 where the processor and system support it, else AVX2,
-// else SSE2 (x86), else the portable build. All give the same bits.
+// The kernels the variants call: the build for cpu::level() (AVX-512, AVX2, SSE2 or portable).
+// All give the same bits.
 #include "convert/kernels.h"
 
 namespace dsp::kernels {
 
-#if DSP_CONVERT_SIMD
-// The runtime's feature test also checks that the system saves the wider registers.
-bool hasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-bool hasAvx512() {
-    return hasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
-}
-namespace {
-enum Level { kSse2, kAvx2, kAvx512 };
-// SSE2 until load-time initialisation ran.
-const Level kLevel = hasAvx512() ? kAvx512 : hasAvx2() ? kAvx2 : kSse2;
-}  // namespace
-#define DSP_PICK(fn, ...) \
-    (kLevel == kAvx512 ? avx512::fn(__VA_ARGS__) : kLevel == kAvx2 ? avx2::fn(__VA_ARGS__) : sse2::fn(__VA_ARGS__))
+#if DSP_X86_KERNELS
+#define DSP_PICK(fn, ...)                                      \
+    switch (cpu::level()) {                                    \
+        case cpu::Isa::Avx512: return avx512::fn(__VA_ARGS__); \
+        case cpu::Isa::Avx2: return avx2::fn(__VA_ARGS__);     \
+        case cpu::Isa::Sse2: return sse2::fn(__VA_ARGS__);     \
+        default: return portable::fn(__VA_ARGS__);             \
+    }
 #else
 #define DSP_PICK(fn, ...) portable::fn(__VA_ARGS__)
 #endif

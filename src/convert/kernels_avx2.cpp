@@ -7,15 +7,12 @@
 
 #include <cstring>
 
-#if DSP_CONVERT_SIMD
+#if DSP_X86_KERNELS
 #include <immintrin.h>
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+#include "cpu/target.h"
+
+DSP_TARGET_BEGIN(DSP_AVX2_FEATURES)
 
 namespace dsp::kernels::avx2 {
 
@@ -242,9 +239,5 @@ void copy16(const void* src, void* dst, uint32_t blocks) {
 
 }  // namespace dsp::kernels::avx2
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+DSP_TARGET_END
 #endif

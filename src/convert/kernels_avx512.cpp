@@ -13,14 +13,13 @@
 //   integer up to 32767 is a float (checked for every float in [-1, 1] by the kernel tests).
 #include "convert/kernels.h"
 
-#if DSP_CONVERT_SIMD
+#if DSP_X86_KERNELS
 #include <immintrin.h>
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma")
+#include "cpu/target.h"
+
+DSP_TARGET_BEGIN(DSP_AVX512_FEATURES)
+#if !defined(__clang__)
 // The compiler's own intrinsic headers start some vectors from deliberately undefined values.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
@@ -321,10 +320,8 @@ void copy16(const void* src, void* dst, uint32_t blocks) { avx2::copy16(src, dst
 
 }  // namespace dsp::kernels::avx512
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
-#pragma GCC pop_options
 #endif
+DSP_TARGET_END
 #endif

@@ -2,7 +2,7 @@
 // frames through the portable kernel. Unaligned accesses throughout (same speed on aligned data).
 #include "convert/kernels.h"
 
-#if DSP_CONVERT_SIMD
+#if DSP_X86_KERNELS
 #include <emmintrin.h>
 
 namespace dsp::kernels::sse2 {

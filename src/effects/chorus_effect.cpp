@@ -1,10 +1,14 @@
 #include "effects/chorus_effect.h"
 
-#include "convert/convert.h"
+#include <new>
 
 namespace dsp {
 
-ChorusEffect::ChorusEffect(const ChorusParams& params_) : params(params_) { kind = kKind; }
+ChorusEffect* ChorusEffect::create(uint32_t size, uint32_t channels, uint32_t rate, const ChorusParams& params) {
+    auto* effect = new (std::nothrow) ChorusEffect(params);
+    if (effect != nullptr) effect->configure(size, channels, rate);
+    return keepIfReady(effect);
+}
 
 void ChorusEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
     DspEffect::configure(size, channels, rate);
@@ -14,8 +18,6 @@ void ChorusEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
         enginesReady &= line.setup(rate, params.voices, params.delayTime, params.depth, params.speed, params.mix,
                                    params.orgMix);
 }
-
-bool ChorusEffect::ready() const { return enginesReady && buffersUsable(); }
 
 uint32_t ChorusEffect::processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) {
     // Only channels 0 and 1 exist; any other channel number processes nothing.
@@ -30,20 +32,6 @@ uint32_t ChorusEffect::processBlock(const float* inL, const float* inR, float* o
     else
         lines[0].process(inL, outL, frames);
     return frames;
-}
-
-uint32_t ChorusEffect::processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
-    return processPcmByChannel(pcmIn, pcmOut, bytes);
-}
-
-bool ChorusEffect::processPcmBlock(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
-    if (!buffersUsable() || inChannels == 0) return false;
-    bytes = clampToCapacity(bytes);
-    const uint32_t frames = bytes / (inChannels * 2);
-    pcmToFloat(pcmIn, bytes, inBufL, inBufR, inChannels);
-    processBlock(inBufL, inBufR, outBufL, outBufR, frames);
-    floatToPcm(outBufL, outBufR, frames, pcmOut, inChannels);
-    return true;
 }
 
 void ChorusEffect::setDelayTime(float ms) {

@@ -20,21 +20,14 @@ class ChorusEffect : public DspEffect {
 public:
     static constexpr uint32_t kKind = kKindChorus;
 
-    explicit ChorusEffect(const ChorusParams& params);
+    // A configured chorus, or nullptr when memory runs out (16384 voices or more count as that).
+    static ChorusEffect* create(uint32_t size, uint32_t channels, uint32_t rate, const ChorusParams& params);
 
     // Buffers and format as the base, outRate = rate, then both engines rebuilt from the stored
     // parameters: delay lines cleared, oscillators at phase 0, every voice at the stored mix.
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
-
-    // Standalone PCM processing; false, with nothing written, when the effect has no usable
-    // buffers or no channels.
-    bool processPcmBlock(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
-
-    // True when configure obtained the buffers and both engines' storage.
-    bool ready() const;
 
     // Setters apply to both engines at once and are stored for the next configure; none clears
     // the delay lines or moves the oscillator phase.
@@ -48,7 +41,7 @@ public:
     ChorusParams params;
 
 private:
-    bool enginesReady = false;
+    explicit ChorusEffect(const ChorusParams& params_) : DspEffect(kKind), params(params_) {}
 };
 
 }  // namespace dsp

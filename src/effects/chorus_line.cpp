@@ -4,14 +4,9 @@
 #include <cmath>
 #include <new>
 
+#include "cpu/cpu.h"
+#include "effects/chorus_kernels.h"
 #include "tables/function_table.h"
-
-#if (defined(__x86_64__) || defined(__i386__)) && !defined(DSP_NO_SIMD)
-#include <immintrin.h>
-#define DSP_CHORUS_X86 1
-#else
-#define DSP_CHORUS_X86 0
-#endif
 
 namespace dsp {
 namespace {
@@ -24,33 +19,6 @@ constexpr uint32_t kMaxChunk = 256;
 // (65536 samples each) would overflow a 32-bit address space are refused as out of memory.
 constexpr uint32_t kMaxVoices = 16383;
 
-// One channel's view of a chunk for the mixing kernels.
-struct MixLine {
-    const float* region;
-    const float* gain;
-    double dry;
-    const float* in;
-    float* out;
-};
-
-struct TapParams {
-    double voicePhase;  // radians
-    double depth;       // depthSamples
-    double delay;       // base delay in samples
-};
-
-// Tap delay of one voice for the oscillator angle theta: the interpolated table sine at
-// theta + voicePhase, scaled by the depth and offset by the base delay, truncated.
-inline int32_t tapDelay(float theta, const TapParams& p, const float* table, uint32_t tableMask, double scale) {
-    const double u = (static_cast<double>(theta) + p.voicePhase) * scale;
-    const int32_t k = truncToInt32(u);
-    const uint32_t j = static_cast<uint32_t>(k) & tableMask;
-    const double t0 = table[j];
-    const double t1 = table[j + 1];
-    const double s = t0 + (t1 - t0) * (u - static_cast<double>(k));
-    return truncToInt32(s * p.depth + p.delay);
-}
-
 void tapsScalar(const float* theta, uint32_t n, const TapParams& p, int32_t* taps) {
     const float* table = sineTable.values;
     const uint32_t tableMask = sineTable.mask;
@@ -58,97 +26,14 @@ void tapsScalar(const float* theta, uint32_t n, const TapParams& p, int32_t* tap
     for (uint32_t i = 0; i < n; ++i) taps[i] = tapDelay(theta[i], p, table, tableMask, scale);
 }
 
-#if DSP_CHORUS_X86
-// Four taps at a time in double precision: the same operations in the same order as
-// tapDelay, and the truncating conversion gives INT32_MIN out of range just as truncToInt32.
-__attribute__((target("avx2"))) void tapsAvx2(const float* theta, uint32_t n, const TapParams& p, int32_t* taps) {
-    const float* table = sineTable.values;
-    const uint32_t tableMask = sineTable.mask;
-    const double scale = sineTable.indexScale;
-    const __m256d phase = _mm256_set1_pd(p.voicePhase);
-    const __m256d scaleV = _mm256_set1_pd(scale);
-    const __m256d depth = _mm256_set1_pd(p.depth);
-    const __m256d delay = _mm256_set1_pd(p.delay);
-    const __m128i maskV = _mm_set1_epi32(static_cast<int32_t>(tableMask));
-    uint32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m256d u = _mm256_mul_pd(_mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(theta + i)), phase), scaleV);
-        const __m128i k = _mm256_cvttpd_epi32(u);
-        const __m128i j = _mm_and_si128(k, maskV);
-        const __m256d t0 = _mm256_cvtps_pd(_mm_i32gather_ps(table, j, 4));
-        const __m256d t1 = _mm256_cvtps_pd(_mm_i32gather_ps(table + 1, j, 4));
-        const __m256d frac = _mm256_sub_pd(u, _mm256_cvtepi32_pd(k));
-        const __m256d s = _mm256_add_pd(t0, _mm256_mul_pd(_mm256_sub_pd(t1, t0), frac));
-        const __m256d d = _mm256_add_pd(_mm256_mul_pd(s, depth), delay);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(taps + i), _mm256_cvttpd_epi32(d));
-    }
-    for (; i < n; ++i) taps[i] = tapDelay(theta[i], p, table, tableMask, scale);
-}
-
-// Mixes a chunk whose taps all reach behind the samples still to be stored (1 <= d mod
-// capacity <= capacity - n), after the whole chunk has been stored: eight samples at a time,
-// each lane summing its own voices in voice order, as the per-sample loop does.
-template <int kLines>
-__attribute__((target("avx2"))) void mixChunkAvx2(const MixLine* lines, uint32_t n, uint32_t write, uint32_t mask,
-                                                  const int32_t* taps, uint32_t chunk, uint32_t voices) {
-    const __m256i maskV = _mm256_set1_epi32(static_cast<int32_t>(mask));
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    uint32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m256i position = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(write + i)), lane);
-        __m256d accLo[kLines], accHi[kLines];
-        for (int l = 0; l < kLines; ++l) accLo[l] = accHi[l] = _mm256_setzero_pd();
-        for (uint32_t v = 0; v < voices; ++v) {
-            const __m256i tap = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps + size_t{v} * chunk + i));
-            const __m256i at = _mm256_and_si256(_mm256_sub_epi32(position, tap), maskV);
-            for (int l = 0; l < kLines; ++l) {
-                const __m256 tapped = _mm256_i32gather_ps(lines[l].region, at, 4);
-                const __m256d gain = _mm256_set1_pd(lines[l].gain[v]);
-                accLo[l] = _mm256_add_pd(accLo[l], _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(tapped)), gain));
-                accHi[l] = _mm256_add_pd(accHi[l], _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(tapped, 1)), gain));
-            }
-        }
-        for (int l = 0; l < kLines; ++l) {
-            const __m256 x = _mm256_loadu_ps(lines[l].in + i);
-            const __m256d dry = _mm256_set1_pd(lines[l].dry);
-            const __m128 lo = _mm256_cvtpd_ps(
-                _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(x)), dry), accLo[l]));
-            const __m128 hi = _mm256_cvtpd_ps(
-                _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)), dry), accHi[l]));
-            _mm256_storeu_ps(lines[l].out + i, _mm256_set_m128(hi, lo));
-        }
-    }
-    for (; i < n; ++i) {
-        for (int l = 0; l < kLines; ++l) {
-            double acc = 0.0;
-            for (uint32_t v = 0; v < voices; ++v)
-                acc += static_cast<double>(lines[l].region[(write + i - static_cast<uint32_t>(taps[size_t{v} * chunk + i])) & mask]) *
-                       lines[l].gain[v];
-            lines[l].out[i] = static_cast<float>(static_cast<double>(lines[l].in[i]) * lines[l].dry + acc);
-        }
-    }
-}
-
-bool cpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
-#else
-bool cpuHasAvx2() { return false; }
-#endif
-
-bool vectorPath = cpuHasAvx2();
-
 void computeTaps(const float* theta, uint32_t n, const TapParams& p, int32_t* taps) {
-#if DSP_CHORUS_X86
-    if (vectorPath) return tapsAvx2(theta, n, p, taps);
+#if DSP_X86_KERNELS
+    if (cpu::atLeast(cpu::Isa::Avx2)) return chorus_kernels::avx2::computeTaps(theta, n, p, taps);
 #endif
     tapsScalar(theta, n, p, taps);
 }
 
 }  // namespace
-
-namespace chorus_detail {
-void useVectorTaps(bool enable) { vectorPath = enable && cpuHasAvx2(); }
-bool vectorTapsAvailable() { return cpuHasAvx2(); }
-}  // namespace chorus_detail
 
 void ChorusLine::release() {
     DelayLine::release();
@@ -162,8 +47,8 @@ ChorusLine::~ChorusLine() { ChorusLine::release(); }
 
 bool ChorusLine::setup(uint32_t rate_, uint32_t voices, float delayMs, float depthMs, float speed,
                        float mixPercent, float orgMixPercent, uint32_t capacity_) {
-    bool ok = init(rate_, delayMs, capacity_) && voices <= kMaxVoices;
-    voiceCount = voices;  // after init, whose release() empties the voices
+    bool ok = DelayLine::setup(rate_, delayMs, capacity_) && voices <= kMaxVoices;
+    voiceCount = voices;  // after setup, whose release() empties the voices
     phaseMs = 0.0f;
     msPerSample = static_cast<float>(1000.0 / rate_);
     setDepth(depthMs);
@@ -193,7 +78,7 @@ bool ChorusLine::setup(uint32_t rate_, uint32_t voices, float delayMs, float dep
 }
 
 void ChorusLine::reset() {
-    if (allocated()) std::fill_n(buffer.get(), capacity, 0.0f);
+    if (ready()) std::fill_n(buffer.get(), capacity, 0.0f);
     writeIndex = 0;
     phaseMs = 0.0f;
 }
@@ -218,7 +103,7 @@ bool ChorusLine::setVoiceMix(int32_t voice, float mixPercent) {
 }
 
 bool ChorusLine::lockstepWith(const ChorusLine& o) const {
-    return allocated() && o.allocated() && voiceCount == o.voiceCount && writeIndex == o.writeIndex &&
+    return ready() && o.ready() && voiceCount == o.voiceCount && writeIndex == o.writeIndex &&
            mask == o.mask && delay == o.delay && phaseMs == o.phaseMs && periodMs == o.periodMs &&
            cyclesPerMs == o.cyclesPerMs && msPerSample == o.msPerSample && depthSamples == o.depthSamples;
 }
@@ -260,8 +145,8 @@ void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float*
             for (uint32_t i = 0; i < n; ++i) reachBad |= ((static_cast<uint32_t>(voiceTaps[i]) - 1) & mask) > reachLimit;
         }
 
-#if DSP_CHORUS_X86
-        if (vectorPath && reachBad == 0) {
+#if DSP_X86_KERNELS
+        if (cpu::atLeast(cpu::Isa::Avx2) && reachBad == 0) {
             // No tap reads a position this chunk stores before its own sample: store first,
             // then mix eight samples at a time.
             MixLine mix[kLines];
@@ -272,7 +157,7 @@ void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float*
                 std::copy_n(in[l] + done + straight, n - straight, region);
                 mix[l] = {region, lines[l]->voiceGain.get(), lines[l]->dryGain, in[l] + done, out[l] + done};
             }
-            mixChunkAvx2<kLines>(mix, n, write, mask, taps, chunk, voices);
+            chorus_kernels::avx2::mixChunk<kLines>(mix, n, write, mask, taps, chunk, voices);
             write = (write + n) & mask;
             done += n;
             continue;
@@ -302,7 +187,7 @@ void ChorusLine::render(ChorusLine* const* lines, const float* const* in, float*
 }
 
 void ChorusLine::process(const float* in, float* out, uint32_t frames) {
-    if (!allocated()) {
+    if (!ready()) {
         // No storage (setup failed): only the dry signal.
         for (uint32_t i = 0; i < frames; ++i) out[i] = static_cast<float>(static_cast<double>(in[i]) * dryGain);
         return;

@@ -69,10 +69,4 @@ private:
     uint32_t chunkFrames = 0;
 };
 
-namespace chorus_detail {
-// Selects the vector or the scalar tap computation (same results); for tests and benchmarks.
-void useVectorTaps(bool enable);
-bool vectorTapsAvailable();
-}  // namespace chorus_detail
-
 }  // namespace dsp

@@ -19,14 +19,14 @@ int32_t DelayLine::delaySamples(uint32_t rate, float delayMs) {
     return (samples > -2147483649.0L && samples < 2147483648.0L) ? static_cast<int32_t>(samples) : INT32_MIN;
 }
 
-bool DelayLine::init(uint32_t rate_, float delayMs, uint32_t capacity_) {
+bool DelayLine::setup(uint32_t rate_, float delayMs, uint32_t capacity_) {
     rate = rate_;
     delay = delaySamples(rate_, delayMs);
     writeIndex = 0;
-    if (!(allocated() && capacity >= capacity_)) {
+    if (!(ready() && capacity >= capacity_)) {
         release();
         buffer.reset(new (std::nothrow) float[capacity_]);
-        if (!allocated()) return false;
+        if (!ready()) return false;
     }
     capacity = capacity_;
     mask = capacity_ - 1;

@@ -26,12 +26,12 @@ public:
     // product formed in extended precision); keeps the storage when it already holds
     // `capacity` samples (a power of two), else allocates it; clears it and rewinds the write
     // position. Returns false when the storage cannot be allocated (the line is then empty).
-    bool init(uint32_t rate, float delayMs, uint32_t capacity);
+    bool setup(uint32_t rate, float delayMs, uint32_t capacity);
 
     // Delays `frames` samples of `in` into `out`.
     virtual void process(const float* in, float* out, uint32_t frames) = 0;
 
-    bool allocated() const { return buffer != nullptr; }
+    bool ready() const { return buffer != nullptr; }
 
     // Base delay in samples for a time in milliseconds at `rate`.
     static int32_t delaySamples(uint32_t rate, float delayMs);

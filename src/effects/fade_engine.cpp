@@ -104,9 +104,9 @@ inline float slopeOver(float from, const FadeAction& action) {
 
 }  // namespace
 
-FadeEngine::~FadeEngine() { freeAll(); }
+FadeEngine::~FadeEngine() { release(); }
 
-void FadeEngine::freeAll() {
+void FadeEngine::release() {
     while (firstAction != nullptr) {
         FadeAction* next = firstAction->next;
         delete firstAction;
@@ -120,15 +120,15 @@ void FadeEngine::freeAll() {
     }
 }
 
-void FadeEngine::init(uint32_t size, uint32_t newRate, float initial) {
+void FadeEngine::setup(uint32_t size, uint32_t newRate, float initial) {
     samplesPerMs = float(newRate) * 0.001f;
     msPerSample = float(1.0 / double(samplesPerMs));
     blockSize = size;
     initialLevel = baseLevel = level = initial;
     gain = gainFor(level);
     inRamp = false;
-    if (!initialized) {
-        freeAll();
+    if (!ready_) {
+        release();
     } else if (newRate != rate && rate != 0) {
         // Kept actions stay at the same times in seconds when the rate changes.
         rescale(rate, newRate);
@@ -139,7 +139,7 @@ void FadeEngine::init(uint32_t size, uint32_t newRate, float initial) {
     updateSlope();
     rate = newRate;
     position = 0;
-    initialized = true;
+    ready_ = true;
 }
 
 void FadeEngine::rescale(uint32_t fromRate, uint32_t toRate) {
@@ -257,7 +257,7 @@ void FadeEngine::clearSpan(uint32_t s, uint32_t e, FadeAction* spare) {
 }
 
 bool FadeEngine::add(float start, float end, float target) {
-    if (!initialized) return false;
+    if (!ready_) return false;
     const uint32_t s = toSamples(start);
     const uint32_t e = toSamples(end);
     if (s <= position || e <= position || s >= e) return false;
@@ -282,7 +282,7 @@ bool FadeEngine::add(float start, float end, float target) {
 }
 
 bool FadeEngine::remove(float start, float end) {
-    if (!initialized) return false;
+    if (!ready_) return false;
     const uint32_t s = toSamples(start);
     const uint32_t e = toSamples(end);
     if (s <= position || e <= position || s >= e) return false;
@@ -305,7 +305,7 @@ void FadeEngine::finishAction() {
 }
 
 bool FadeEngine::process(const float* in, float* out, uint32_t frames) {
-    if (!initialized) return false;
+    if (!ready_) return false;
     advance(
         frames, [&](uint32_t i, uint32_t n) { scaleRun(in + i, out + i, n, gain); },
         [&](uint32_t i, uint32_t n) {
@@ -354,7 +354,7 @@ void CrossFadeEngine::setCurve(float centre, float edge, float unity, float fade
 }
 
 bool CrossFadeEngine::mix(const float* inA, const float* inB, float* out, uint32_t frames) {
-    if (!initialized) return false;
+    if (!ready()) return false;
     advance(
         frames, [&](uint32_t i, uint32_t n) { mixRun(inA + i, inB + i, out + i, n, gainA, gainB); },
         [&](uint32_t i, uint32_t n) {

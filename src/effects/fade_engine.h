@@ -3,7 +3,7 @@
 // gain of the current level. A CrossFadeEngine follows a position between -1 (input B alone)
 // and +1 (input A alone) the same way and weights two inputs by a four-parameter curve.
 //
-// Shape: init (setup; may be called again, keeps the schedule) -> add/remove (may allocate a
+// Shape: setup (may be called again, keeps the schedule) -> add/remove (may allocate a
 // node) -> process/mix (never allocates: completed actions go to a free list for reuse).
 // No delay is added.
 #pragma once
@@ -29,10 +29,10 @@ public:
 
     // Sets the block size and rate, returns to `initialLevel` at position 0 with no ramp
     // running. The first call starts with an empty schedule; later calls keep it.
-    void init(uint32_t size, uint32_t rate, float initialLevel);
+    void setup(uint32_t size, uint32_t rate, float initialLevel);
 
-    // Schedules a ramp from `start` to `end` seconds (counted from init) toward `target`,
-    // replacing whatever was scheduled in between. Refused (false) before init, when either
+    // Schedules a ramp from `start` to `end` seconds (counted from setup) toward `target`,
+    // replacing whatever was scheduled in between. Refused (false) before setup, when either
     // time is not later than the samples already processed, or when start is not before end.
     bool add(float start, float end, float target);
 
@@ -46,7 +46,7 @@ public:
     virtual float gainFor(float level);
 
     // Multiplies `frames` samples by the scheduled gain; in and out may be the same buffer.
-    // False before init.
+    // False before setup.
     bool process(const float* in, float* out, uint32_t frames);
     bool processWholeBlock(const float* in, float* out) { return process(in, out, blockSize); }
 
@@ -58,7 +58,8 @@ public:
     const FadeAction* firstPending() const { return firstAction; }
     uint32_t pendingCount() const;
 
-    bool initialized = false;
+    bool ready() const { return ready_; }
+
     bool inRamp = false;
     bool pending = false;
     float samplesPerMs = 0.0f;
@@ -66,7 +67,7 @@ public:
     float baseLevel = 0.0f;      // level the first pending action ramps from
     uint32_t blockSize = 0;
     float msPerSample = 0.0f;
-    uint32_t position = 0;       // samples processed since init
+    uint32_t position = 0;       // samples processed since setup
     float slope = 0.0f;          // level change per sample of the first pending action
     float level = 0.0f;          // level last computed
     float gain = 0.0f;           // linear gain applied to each sample
@@ -84,6 +85,8 @@ protected:
     FadeAction* firstAction = nullptr;
 
 private:
+    bool ready_ = false;
+
     FadeAction* takeNode();
     void releaseNode(FadeAction* node);
     bool reserveNodes(uint32_t count);
@@ -94,7 +97,7 @@ private:
     void updateSlope();
     void finishAction();
     void rescale(uint32_t fromRate, uint32_t toRate);
-    void freeAll();
+    void release();
 
     FadeAction* lastAction = nullptr;
     FadeAction* freeNodes = nullptr;  // completed nodes kept for reuse, freed by the destructor
@@ -116,7 +119,7 @@ public:
     void setCurve(float centreDb, float edgeDb, float unityWidth, float fadeWidth);
 
     // out = inA * gainA + inB * gainB over `frames` samples, following the schedule; out may
-    // be the same buffer as inB (or inA). False before init.
+    // be the same buffer as inB (or inA). False before setup.
     bool mix(const float* inA, const float* inB, float* out, uint32_t frames);
 
     float gainA = 0.0f;

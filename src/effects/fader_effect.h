@@ -15,16 +15,19 @@ class FaderEffect : public DspEffect {
 public:
     static constexpr uint32_t kKind = kKindFader;
 
-    FaderEffect(float crossInitial, float fader0Initial, float fader1Initial);
+    // A configured fader effect, or nullptr when memory runs out, channels is not 1 or 2, or the
+    // block is too large to allocate.
+    static FaderEffect* create(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
+                               float fader0Initial, float fader1Initial);
 
     // Base buffer rule, then every engine restarts at position 0 with its initial value,
     // keeping its schedule; a curve set earlier is applied again.
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
-    // PCM through fader `index` (0 or 1). False for another index or unusable buffers.
+    // PCM through fader `index` (0 or 1) on the standalone path. False for another index or an
+    // effect that is not ready.
     bool fade(uint32_t index, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes);
     // A through fader 0, B through fader 1, then cross-faded into pcmOut.
     bool crossFade(const int16_t* pcmA, const int16_t* pcmB, int16_t* pcmOut, uint32_t bytes);
@@ -47,14 +50,10 @@ public:
     bool curveSet = false;
     float curveParams[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 
-    // Frames of `bytes` PCM that fit the buffers (bytes cut to the block), or false when the
-    // effect cannot process (allocation failed).
-    bool framesFor(uint32_t& bytes, uint32_t& frames) const;
-};
+private:
+    FaderEffect(float crossInitial, float fader0Initial, float fader1Initial);
 
-// A configured fader effect, or nullptr when memory runs out, channels is not 1 or 2, or the
-// block is too large to allocate.
-FaderEffect* createFader(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
-                         float fader0Initial, float fader1Initial);
+    uint32_t activeFader_ = 0;  // the fader processBlock runs: 0 in a chain, doFade's choice alone
+};
 
 }  // namespace dsp

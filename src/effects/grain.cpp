@@ -97,7 +97,7 @@ void GrainBank::release() {
     history = past = window = nullptr;
     historyCapacity_ = pastCapacity_ = windowCapacity_ = 0;
     slots.release();
-    allocated = false;
+    ready_ = false;
 }
 
 bool GrainBank::setup(uint32_t length, uint32_t hopSamples, uint32_t count, uint32_t historyLength,
@@ -112,7 +112,7 @@ bool GrainBank::setup(uint32_t length, uint32_t hopSamples, uint32_t count, uint
     fillGaussianWindow(window, length);
     slots.reset(count, hopSamples);
     historyPos = 0;
-    allocated = true;
+    ready_ = true;
     return true;
 }
 

@@ -115,7 +115,8 @@ public:
     // Keeps the last samples of a chunk of n: afterwards x[-1 - m] = in[n - 1 - m] for m < min(n, span).
     void remember(const float* in, uint32_t n, uint32_t span);
 
-    bool allocated = false;
+    bool ready() const { return ready_; }
+
     uint32_t grainLength = 0;
     uint32_t historyPos = 0;
     float* history = nullptr;
@@ -124,6 +125,7 @@ public:
     GrainSlots slots;
 
 private:
+    bool ready_ = false;
     uint32_t historyCapacity_ = 0;
     uint32_t pastCapacity_ = 0;
     uint32_t windowCapacity_ = 0;
@@ -199,14 +201,14 @@ public:
     bool bypass() const { return bypass_; }
     uint32_t historyPos() const { return bank_.historyPos; }
     uint32_t hopCounter() const { return bank_.slots.hopCounter; }
-    bool allocated() const { return bank_.allocated; }
+    bool ready() const { return bank_.ready(); }
     const Grain* grains() const { return bank_.slots.grains; }
 
 protected:
     explicit GrainEngine(uint32_t span) : spanPending_(span), span_(span) {}
     ~GrainEngine() = default;
 
-    // Rate, grain length and output gain from the init arguments (times in seconds, level in
+    // Rate, grain length and output gain from the setup arguments (times in seconds, level in
     // dB); returns the hop in samples.
     uint32_t setTimes(uint32_t rate, float outLevel, float grainTime, float hopTime) {
         rate_ = float(rate);

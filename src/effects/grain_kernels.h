@@ -1,16 +1,13 @@
 // Inner loops of the grain engines: one grain's contribution over a run of consecutive samples,
-// in a scalar form and AVX2 / AVX-512 forms that give the same bits (the same IEEE operations in
-// the same order, only four or eight samples at a time), used when the processor has them.
+// in a portable form and AVX2 / AVX-512 builds (grain_avx2.cpp, grain_avx512.cpp) that give the
+// same bits (the same IEEE operations in the same order, only four or eight samples at a
+// time). pitchGrainRun and stretchGrainRun run the build for cpu::level().
 #pragma once
 #include <cstdint>
 
-namespace dsp {
+#include "cpu/cpu.h"
 
-// Which loops run: 0 scalar, 1 AVX2, 2 AVX-512 (where a loop has no AVX-512 form, AVX2).
-// grainBestLoops is what the processor allows, found at load; grainLoops starts there and tests
-// may lower it to run every form.
-extern const int grainBestLoops;
-extern int grainLoops;
+namespace dsp {
 
 // Cubic convolution kernel with parameter -1, pieces for |d| < 1 and 1 <= |d| < 2.
 inline double cubicNear(double a) { return 1.0 - 2.0 * a * a + a * a * a; }
@@ -26,5 +23,26 @@ void pitchGrainRun(const float* base, const float* window, float* acc, float* ws
 // Stretch grain over `count` samples reading x[0 .. count): acc[k] += x[k] w[k], wsum[k] += w[k]
 // in double.
 void stretchGrainRun(const float* x, const float* window, double* acc, double* wsum, uint32_t count);
+
+// The builds behind them, same arguments (stretch has no AVX-512 form).
+namespace grain {
+#define DSP_GRAIN_KERNELS                                                                                          \
+    void pitchGrain(const float* base, const float* window, float* acc, float* wsum, int32_t age, uint32_t count, \
+                    double ratio, double start, bool negative);                                                  \
+    void stretchGrain(const float* x, const float* window, double* acc, double* wsum, uint32_t count);
+namespace portable {
+DSP_GRAIN_KERNELS
+}
+#if DSP_X86_KERNELS
+namespace avx2 {
+DSP_GRAIN_KERNELS
+}
+namespace avx512 {
+void pitchGrain(const float* base, const float* window, float* acc, float* wsum, int32_t age, uint32_t count,
+                double ratio, double start, bool negative);
+}
+#endif
+#undef DSP_GRAIN_KERNELS
+}  // namespace grain
 
 }  // namespace dsp

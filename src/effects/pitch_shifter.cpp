@@ -21,7 +21,7 @@ inline double kernel(double d) {
 
 }  // namespace
 
-bool PitchShifter::init(uint32_t rate, float pitch, float outLevel, float grainTime, float hopTime) {
+bool PitchShifter::setup(uint32_t rate, float pitch, float outLevel, float grainTime, float hopTime) {
     const uint32_t hopSamples = setTimes(rate, outLevel, grainTime, hopTime);
     setPitch(pitch);
     const uint32_t historyLength = 2 * grainLength_ + 3;
@@ -48,7 +48,7 @@ void PitchShifter::setPitch(float pitch) {
 }
 
 void PitchShifter::process(const float* in, float* out, uint32_t frames) {
-    if (!bank_.allocated) {
+    if (!bank_.ready()) {
         std::fill(out, out + frames, 0.0f);
         return;
     }

@@ -18,7 +18,7 @@ public:
     // (clamped to +-1200, exactly 0 = bypass), output level in dB; clears history and grains
     // and staggers them as if the engine had been running. May allocate; false when memory
     // runs out (the engine then outputs silence).
-    bool init(uint32_t rate, float pitch, float outLevel, float grainTime, float hopTime);
+    bool setup(uint32_t rate, float pitch, float outLevel, float grainTime, float hopTime);
 
     // New pitch in cents; takes effect at the end of the next processed chunk.
     void setPitch(float pitch);

@@ -9,13 +9,11 @@
 
 namespace dsp {
 
-uint32_t Stretcher::init(uint32_t size, uint32_t rate, float scale, float outLevel, float grainTime,
-                         float hopTime) {
-    blockSize_ = size;
+bool Stretcher::setup(uint32_t rate, float scale, float outLevel, float grainTime, float hopTime) {
     const uint32_t hopSamples = setTimes(rate, outLevel, grainTime, hopTime);
     setScale(scale);
     const uint32_t historyLength = std::max<uint32_t>(8 * grainLength_, 1);
-    if (!setupBank(hopSamples, historyLength, historyLength)) return dstSize(size);
+    if (!setupBank(hopSamples, historyLength, historyLength)) return false;
     // Stagger the grains as if running: slot k - 1 is k hops old, its start k hops of input back.
     const int64_t inputHop = int64_t(double(hopSamples) * inverseFactorExact_);
     bank_.stagger([&](uint32_t k) { return inputHop * k - int64_t{spanPending_}; });
@@ -24,7 +22,7 @@ uint32_t Stretcher::init(uint32_t size, uint32_t rate, float scale, float outLev
     factor_ = factorPending_;
     inverseFactor_ = inverseFactorPending_;
     lead_ = leadPending_;
-    return dstSize(size);
+    return true;
 }
 
 void Stretcher::setScale(float scale) {
@@ -56,7 +54,7 @@ uint32_t Stretcher::process(const float* in, float* out, uint32_t frames) {
 // reads that last sample again.
 uint32_t Stretcher::processChunk(const float* in, float* out, uint32_t n, uint32_t available) {
     const uint32_t m = bypass_ ? n : uint32_t(double(n) * double(factor_));
-    if (!bank_.allocated) {
+    if (!bank_.ready()) {
         std::fill(out, out + m, 0.0f);
         return m;
     }

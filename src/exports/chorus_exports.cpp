@@ -1,5 +1,3 @@
-#include <new>
-
 #include "effects/chorus_effect.h"
 #include "exports/export.h"
 #include "platform/fp_scope.h"
@@ -11,21 +9,13 @@ extern "C" {
 DSP_API dsp_effect* initChorus(uint32_t size, uint32_t channels, uint32_t rate, uint32_t voices, float delayTime,
                                float depth, float speed, float mix, float orgMix) {
     const dsp::FpScope fpScope;
-    auto* effect = new (std::nothrow) ChorusEffect({voices, delayTime, depth, speed, mix, orgMix});
-    if (effect == nullptr) return nullptr;
-    effect->configure(size, channels, rate);
-    // Storage that could not be had (buffers or delay lines) fails the whole effect.
-    if (!effect->ready()) {
-        delete effect;
-        return nullptr;
-    }
-    return toHandle(effect);
+    return toHandle(ChorusEffect::create(size, channels, rate, {voices, delayTime, depth, speed, mix, orgMix}));
 }
 
 DSP_API bool doChorus(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
     const dsp::FpScope fpScope;
     auto* chorus = effectOfKind<ChorusEffect>(handle);
-    return chorus != nullptr && chorus->processPcmBlock(pcmIn, pcmOut, bytes);
+    return chorus != nullptr && chorus->runPcm(pcmIn, pcmOut, bytes);
 }
 
 DSP_API bool setChorusDelaytime(dsp_effect* handle, float delayTime) {

@@ -9,7 +9,7 @@ extern "C" {
 DSP_API dsp_effect* initFader(uint32_t size, uint32_t channels, uint32_t rate, float crossInitial,
                               float fader0Initial, float fader1Initial) {
     const dsp::FpScope fpScope;
-    return toHandle(createFader(size, channels, rate, crossInitial, fader0Initial, fader1Initial));
+    return toHandle(FaderEffect::create(size, channels, rate, crossInitial, fader0Initial, fader1Initial));
 }
 
 DSP_API bool doFade(dsp_effect* handle, uint32_t index, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {

@@ -27,8 +27,8 @@ DSP_API dsp_effect* initHqups(uint32_t dstFrames, uint32_t inChannels, uint32_t 
                               float harmonics, float mix, uint32_t cutoff, uint32_t interpolation, float stopbandDb,
                               float slopeDbPerOctave, uint32_t activeMode, bool filterOn) {
     const dsp::FpScope fpScope;
-    return dsp::toHandle(dsp::HqupsEffect::createForOutput(
-        dstFrames, inChannels, outChannels, srcRate,
+    return dsp::toHandle(dsp::HqupsEffect::create(
+        dsp::HqupsEffect::Block::kOutput, dstFrames, inChannels, outChannels, srcRate,
         makeParams(harmonics, mix, cutoff, interpolation, stopbandDb, slopeDbPerOctave, activeMode, filterOn)));
 }
 
@@ -37,8 +37,8 @@ DSP_API dsp_effect* initHqupsBySrcsize(uint32_t srcFrames, uint32_t inChannels, 
                                        uint32_t interpolation, float stopbandDb, float slopeDbPerOctave,
                                        uint32_t activeMode, bool filterOn) {
     const dsp::FpScope fpScope;
-    return dsp::toHandle(dsp::HqupsEffect::createForSource(
-        srcFrames, inChannels, outChannels, srcRate,
+    return dsp::toHandle(dsp::HqupsEffect::create(
+        dsp::HqupsEffect::Block::kSource, srcFrames, inChannels, outChannels, srcRate,
         makeParams(harmonics, mix, cutoff, interpolation, stopbandDb, slopeDbPerOctave, activeMode, filterOn)));
 }
 

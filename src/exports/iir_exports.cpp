@@ -1,5 +1,5 @@
 // IIR filter effect: init, do, term.
-#include "effects/iir_filter_effect.h"
+#include "filters/iir_filter_effect.h"
 #include "exports/export.h"
 #include "platform/fp_scope.h"
 
@@ -16,7 +16,8 @@ DSP_API dsp_effect* initIirFilter(uint32_t size, uint32_t channels, uint32_t rat
 DSP_API bool doIirFilter(dsp_effect* handle, const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
     const dsp::FpScope fpScope;
     IirFilterEffect* effect = dsp::effectOfKind<IirFilterEffect>(handle);
-    return effect != nullptr && effect->filterPcm(pcmIn, pcmOut, bytes);
+    // Only one or two channels exist: another count (a misuse) processes nothing.
+    return effect != nullptr && effect->inChannels <= 2 && effect->runPcm(pcmIn, pcmOut, bytes);
 }
 
 DSP_API bool termIirFilter(dsp_effect* handle) {

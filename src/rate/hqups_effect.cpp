@@ -4,9 +4,6 @@
 #include <cmath>
 #include <new>
 
-#include "convert/convert.h"
-#include "memory/fastmem.h"
-
 namespace dsp {
 namespace {
 
@@ -19,17 +16,6 @@ uint32_t toFrames(double value) {
 
 // Any channel count other than 2 is mono, as in the PCM conversions.
 uint32_t channelCount(uint32_t channels) { return channels == 2 ? 2 : 1; }
-
-// An effect whose buffers could not be allocated is given up: the init functions report
-// running out of memory with nullptr.
-HqupsEffect* keepIfUsable(HqupsEffect* effect) {
-    if (effect && !(effect->configured && effect->inBufL && effect->inBufR && effect->outBufL && effect->outBufR &&
-                    effect->auxBufL && effect->auxBufR)) {
-        delete effect;
-        return nullptr;
-    }
-    return effect;
-}
 
 // Buffer sizes are 32-bit byte counts: a block whose floats would not fit counts as running
 // out of memory instead of wrapping around to a small allocation.
@@ -58,85 +44,45 @@ uint32_t HqupsEffect::sourceSize(uint32_t dstFrames) const {
     return correctOnce(s, back, dstFrames);
 }
 
-HqupsEffect::HqupsEffect() {
-    kind = kKind;
-    outRate = kOutputRate;
+HqupsEffect* HqupsEffect::create(Block block, uint32_t frames, uint32_t inChannels, uint32_t outChannels,
+                                 uint32_t srcRate, const HqupsParams& params) {
+    const bool output = block == Block::kOutput;
+    const uint32_t srcFrames = output ? sourceFramesFor(frames, srcRate) : frames;
+    const double dstFrames = output ? frames : srcRate != 0 ? 48000.0 * frames / srcRate : 0.0;
+    if (!fitsInBuffers(srcFrames + (output ? 1.0 : 0.0)) || !fitsInBuffers(dstFrames)) return nullptr;
+    auto* effect = new (std::nothrow) HqupsEffect(params);
+    if (effect != nullptr) {
+        effect->configureFor(srcFrames, inChannels, srcRate, output ? frames : 0);
+        effect->outChannels = channelCount(outChannels);
+    }
+    return keepIfReady(effect);
 }
 
-HqupsEffect* HqupsEffect::createForOutput(uint32_t dstFrames, uint32_t inChannels, uint32_t outChannels,
-                                          uint32_t srcRate, const HqupsParams& params) {
-    const uint32_t srcFrames = sourceFramesFor(dstFrames, srcRate);
-    if (!fitsInBuffers(dstFrames) || !fitsInBuffers(srcFrames + 1.0)) return nullptr;
-    auto* effect = new (std::nothrow) HqupsEffect;
-    if (effect) effect->init(srcFrames, inChannels, outChannels, srcRate, params, &dstFrames);
-    return keepIfUsable(effect);
-}
+void HqupsEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) { configureFor(size, channels, rate, 0); }
 
-HqupsEffect* HqupsEffect::createForSource(uint32_t srcFrames, uint32_t inChannels, uint32_t outChannels,
-                                          uint32_t srcRate, const HqupsParams& params) {
-    if (!fitsInBuffers(srcFrames) || (srcRate != 0 && !fitsInBuffers(48000.0 * srcFrames / srcRate))) return nullptr;
-    auto* effect = new (std::nothrow) HqupsEffect;
-    if (effect) effect->init(srcFrames, inChannels, outChannels, srcRate, params, nullptr);
-    return keepIfUsable(effect);
-}
-
-void HqupsEffect::init(uint32_t srcFrames, uint32_t inChannelCount, uint32_t outChannelCount, uint32_t srcRate,
-                       const HqupsParams& params, const uint32_t* dstFrames) {
-    params_ = params;
-    DspEffect::configure(srcFrames, channelCount(inChannelCount), srcRate);
-    outChannels = channelCount(outChannelCount);
-    outCapacity_ = srcFrames;
-    const uint32_t converted = setupConverters(srcFrames, srcRate);
-    // The source block chosen for dstFrames can convert to one frame more (22050 Hz and 1000
-    // frames: 460 -> 1001); buffers, engines and outSize take the larger count.
-    const uint32_t frames = dstFrames ? std::max(*dstFrames, converted) : converted;
-    setupEngines(frames);
-    fastmemFree(outBufL);
-    fastmemFree(outBufR);
-    fastmemFree(auxBufL);
-    fastmemFree(auxBufR);
-    outBufL = outBufR = auxBufL = auxBufR = nullptr;
-    outCapacity_ = 0;
-    growOutputBuffers(frames);
-    outSize = frames;
-}
-
-uint32_t HqupsEffect::setupConverters(uint32_t size, uint32_t rate) {
-    const uint32_t converted = converters_[0].setup(size, rate, outRate, params_.interpolation, params_.stopbandDb,
-                                                    params_.slopeDbPerOctave, params_.filterOn, 0.1f);
+void HqupsEffect::configureFor(uint32_t size, uint32_t channels, uint32_t rate, uint32_t minOutFrames) {
+    DspEffect::configure(size, channelCount(channels), rate);
+    const uint32_t converted =
+        converters_[0].setup(size, rate, outRate, params_.interpolation, params_.stopbandDb, params_.slopeDbPerOctave,
+                             params_.filterOn, 0.1f);
     converters_[1].setup(size, rate, outRate, params_.interpolation, params_.stopbandDb, params_.slopeDbPerOctave,
                          params_.filterOn, 0.1f);
-    return converted;
-}
-
-void HqupsEffect::setupEngines(uint32_t frames) {
+    // The source block chosen for an output block can convert to one frame more (22050 Hz and
+    // 1000 frames: 460 -> 1001); buffers, engines and outSize take the larger count.
+    const uint32_t frames = std::max(minOutFrames, converted);
+    enginesReady = converters_[0].ready() && converters_[1].ready();
     for (HarmonicsEngine& engine : engines_)
-        engine.setup(frames, outRate, params_.harmonics, params_.mixPercent, params_.cutoff, params_.activeMode, kTaps);
-}
-
-void HqupsEffect::growOutputBuffers(uint32_t frames) {
-    if (outCapacity_ >= frames && outBufL && outBufR && auxBufL && auxBufR) return;
-    for (float** buffer : {&outBufL, &outBufR, &auxBufL, &auxBufR}) {
-        fastmemFree(*buffer);
-        *buffer = static_cast<float*>(fastmemAlloc(std::max(frames, 1u) * 4));
-    }
-    outCapacity_ = frames;
-}
-
-void HqupsEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
-    const bool keepsBuffers = configured && inSize >= size;
-    DspEffect::configure(size, channelCount(channels), rate);
-    if (!keepsBuffers) outCapacity_ = size;
-    const uint32_t converted = setupConverters(size, rate);
-    setupEngines(converted);
-    growOutputBuffers(converted);
-    outSize = converted;
+        enginesReady = engine.setup(frames, outRate, params_.harmonics, params_.mixPercent, params_.cutoff,
+                                    params_.activeMode, kTaps) && enginesReady;
+    // Both channels pass through the auxiliary buffers between converter and engine.
+    reserveOutput(frames, true);
+    outSize = frames;
 }
 
 uint32_t HqupsEffect::getDstSize(uint32_t srcSize) { return converters_[0].getDstSize(srcSize); }
 
 uint32_t HqupsEffect::processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) {
-    if (channel > 1 || !buffersUsable()) return 0;
+    if (channel > 1 || !ready()) return 0;
     frames = std::min(frames, inSize);
     if (frames == 0) return 0;
     // Both channels pass through auxBufL on their way from the converter to the engine.
@@ -146,7 +92,7 @@ uint32_t HqupsEffect::processChannel(uint32_t channel, const float* in, float* o
 }
 
 uint32_t HqupsEffect::processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) {
-    if (!buffersUsable()) return 0;
+    if (!ready()) return 0;
     frames = std::min(frames, inSize);
     // An empty block changes nothing: no converter, analysis or filter state moves.
     if (frames == 0) return 0;
@@ -163,17 +109,6 @@ uint32_t HqupsEffect::processBlock(const float* inL, const float* inR, float* ou
     engines_[0].processWithEdge(auxBufL, outL, edge, n);
     if (stereo) engines_[1].processWithEdge(auxBufR, outR, edge, n);
     return n;
-}
-
-uint32_t HqupsEffect::processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
-    if (!buffersUsable() || inChannels == 0) return 0;
-    bytes = clampToCapacity(bytes);
-    const uint32_t frames = bytes / (inChannels * 2);
-    if (frames == 0) return 0;
-    pcmToFloat(pcmIn, bytes, inBufL, inBufR, inChannels);
-    const uint32_t n = processBlock(inBufL, inBufR, outBufL, outBufR, frames);
-    floatToPcm(outBufL, inChannels == 2 ? outBufR : nullptr, n, pcmOut, outChannels);
-    return outChannels * n * 2;
 }
 
 void HqupsEffect::setActiveMode(uint32_t mode) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "chain/dsp_effect.h"
-#include "rate/harmonics/harmonics_engine.h"
+#include "exciter/harmonics_engine.h"
 #include "rate/rate_converter.h"
 
 namespace dsp {
@@ -31,21 +31,19 @@ public:
     // (float)(1/48000)), corrected once by one frame toward what converts back to dstFrames.
     static uint32_t sourceFramesFor(uint32_t dstFrames, uint32_t srcRate);
 
-    // A configured effect whose output block holds at least dstFrames frames; nullptr when
-    // memory runs out.
-    static HqupsEffect* createForOutput(uint32_t dstFrames, uint32_t inChannels, uint32_t outChannels,
-                                        uint32_t srcRate, const HqupsParams& params);
-    // A configured effect for input blocks of srcFrames frames; nullptr when memory runs out.
-    static HqupsEffect* createForSource(uint32_t srcFrames, uint32_t inChannels, uint32_t outChannels,
-                                        uint32_t srcRate, const HqupsParams& params);
+    // Which block the size given to create() counts: output frames at 48000 Hz (initHqups) or
+    // source frames (initHqupsBySrcsize).
+    enum class Block { kOutput, kSource };
 
-    HqupsEffect();
+    // A configured effect, or nullptr when memory runs out. For an output block the source block
+    // is sourceFramesFor(frames, srcRate) and the output room at least `frames`.
+    static HqupsEffect* create(Block block, uint32_t frames, uint32_t inChannels, uint32_t outChannels,
+                               uint32_t srcRate, const HqupsParams& params);
 
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t getDstSize(uint32_t srcSize) override;
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
     // Source frames that yield dstFrames at the current rates (same one-frame correction).
     uint32_t sourceSize(uint32_t dstFrames) const;
@@ -58,20 +56,16 @@ public:
 
     const HqupsParams& params() const { return params_; }
     const HarmonicsEngine& engine(int channel) const { return engines_[channel]; }
-    uint32_t outputCapacity() const { return outCapacity_; }
 
 private:
-    void init(uint32_t srcFrames, uint32_t inChannels, uint32_t outChannels, uint32_t srcRate,
-              const HqupsParams& params, const uint32_t* dstFrames);
-    uint32_t setupConverters(uint32_t size, uint32_t rate);
-    void setupEngines(uint32_t frames);
-    void growOutputBuffers(uint32_t frames);
+    explicit HqupsEffect(const HqupsParams& params) : DspEffect(kKind), params_(params) { outRate = kOutputRate; }
+    // configure with an output block of at least minOutFrames (create() for an output block).
+    void configureFor(uint32_t size, uint32_t channels, uint32_t rate, uint32_t minOutFrames);
 
     // Declared converters first so that the engines are destroyed first.
     RateConverter converters_[2];
     HarmonicsEngine engines_[2];
     HqupsParams params_;
-    uint32_t outCapacity_ = 0;  // frames the output and auxiliary buffers hold
 };
 
 }  // namespace dsp

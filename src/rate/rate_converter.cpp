@@ -7,9 +7,10 @@
 #include <type_traits>
 
 #include "convert/convert.h"
+#include "cpu/cpu.h"
+#include "filters/cascade_lanes.h"
 #include "memory/aligned_block.h"
-#include "rate/cascade_lanes.h"
-#include "rate/cascade_wide.h"
+#include "rate/fused_kernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -206,8 +207,6 @@ void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_
 
 }  // namespace
 
-bool RateConverter::wideKernels = true;
-
 RateConverter::~RateConverter() { release(); }
 
 void RateConverter::release() {
@@ -222,7 +221,7 @@ void RateConverter::release() {
     wide_ = gridWeights_ = nullptr;
     gridIndex_ = nullptr;
     gridCapacity_ = 0;
-    allocated_ = false;
+    ready_ = false;
 }
 
 uint32_t RateConverter::getDstSize(uint32_t frames) const {
@@ -237,7 +236,7 @@ uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRat
     dstRate_ = dstRate;
     interpolation_ = interpolation;
     filterOn_ = filterOn;
-    if (!allocated_ || capacity_ < frames) {
+    if (!ready_ || capacity_ < frames) {
         release();
         // A failed allocation leaves the converter unusable: process() then writes nothing.
         filtered_ = new (std::nothrow) float[frames];
@@ -265,7 +264,7 @@ uint32_t RateConverter::setup(uint32_t frames, uint32_t srcRate, uint32_t dstRat
 
     if (history_ != nullptr) {
         std::fill(history_, history_ + size_t{capacity_} + 3, 0.0f);
-        allocated_ = true;
+        ready_ = true;
     }
     prevChunkFrames_ = capacity_;
     buildGrid();
@@ -280,7 +279,7 @@ void RateConverter::buildGrid() {
     gridReady_ = false;
     // The fused loop needs the grid; the cubic chunks of the separate passes read it too.
     const bool fusable = filterOn_ && sections >= 1 && sections <= kFusedSections;
-    if (!allocated_ || direction_ == 0 || !(fusable || interpolation_ != 0) || count > kGridLimit) {
+    if (!ready_ || direction_ == 0 || !(fusable || interpolation_ != 0) || count > kGridLimit) {
         return;  // the separate filter and interpolation passes serve these set-ups
     }
     if (gridCapacity_ < count + 1 || gridIndex_ == nullptr) {
@@ -374,40 +373,6 @@ void RateConverter::runChunks(RateConverter* const conv[], const float* const sr
     }
 }
 
-namespace {
-
-// Interpolated value of grid output j from the widened taps T (the chunk's samples, or in cubic
-// mode H: three carried samples, then the chunk), with the index lowered to `highest` keeping
-// the unlowered fraction; the same operations as linearChunk and cubicChunk.
-template <typename V, bool kCubic, bool kUp>
-struct GridValue {
-    const V* T;
-    const uint32_t* index;
-    const double* weights;
-    uint32_t highest, next;
-
-    DSP_LANE_INLINE V operator()(uint32_t j) const {
-        using L = lanes::Lanes<V>;
-        const uint32_t unlowered = index[j];
-        const uint32_t i = unlowered > highest ? highest : unlowered;
-        if (!kCubic) {
-            const V a = T[i], b = T[i + next];
-            return (b - a) * L::broadcast(weights[j]) + a;
-        }
-        const double* q = weights + 4 * size_t{j};
-        const V before = L::broadcast(q[0]), at = L::broadcast(q[1]);
-        const V after = L::broadcast(q[2]), after2 = L::broadcast(q[3]);
-        if (kUp) return ((before * T[i - 1] + after * T[i + 1]) + after2 * T[i + 2]) + at * T[i];
-        return ((at * T[i] + after * T[i + 1]) + after2 * T[i + 2]) + before * T[i - 1];
-    }
-    // Highest tap (in T) that output j reads.
-    uint32_t lastTap(uint32_t j) const {
-        const uint32_t unlowered = index[j];
-        return (unlowered > highest ? highest : unlowered) + (kCubic ? 2 : next);
-    }
-};
-
-}  // namespace
 
 // The conversion with the filter run inside the interpolation loop, so that the interpolation's
 // arithmetic fills the time the recursive filter spends waiting on its own results. Bit for
@@ -436,20 +401,17 @@ void RateConverter::convertFused(RateConverter* const conv[], const float* const
         for (int c = 0; c < C; ++c) q[c] = p[c] + by;
     };
     lanes::Sections<V, kSections> sections;
-    const bool wide = wideKernels && lanes::wideCascadeSupported();
+    // Stereo pairs run the filter in 256-bit registers where the processor has them (same results).
+    const bool wide = C == 2 && cpu::atLeast(cpu::Isa::Avx2);
     // Going up: outputs [from, to) of `value`, filtered, into d.
     auto filterProduced = [&](auto value, float* const d[], uint32_t from, uint32_t to) {
         for (uint32_t j0 = from; j0 < to; j0 += kFusedBlock) {
             const uint32_t j1 = std::min(to, j0 + kFusedBlock);
             if (!lanes::nearDenormal(f, C, kSections)) {
-#if defined(DSP_WIDE_CASCADE)
+#if DSP_X86_KERNELS
                 if constexpr (C == 2) {
                     if (wide) {
-                        lanes::runWide<kSections>(
-                            f, j1 - j0,
-                            [&](uint32_t t) DSP_LANE_ATTR { return __m128d(L::roundToFloat(value(j0 + t))); },
-                            [&](uint32_t t, __m128d y) DSP_LANE_ATTR { L::store(d, j0 + t, V(y)); }, 0,
-                            [](uint32_t) {});
+                        fused::avx2::filterUp<kSections>(f, j1 - j0, value, j0, d);
                         continue;
                     }
                 }
@@ -487,7 +449,7 @@ void RateConverter::convertFused(RateConverter* const conv[], const float* const
         }
         const uint32_t highest =
             kCubic ? std::max<uint32_t>(inChunk - 1, 1) : (inChunk >= 2 ? inChunk - 2 : 0);
-        const GridValue<V, kCubic, kUp> value{T, k.gridIndex_, k.gridWeights_, highest, inChunk >= 2 ? 1u : 0u};
+        const fused::GridValue<V, kCubic, kUp> value{T, k.gridIndex_, k.gridWeights_, highest, inChunk >= 2 ? 1u : 0u};
         const uint32_t grid = outChunk != 0 ? outChunk - 1 : 0;
         const uint32_t lastTap = kCubic ? inChunk : inChunk - 1;
         if (kUp) {
@@ -495,7 +457,7 @@ void RateConverter::convertFused(RateConverter* const conv[], const float* const
             filterProduced(value, d, 0, grid);
             if (outChunk != 0) {
                 last = T[lastTap];
-                filterProduced([&](uint32_t) { return last; }, d, grid, outChunk);
+                filterProduced(fused::Repeat<V>{last}, d, grid, outChunk);
             }
         } else {
             uint32_t j = 0;
@@ -507,14 +469,10 @@ void RateConverter::convertFused(RateConverter* const conv[], const float* const
                 const float* src[C];
                 offset(s, k0, src);
                 if (!lanes::nearDenormal(f, C, kSections)) {
-#if defined(DSP_WIDE_CASCADE)
+#if DSP_X86_KERNELS
                     if constexpr (C == 2) {
                         if (wide) {
-                            lanes::runWide<kSections>(
-                                f, len, [&](uint32_t t) DSP_LANE_ATTR { return __m128d(L::load(src, t)); },
-                                [&](uint32_t t, __m128d y) DSP_LANE_ATTR { taps[t] = L::roundToFloat(V(y)); },
-                                ready - j,
-                                [&](uint32_t u) DSP_LANE_ATTR { L::store(d, j + u, value(j + u)); });
+                            fused::avx2::filterDown<kSections>(f, len, src, taps, ready - j, value, j, d);
                             j = ready;
                             continue;
                         }
@@ -554,7 +512,7 @@ void RateConverter::convertFused(RateConverter* const conv[], const float* const
     }
     // Outputs past the chunks repeat the last one (going up, the last unfiltered value, filtered).
     if (kUp) {
-        filterProduced([&](uint32_t) { return last; }, out, outAt, n);
+        filterProduced(fused::Repeat<V>{last}, out, outAt, n);
     } else {
         for (int c = 0; c < C; ++c) std::fill(out[c] + outAt, out[c] + n, outAt != 0 ? out[c][outAt - 1] : 0.0f);
     }
@@ -616,7 +574,7 @@ void RateConverter::convert(RateConverter* const conv[], const float* const in[]
 }
 
 uint32_t RateConverter::process(const float* in, float* out, uint32_t frames) {
-    if (!allocated_) return 0;
+    if (!ready_) return 0;
     frames = std::min(frames, capacity_);
     const uint32_t n = getDstSize(frames);
     RateConverter* conv[1] = {this};
@@ -627,7 +585,7 @@ uint32_t RateConverter::process(const float* in, float* out, uint32_t frames) {
 }
 
 bool RateConverter::pairsWith(const RateConverter& o) const {
-    return allocated_ && o.allocated_ && srcRate_ == o.srcRate_ && dstRate_ == o.dstRate_ &&
+    return ready_ && o.ready_ && srcRate_ == o.srcRate_ && dstRate_ == o.dstRate_ &&
            capacity_ == o.capacity_ && interpolation_ == o.interpolation_ && filterOn_ == o.filterOn_ &&
            prevChunkFrames_ == o.prevChunkFrames_ && filter_.sectionCount() == o.filter_.sectionCount();
 }

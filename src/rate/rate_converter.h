@@ -15,16 +15,13 @@
 #pragma once
 #include <cstdint>
 
-#include "rate/biquad_cascade.h"
+#include "filters/biquad_cascade.h"
 
 namespace dsp {
 
 class RateConverter {
 public:
     static constexpr uint32_t kChunkFrames = 4096;
-    // Stereo pairs run the filter in 256-bit registers where the processor has AVX2 (the same
-    // results); tests clear this to run the baseline kernels on such processors too.
-    static bool wideKernels;
 
     RateConverter() = default;
     RateConverter(const RateConverter&) = delete;
@@ -50,6 +47,7 @@ public:
     // trunc(dstRate * frames / srcRate); 0 for a zero source rate.
     uint32_t getDstSize(uint32_t frames) const;
 
+    bool ready() const { return ready_; }  // setup obtained its storage
     int32_t direction() const { return direction_; }
     uint32_t capacity() const { return capacity_; }
     uint32_t dstFrames() const { return dstFrames_; }
@@ -73,7 +71,7 @@ private:
     bool pairsWith(const RateConverter& other) const;
     void release();
 
-    bool allocated_ = false;
+    bool ready_ = false;
     ChebyshevFilter filter_;
     int32_t direction_ = 0;
     uint32_t srcRate_ = 0;

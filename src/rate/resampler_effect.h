@@ -1,7 +1,8 @@
 // The resampler effect: one RateConverter per channel, converting from the input rate to a
 // destination rate fixed at creation. In a chain it changes the block length and rate seen by
 // the effects behind it; a reconfiguration re-runs the converters' setup (clearing history)
-// and grows the output buffers when the converted block needs more room.
+// and grows the output buffers when the converted block needs more room. Created for another
+// output channel count, it keeps it until a chain reconfigures it (then out = in).
 #pragma once
 #include <cstdint>
 
@@ -20,28 +21,25 @@ public:
                                    uint32_t dstRate, uint32_t interpolation, float stopbandDb, float slopeDbPerOctave,
                                    bool filterOn);
 
-    void releaseBuffers() override;
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t getDstSize(uint32_t srcSize) override { return converters_[0].getDstSize(srcSize); }
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    // PCM in, converted PCM out (outChannels channels); returns the bytes written.
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
     const RateConverter& converter(uint32_t channel) const { return converters_[channel & 1]; }
 
 private:
-    ResamplerEffect() { kind = kKind; }
-    uint32_t setupConverters(uint32_t size, uint32_t srcRate);
-    void ensureOutputCapacity(uint32_t frames);
-    bool usable() const { return buffersUsable() && outCapacity_ >= outSize; }
+    ResamplerEffect(uint32_t dstRate, uint32_t interpolation, float stopbandDb, float slopeDbPerOctave, bool filterOn)
+        : DspEffect(kKind), interpolation_(interpolation), stopbandDb_(stopbandDb),
+          slopeDbPerOctave_(slopeDbPerOctave), filterOn_(filterOn) {
+        outRate = dstRate;  // the converters' destination, kept by every configure
+    }
 
     RateConverter converters_[2];
-    uint32_t interpolation_ = 0;
-    float stopbandDb_ = 0.0f;
-    float slopeDbPerOctave_ = 0.0f;
-    bool filterOn_ = false;
-    uint32_t outCapacity_ = 0;  // frames the output buffers hold
+    uint32_t interpolation_;
+    float stopbandDb_;
+    float slopeDbPerOctave_;
+    bool filterOn_;
 };
 
 }  // namespace dsp

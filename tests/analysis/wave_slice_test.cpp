@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "dsp.h"
-#include "support/helpers.h"
 
 namespace {
 
@@ -118,11 +117,3 @@ TEST(WaveSlice, StereoIsJudgedOnTheMonoMix) {
     EXPECT_EQ(getWaveSlice(b.handle, 5), nullptr);
 }
 
-TEST(WaveSlice, RejectsOtherHandles) {
-    dsptest::ForeignEffect other(dsp::kKindChorus);
-    int16_t pcm[4] = {};
-    for (dsp_effect* h : other.handles()) {
-        EXPECT_FALSE(doWaveSlice(h, pcm, 8) || termWaveSlice(h));
-        EXPECT_EQ(getWaveSlice(h, 0), nullptr);
-    }
-}

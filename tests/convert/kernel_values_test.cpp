@@ -18,7 +18,7 @@ namespace k = dsp::kernels;
 
 namespace {
 
-struct KernelSet {
+struct ResultVariant {
     const char* name;
     void (*scaledSplit)(const int16_t*, float*, float*, uint32_t);
     void (*scaledMix)(const int16_t*, float*, uint32_t);
@@ -33,10 +33,10 @@ struct KernelSet {
     void (*roundedStereo)(const float*, const float*, int16_t*, uint32_t);
     void (*roundedMono)(const float*, int16_t*, uint32_t);
 };
-inline void PrintTo(const KernelSet& c, std::ostream* os) { *os << c.name; }  // case names in test logs
+inline void PrintTo(const ResultVariant& c, std::ostream* os) { *os << c.name; }  // case names in test logs
 
 #define DSP_KERNEL_SET(ns)                                                                   \
-    KernelSet {                                                                              \
+    ResultVariant {                                                                              \
         #ns, k::ns::scaledSplit, k::ns::scaledMix, k::ns::scaledMono, k::ns::widenedSplit,   \
             k::ns::summedMix, k::ns::widenedMono, k::ns::clampedStereo, k::ns::clampedMono,  \
             k::ns::truncatedStereo, k::ns::truncatedMono, k::ns::roundedStereo,              \
@@ -112,24 +112,26 @@ struct Output {
     void (*stereo)(const float*, const float*, int16_t*, uint32_t);
     int16_t (*expect)(float);
 };
-std::vector<Output> outputs(const KernelSet& set) {
+std::vector<Output> outputs(const ResultVariant& set) {
     return {{"clamped", set.clampedMono, set.clampedStereo, expected::reference},
             {"truncated", set.truncatedMono, set.truncatedStereo, expected::truncated},
             {"rounded", set.roundedMono, set.roundedStereo, expected::rounded}};
 }
 
-class KernelValues : public ::testing::TestWithParam<KernelSet> {
+class KernelValues : public ::testing::TestWithParam<ResultVariant> {
 protected:
     void SetUp() override {
-#if DSP_CONVERT_SIMD
+#if DSP_X86_KERNELS
         const std::string build = GetParam().name;
-        if ((build == "avx2" && !k::hasAvx2()) || (build == "avx512" && !k::hasAvx512())) GTEST_SKIP() << "no " << build;
+        using dsp::cpu::Isa;
+        const Isa needs = build == "avx512" ? Isa::Avx512 : build == "avx2" ? Isa::Avx2 : Isa::Portable;
+        if (dsp::cpu::detected() < needs) GTEST_SKIP() << "no " << build;
 #endif
     }
 };
 
 TEST_P(KernelValues, Int16ToFloatForEverySample) {
-    const KernelSet& set = GetParam();
+    const ResultVariant& set = GetParam();
     const std::vector<int16_t> mono = everyInt16();
     std::vector<int16_t> stereo(2 * 65536);
     for (int i = 0; i < 65536; ++i) {
@@ -159,7 +161,7 @@ TEST_P(KernelValues, Int16ToFloatForEverySample) {
 }
 
 TEST_P(KernelValues, FloatToInt16AroundEveryCount) {
-    const KernelSet& set = GetParam();
+    const ResultVariant& set = GetParam();
     const std::vector<float> x = probes();
     const auto n = static_cast<uint32_t>(x.size());
     std::vector<float> reversed(x.rbegin(), x.rend());
@@ -183,7 +185,7 @@ TEST_P(KernelValues, FloatToInt16AroundEveryCount) {
 // double product s * (1/32767) rounded to float in that mode. The caller's mode is still in
 // force afterwards (a quotient that rounds differently each way shows the vector unit's mode).
 TEST_P(KernelValues, RoundingModes) {
-    const KernelSet& set = GetParam();
+    const ResultVariant& set = GetParam();
     const float x[8] = {0.5f, -0.5f, 0.25f, -0.25f, 0.75f, -0.75f, 1.5f, -1.5f};  // x * 32767 exact in float
     struct Mode {
         int mode;
@@ -229,7 +231,7 @@ TEST_P(KernelValues, RoundingModes) {
 // Every length up to a few vector blocks, at two misalignments: the first n outputs follow the
 // formula and nothing past them is written.
 TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
-    const KernelSet& set = GetParam();
+    const ResultVariant& set = GetParam();
     constexpr uint32_t kMax = 100, kRoom = 2 * kMax + 8;
     std::vector<int16_t> pcm(kRoom);
     for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = partner(static_cast<int>(i * 977));
@@ -292,7 +294,7 @@ TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
 // zero) and every 13th for the builds that form it in double; debug and sanitizer builds take
 // an even sample.
 TEST_P(KernelValues, ClampedTruncatesTheExactProductOfEveryFloatInRange) {
-    const KernelSet& set = GetParam();
+    const ResultVariant& set = GetParam();
     const bool single = std::string(set.name) == "avx512" || std::string(set.name) == "avx2";
 #if defined(__OPTIMIZE__) && !defined(DSP_TEST_SANITIZED)
     const uint32_t stride = single ? 1 : 13;
@@ -326,7 +328,7 @@ TEST_P(KernelValues, ClampedTruncatesTheExactProductOfEveryFloatInRange) {
 
 INSTANTIATE_TEST_SUITE_P(Convert, KernelValues,
                          ::testing::Values(DSP_KERNEL_SET(portable)
-#if DSP_CONVERT_SIMD
+#if DSP_X86_KERNELS
                                                ,
                                            DSP_KERNEL_SET(sse2), DSP_KERNEL_SET(avx2), DSP_KERNEL_SET(avx512)
 #endif

@@ -193,10 +193,10 @@ TEST(BlockCopy, CopiesForwardSixteenBytesPerStep) {
         bool bytes;  // counts bytes (dispatch) rather than 16-byte blocks (kernels)
     };
     std::vector<Build> builds = {{"blockCopy", dsp::blockCopy, true}, {"portable", dsp::kernels::portable::copy16, false}};
-#if DSP_CONVERT_SIMD
+#if DSP_X86_KERNELS
     builds.push_back({"sse2", dsp::kernels::sse2::copy16, false});
-    if (dsp::kernels::hasAvx2()) builds.push_back({"avx2", dsp::kernels::avx2::copy16, false});
-    if (dsp::kernels::hasAvx512()) builds.push_back({"avx512", dsp::kernels::avx512::copy16, false});
+    if (dsp::cpu::detected() >= dsp::cpu::Isa::Avx2) builds.push_back({"avx2", dsp::kernels::avx2::copy16, false});
+    if (dsp::cpu::detected() >= dsp::cpu::Isa::Avx512) builds.push_back({"avx512", dsp::kernels::avx512::copy16, false});
 #endif
     for (const Build& build : builds) {
         for (int shift : {-16, 0, 16, 32, 48, 144}) {

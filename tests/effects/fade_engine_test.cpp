@@ -60,7 +60,7 @@ class FadeEngineRamp : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(FadeEngineRamp, RunsOverStartToEndMinusOneAndHoldsTheLastValue) {
     dsp::FadeEngine engine;
-    engine.init(4096, kRate, 0.0f);
+    engine.setup(4096, kRate, 0.0f);
     ASSERT_TRUE(engine.add(1.0f, 2.0f, -20.0f));
     ASSERT_TRUE(engine.add(3.0f, 4.0f, 0.0f));
     const std::vector<float> out = run(engine, 5 * kRate, GetParam());
@@ -85,14 +85,14 @@ TEST(FadeEngine, TimesConvertToSamplesOfCommonRates) {
     const uint32_t millis[] = {1, 100, 1500, 60000};
     for (uint32_t rate : rates) {
         dsp::FadeEngine engine;
-        engine.init(256, rate, 0.0f);
+        engine.setup(256, rate, 0.0f);
         for (uint32_t ms : millis) {
             const uint32_t expected = uint32_t(uint64_t{ms} * rate / 1000);
             EXPECT_EQ(engine.toSamples(ms * 0.001f), expected) << ms << " ms at " << rate << " Hz";
         }
     }
     dsp::FadeEngine engine;
-    engine.init(256, kRate, 0.0f);
+    engine.setup(256, kRate, 0.0f);
     EXPECT_EQ(engine.toSamples(-1.0f), 0u);
     EXPECT_EQ(engine.toSamples(std::numeric_limits<float>::quiet_NaN()), 0u);
     EXPECT_EQ(engine.toSamples(1e9f), 4294967295u);
@@ -108,7 +108,7 @@ TEST(FadeEngine, RefusesActionsAtOrBeforeThePositionOrRunningBackwards) {
     for (const Case& c : refused) {
         dsp::FadeEngine engine;
         EXPECT_FALSE(engine.add(1.0f, 2.0f, -6.0f)) << "an engine before init takes nothing";
-        engine.init(4096, kRate, -6.0f);
+        engine.setup(4096, kRate, -6.0f);
         run(engine, kRate / 2);
         EXPECT_FALSE(engine.add(c.start, c.end, 0.0f)) << c.start << " .. " << c.end;
         EXPECT_FALSE(engine.remove(c.start, c.end)) << c.start << " .. " << c.end;
@@ -118,7 +118,7 @@ TEST(FadeEngine, RefusesActionsAtOrBeforeThePositionOrRunningBackwards) {
         expectDb(out, 0, -6.0);
     }
     dsp::FadeEngine engine;
-    engine.init(4096, kRate, 0.0f);
+    engine.setup(4096, kRate, 0.0f);
     run(engine, kRate / 2);
     EXPECT_TRUE(engine.add(0.51f, 1.0f, 0.0f));
 }
@@ -140,7 +140,7 @@ class FadeEngineSchedule : public ::testing::TestWithParam<ScheduleCase> {};
 TEST_P(FadeEngineSchedule, EditsGiveTheSchedule) {
     const ScheduleCase& c = GetParam();
     dsp::FadeEngine engine;
-    engine.init(4096, kRate, 0.0f);
+    engine.setup(4096, kRate, 0.0f);
     for (const Span& a : c.edits)
         ASSERT_TRUE(std::isnan(a.target) ? engine.remove(a.start / 1000.0f, a.end / 1000.0f)
                                          : engine.add(a.start / 1000.0f, a.end / 1000.0f, a.target));
@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Deleting while a ramp runs cuts it where the span starts; deleting all empties the schedule.
 TEST(FadeEngine, DeletingDuringARampCutsIt) {
     dsp::FadeEngine engine;
-    engine.init(4096, kRate, 0.0f);
+    engine.setup(4096, kRate, 0.0f);
     engine.add(1.0f, 3.0f, -20.0f);
     run(engine, kRate + 100);
     ASSERT_TRUE(engine.inRamp);
@@ -200,11 +200,11 @@ TEST(FadeEngine, DeletingDuringARampCutsIt) {
 // past the counter's range after a rate increase saturate, keeping the order.
 TEST(FadeEngine, ReinitRestartsPendingActionsFromTheInitialLevel) {
     dsp::FadeEngine engine;
-    engine.init(4096, kRate, 0.0f);
+    engine.setup(4096, kRate, 0.0f);
     engine.add(1.0f, 2.0f, -20.0f);
     run(engine, kRate * 3 / 2);
     ASSERT_TRUE(engine.inRamp);
-    engine.init(4096, kRate, 0.0f);
+    engine.setup(4096, kRate, 0.0f);
     expectSchedule(engine, {{44100, 88200, -20.0f}});
     std::vector<float> out = run(engine, 3 * kRate);
     expectHeld(out, 0, 44101, 0.99999987f);
@@ -212,11 +212,11 @@ TEST(FadeEngine, ReinitRestartsPendingActionsFromTheInitialLevel) {
     expectDb(out, 88199, -20.0 + 20.0 / kRate);
 
     dsp::FadeEngine faster;
-    faster.init(4096, 8000, 0.0f);
+    faster.setup(4096, 8000, 0.0f);
     faster.add(1.0f, 2.0f, -6.0f);
     faster.add(80000.0f, 100000.0f, -12.0f);   // its end passes 2^32 samples at 48 kHz
     faster.add(500000.0f, 530000.0f, -18.0f);  // wholly past it: dropped
-    faster.init(4096, 48000, 0.0f);
+    faster.setup(4096, 48000, 0.0f);
     expectSchedule(faster, {{48000, 96000, -6.0f}, {3840000000u, 4294967295u, -12.0f}});
 }
 
@@ -226,7 +226,7 @@ class FadeEngineBeyondTable : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(FadeEngineBeyondTable, RampsCapOrMute) {
     dsp::FadeEngine engine;
-    engine.init(4096, kRate, 0.0f);
+    engine.setup(4096, kRate, 0.0f);
     engine.add(1.0f, 2.0f, -60.0f);  // passes -50 dB at 1 + 5/6 s
     engine.add(3.0f, 4.0f, 60.0f);   // from -60: passes -50 dB at 3 + 1/12 s, +50 dB at 3 + 11/12 s
     const std::vector<float> out = run(engine, 5 * kRate, GetParam());
@@ -286,7 +286,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CrossFadeEngine, RampedPositionsClampWhileTheInitialOneDoesNot) {
     dsp::CrossFadeEngine engine;
     engine.setCurve(-1.0f, -40.0f, 0.05f, 3.0f);  // B still audible out to position 3
-    engine.init(1024, kRate, 2.0f);
+    engine.setup(1024, kRate, 2.0f);
     EXPECT_NEAR(engine.gainB, amplitude(-1.0 - 2.0 * 13), amplitude(-27) * kTolerance);
     engine.add(0.5f, 1.0f, -3.0f);  // from 2 to -3: clamped at -1 from 0.8 s
     engine.add(2.0f, 3.0f, 3.0f);   // from -3 to 3: clamped at +1 from 2 + 2/3 s

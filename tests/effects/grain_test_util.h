@@ -2,31 +2,17 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "convert/convert.h"
 #include "effects/grain_kernels.h"
+#include "support/signals.h"
 
 namespace graintest {
 
-constexpr double kTwoPi = 6.283185307179586;
-
-inline std::vector<float> sine(double hz, double rate, size_t n, double amplitude = 0.5) {
-    std::vector<float> x(n);
-    for (size_t i = 0; i < n; ++i) x[i] = float(amplitude * std::sin(kTwoPi * hz * double(i) / rate));
-    return x;
-}
-
-inline std::vector<int16_t> randomPcm(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> dist(-32768, 32767);
-    std::vector<int16_t> pcm(n);
-    for (auto& s : pcm) s = int16_t(dist(rng));
-    return pcm;
-}
+using dsptest::kTwoPi;
 
 // Power of x[from, from + n) at `hz` under a Hann window (Goertzel recurrence).
 inline double goertzelPower(const std::vector<float>& x, size_t from, size_t n, double hz, double rate) {
@@ -57,14 +43,13 @@ inline double dominantFrequency(const std::vector<float>& x, size_t from, size_t
     return best;
 }
 
-// Runs a test once per inner-loop variant (scalar, AVX2, AVX-512) this processor has.
+// Runs a test once per processor level (0 portable ... 3 AVX-512) this machine has.
 class GrainLoops : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override {
-        if (GetParam() > dsp::grainBestLoops) GTEST_SKIP() << "processor lacks these vector loops";
-        dsp::grainLoops = GetParam();
+        if (GetParam() > static_cast<int>(dsp::cpu::detected())) GTEST_SKIP() << "processor lacks this level";
     }
-    void TearDown() override { dsp::grainLoops = dsp::grainBestLoops; }
+    const dsp::cpu::ForceLevel force{static_cast<dsp::cpu::Isa>(GetParam())};
 };
 
 // PCM through the bare conversions to float and back.
@@ -75,12 +60,6 @@ inline std::vector<int16_t> roundTrip(const std::vector<int16_t>& pcm, uint32_t 
     dsp::pcmToFloat(pcm.data(), uint32_t(pcm.size() * 2), l.data(), r.data(), channels);
     dsp::floatToPcm(l.data(), r.data(), frames, out.data(), channels);
     return out;
-}
-
-inline double rms(const std::vector<float>& x, size_t from, size_t to) {
-    double s = 0;
-    for (size_t i = from; i < to; ++i) s += double(x[i]) * x[i];
-    return std::sqrt(s / double(to - from));
 }
 
 }  // namespace graintest

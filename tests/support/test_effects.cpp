@@ -24,10 +24,6 @@ uint32_t GainEffect::processBlock(const float* inL, const float* inR, float* out
     return frames;
 }
 
-uint32_t GainEffect::processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
-    return processPcmByChannel(pcmIn, pcmOut, bytes);
-}
-
 RepeatEffect::RepeatEffect(uint32_t factor_) : factor(factor_) {}
 
 void RepeatEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {

@@ -13,7 +13,6 @@ public:
     void configure(uint32_t size, uint32_t channels, uint32_t rate) override;
     uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
     float gain;
     int configureCalls = 0;

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
+
+#include <cmath>
 
 #include <algorithm>
 #include <string>
@@ -92,8 +95,8 @@ TEST_P(DsptoolErrors, FailCleanly) {
     wavetest::TempDir dir;
     makeInput(dir, "0.1");
     wavetest::writeFile(dir.file("garbage.wav"), "this is not a wave file at all");
-    wavetest::writeFile(dir.file("mono8.wav"), riff("WAVE", chunk("fmt ", wavetest::fmtPayload(1, 1, 8000, 8, true)) +
-                                                                  chunk("data", "abcd")));
+    wavetest::writeFile(dir.file("six.wav"), riff("WAVE", chunk("fmt ", wavetest::fmtPayload(1, 6, 8000, 16, true)) +
+                                                                chunk("data", std::string(24, '\0'))));
     wavetest::writeFile(dir.file("keep.wav"), "previous contents");
     const std::vector<std::string> before = listDir(dir.path());
     const ToolRun r = dsptool(dir, c.args);
@@ -108,15 +111,22 @@ TEST_P(DsptoolErrors, FailCleanly) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DsptoolErrors,
     ::testing::Values(ErrorCase{"missing_input", "process nothere.wav keep.wav", "cannot open 'nothere.wav'"},
-                      ErrorCase{"garbage_input", "process garbage.wav keep.wav", "not a readable WAVE file"},
-                      ErrorCase{"eight_bit", "process mono8.wav keep.wav fade", "unsupported format"},
+                      ErrorCase{"garbage_input", "process garbage.wav keep.wav", "not a readable"},
+                      ErrorCase{"six_channels", "process six.wav keep.wav fade", "put `channels 2` (or 1) first"},
+                      ErrorCase{"channels_not_first", "process in.wav keep.wav fade channels 2", "must come first"},
+                      ErrorCase{"output_is_an_effect", "process in.wav chorus", "'chorus' is an effect name"},
+                      ErrorCase{"unknown_extension", "process in.wav keep.mp3", "unknown extension"},
+                      ErrorCase{"device_full", "process in.wav /dev/full", "No space left on device"},
+                      ErrorCase{"pitch_hop_beyond_grain", "process in.wav keep.wav pitch 300 50 100", "no grain would sound"},
+                      ErrorCase{"stretch_factor", "process in.wav keep.wav stretch 8", "length factor from 0.125 to 4"},
+                      ErrorCase{"batch_without_inputs", "process -o out -- fade", "needs input files"},
                       ErrorCase{"directory_input", "process . keep.wav", "directory"},
                       ErrorCase{"unknown_effect", "process in.wav keep.wav fade gain -3 wobble 3", "'wobble' is no effect name"},
                       ErrorCase{"bad_parameter", "process in.wav keep.wav fade gain loud", "fade"},
-                      ErrorCase{"missing_output", "process in.wav", "needs IN.wav OUT.wav"},
+                      ErrorCase{"missing_output", "process in.wav", "needs IN OUT"},
                       ErrorCase{"output_directory_missing", "process in.wav no/such/out.wav", "cannot create"},
                       ErrorCase{"unknown_command", "transmogrify in.wav", "unknown command"},
-                      ErrorCase{"info_garbage", "info garbage.wav", "not a readable WAVE file"},
+                      ErrorCase{"info_garbage", "info garbage.wav", "not a readable"},
                       // Effect arguments outside their ranges, and strtod's "nan".
                       ErrorCase{"fade_gain_nan", "process in.wav keep.wav fade 0 0 gain nan", "fade"},
                       ErrorCase{"fade_ramp_backwards", "process in.wav keep.wav fade ramp 2 1 -6", "fade"},
@@ -153,7 +163,7 @@ TEST(Dsptool, HelpAfterTheCommandWord) {
         const ToolRun r = dsptool(dir, std::string(command) + " " + args);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out.rfind(std::string("usage: dsptool [-q] ") + command + " ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind(std::string("usage: dsptool [-q|-v] ") + command + " ", 0), 0u) << r.out;
         EXPECT_TRUE(listDir(dir.path()).empty()) << command << ": files appeared";
         EXPECT_EQ(r.out.find("effects (for process") != std::string::npos, std::string(command) == "process");
     }
@@ -188,4 +198,144 @@ TEST(Dsptool, DemoWritesReadableFiles) {
             EXPECT_GT(std::stod(got.substr(2)), 1.0) << name;
         }
     }
+}
+
+namespace {
+
+uint32_t le32At(const std::string& bytes, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(bytes.at(at + size_t(i)));
+    return v;
+}
+
+// Where an output lands: through stdin/stdout, pipes, a FIFO and a symbolic link (its target
+// replaced, keeping its mode), every route giving the input's samples back.
+struct RouteCase {
+    const char* name;
+    std::string setup;   // shell, run in the directory first
+    std::string args;    // dsptool's arguments (shell text)
+    std::string result;  // the file that must hold the input's samples
+    uint32_t dataSize;   // the header's data size: 352800 for fixed sizes, 0xFFFFFFFF for a stream
+};
+
+}  // namespace
+
+TEST(Dsptool, OutputRoutes) {
+    const RouteCase cases[] = {
+        {"stdin_to_file", "", "-q process - out.wav < in.wav", "out.wav", 352800},
+        {"stdout_to_file", "", "-q process in.wav - > out.wav", "out.wav", 352800},
+        {"stdout_to_pipe", "", "process in.wav - -q | cat > out.wav", "out.wav", 0xFFFFFFFFu},
+        {"dev_stdout_to_pipe", "", "-q process in.wav /dev/stdout | cat > out.wav", "out.wav", 0xFFFFFFFFu},
+        {"fifo", "mkfifo fifo.wav && (cat fifo.wav > out.wav &)", "-q process in.wav fifo.wav", "out.wav", 0xFFFFFFFFu},
+        {"symlink", "mkdir sub && echo old > sub/t.wav && chmod 640 sub/t.wav && ln -s sub/t.wav link.wav",
+         "-q process in.wav link.wav", "sub/t.wav", 352800},
+    };
+    for (const RouteCase& c : cases) {
+        wavetest::TempDir dir;
+        makeInput(dir);
+        std::string out;
+        ASSERT_EQ(tooltest::runShell("cd '" + dir.path() + "' && " + (c.setup.empty() ? "true" : c.setup), out), 0) << c.name;
+        const ToolRun r = dsptool(dir, c.args);
+        ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+        tooltest::runShell("sleep 0.2", out);  // the FIFO's reader finishes
+        const std::string bytes = wavetest::readFile(dir.file(c.result));
+        ASSERT_GT(bytes.size(), 46u) << c.name;
+        EXPECT_EQ(le32At(bytes, 42), c.dataSize) << c.name;
+        EXPECT_EQ(le32At(bytes, 4), c.dataSize == 352800 ? 352838u : 0xFFFFFFFFu) << c.name;
+        EXPECT_TRUE(soxSamples(dir, "in.wav") == soxSamples(dir, c.result)) << c.name;
+        if (std::string(c.name) == "symlink") {
+            struct stat st {};
+            ASSERT_EQ(lstat(dir.file("link.wav").c_str(), &st), 0);
+            EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+            ASSERT_EQ(stat(dir.file("sub/t.wav").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0640u) << "the replaced file keeps its mode";
+            EXPECT_EQ(listDir(dir.file("sub")), std::vector<std::string>{"t.wav"});
+        }
+        if (c.dataSize == 0xFFFFFFFFu) {  // the tool reads its own streams back
+            const ToolRun info = dsptool(dir, "info - < " + c.result);
+            EXPECT_NE(info.out.find("frames:    88200 (data chunk of unknown size"), std::string::npos) << info.out;
+        }
+    }
+}
+
+// Other formats in (converted to 16 bits, with TPDF dither when bits are dropped) and out (by
+// extension), compared with sox's decoding of the same files.
+TEST(Dsptool, FormatsInAndOut) {
+    wavetest::TempDir dir;
+    if (dsptool(dir, "--version").out.find("libsndfile") == std::string::npos) GTEST_SKIP() << "built without libsndfile";
+    makeInput(dir);
+    struct In {
+        const char* file;
+        const char* soxFormat;
+        bool dithered;
+    };
+    for (const In& c : {In{"in24.flac", "-b 24", true}, In{"inf.wav", "-e float -b 32", true},
+                        In{"in8.wav", "-b 8", false}, In{"in16.aiff", "-b 16", false}, In{"in24x.wav", "-b 24", true}}) {
+        std::string out;
+        ASSERT_EQ(tooltest::runShell("cd '" + dir.path() + "' && sox -V1 -n -r 32000 -c 2 " + c.soxFormat + " " + c.file +
+                                         " synth 0.5 sine 300 sine 5000 gain -3 2>&1",
+                                     out),
+                  0)
+            << out;
+        const ToolRun r = dsptool(dir, std::string("process ") + c.file + " out.wav");
+        ASSERT_EQ(r.status, 0) << c.file << ": " << r.err;
+        EXPECT_EQ(r.err.find("reduced to 16 bits with TPDF dither") != std::string::npos, c.dithered) << r.err;
+        const std::vector<int16_t> got = soxSamples(dir, "out.wav");
+        const std::vector<int16_t> exact =
+            tooltest::soxDecode(dir.file(c.file), dir.file("x.raw"), "-e signed -b 32 {raw}") ;  // 32-bit
+        ASSERT_EQ(got.size() * 2, exact.size()) << c.file;
+        double worst = 0, sum = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            const double reference = double(int32_t(uint16_t(exact[2 * i]) | uint32_t(uint16_t(exact[2 * i + 1])) << 16)) / 65536;
+            worst = std::max(worst, std::fabs(got[i] - reference));
+            sum += got[i] - reference;
+        }
+        EXPECT_LE(worst, c.dithered ? 1.5 : 0.0) << c.file;
+        EXPECT_LT(std::fabs(sum / double(got.size())), 0.05) << c.file << ": the dither is unbiased";
+    }
+    for (const char* name : {"out.flac", "out.aiff", "out.ogg"}) {
+        const ToolRun r = dsptool(dir, std::string("-q process in.wav ") + name);
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        const std::vector<int16_t> in = soxSamples(dir, "in.wav"), got = soxSamples(dir, name);
+        if (std::string(name) == "out.ogg") {
+            EXPECT_NEAR(double(got.size()), double(in.size()), 4096) << "lossy, same length";
+        } else {
+            EXPECT_TRUE(got == in) << name;
+        }
+        EXPECT_EQ(dsptool(dir, std::string("info ") + name).status, 0) << name;
+    }
+}
+
+// Batch: every input into the folder, two at a time; a bad file reports and fails the run at
+// the end without stopping the others, whose outputs match single runs.
+TEST(Dsptool, BatchWritesEveryGoodFile) {
+    wavetest::TempDir dir;
+    makeInput(dir, "1");
+    wavetest::writeFile(dir.file("bad.wav"), "not audio");
+    std::string out;
+    ASSERT_EQ(tooltest::runShell("cd '" + dir.path() + "' && cp in.wav a.wav && cp in.wav c.wav", out), 0);
+    const ToolRun batch = dsptool(dir, "process -o outdir --jobs=2 a.wav bad.wav c.wav -- fade gain -6");
+    EXPECT_EQ(batch.status, 1);
+    EXPECT_NE(batch.err.find("dsptool: bad.wav: "), std::string::npos) << batch.err;
+    EXPECT_NE(batch.err.find("1 of 3 files failed"), std::string::npos) << batch.err;
+    const ToolRun single = dsptool(dir, "-q process in.wav one.wav fade gain -6");
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(listDir(dir.file("outdir")), (std::vector<std::string>{"a.wav", "c.wav"}));
+    for (const char* name : {"outdir/a.wav", "outdir/c.wav"})
+        EXPECT_EQ(wavetest::readFile(dir.file(name)), wavetest::readFile(dir.file("one.wav"))) << name;
+}
+
+// Full-scale output samples are counted on stderr as sox does; -q and -v anywhere; --version.
+TEST(Dsptool, ClippingAndConventions) {
+    wavetest::TempDir dir;
+    makeInput(dir, "1");
+    const ToolRun r = dsptool(dir, "process in.wav loud.wav fade gain 20 -q");
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t clipped = 0;
+    for (int16_t s : soxSamples(dir, "loud.wav")) clipped += s >= 32767 || s <= -32767;
+    ASSERT_GT(clipped, 0u);
+    EXPECT_EQ(r.err, "dsptool: 'loud.wav': " + std::to_string(clipped) + " samples clipped\n");
+    const ToolRun v = dsptool(dir, "process -v in.wav out.wav");
+    EXPECT_NE(v.err.find("s of audio in"), std::string::npos) << v.err;
+    EXPECT_EQ(dsptool(dir, "--version").out.rfind("dsptool ", 0), 0u);
 }

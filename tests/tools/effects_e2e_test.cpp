@@ -169,8 +169,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"lowpass_default", Input{44100, {1000, 8000}, {}}, "lowpass", 44100, 1,
              {{0, 1000, 0, -1.1, 0.1}, {0, 8000, 0, -200, -40}}},
         Case{"stretch_double_stereo", kStereo44, "stretch len=2", 44100, 2, {{0, kF0, 0, -3, 1}, {1, 660, 50, -12, 1}}},
-        Case{"chain_pitch_stretch_highpass_gain", kMono44, "pitch 1200 stretch -1000 highpass 1500 fade gain -6", 44100,
+        Case{"chain_pitch_stretch_highpass_gain", kMono44, "pitch 1200 stretch scale=-1000 highpass 1500 fade gain -6", 44100,
              2, {{0, 2 * kF0, 0, -10, -5}, {0, kF0, 0, -200, -40}}},
+        // A bare number is the length factor; rates take a k; the default converter filter keeps
+        // 0.8 of the lower Nyquist frequency (the old default: -26 dB at 7.2 kHz); hqups' default
+        // cutoff suits any input rate.
+        Case{"stretch_bare_factor", kMono44, "stretch 1.5", 44100, 1.5, {}},
+        Case{"rate_k_keeps_the_band", Input{44100, {1000, 16000}, {}}, "rate 48k", 48000, 1,
+             {{0, 1000, 0, -0.3, 0.3}, {0, 16000, 0, -1.5, 0.3}}},  // the cubic interpolator's -1.2 dB
+        Case{"hqups_from_96k", Input{96000, {1000}, {}}, "hqups", 48000, 1, {{0, 1000, 0, -1, 1}}},
         Case{"chain_rate_hqups_chorus", kStereo44, "rate 22050 hqups chorus", 48000, 1,
              {{0, kF0, 3, -8, 3}, {1, 660, 3, -8, 3}, {0, 660, 3, -200, -45}}}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
@@ -179,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
 // with, a fade-out included.
 TEST(EffectsEndToEndEmpty, GivesAValidEmptyOutput) {
     for (auto [effects, channels, outRate] :
-         {std::tuple{"pitch 300 stretch 1000", 1u, 44100u}, {"rate 48000 fade 1 1", 2u, 48000u}}) {
+         {std::tuple{"pitch 300 stretch 0.5", 1u, 44100u}, {"rate 48000 fade 1 1", 2u, 48000u}}) {
         wavetest::TempDir dir;
         tooltest::writeWave(dir.file("empty.wav"), {}, uint16_t(channels), 44100);
         const ToolRun r = dsptool(dir, std::string("process empty.wav out.wav ") + effects);

@@ -1,4 +1,4 @@
-// dsptool info FILE.wav: the format the library's reader finds, the length and the chunk list.
+// dsptool info FILE: the format the library's reader finds, the length and the chunk list.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "audio_io.h"
 #include "registry.h"
 
 namespace {
@@ -42,19 +43,35 @@ void printChunks(const std::string& path, long long fileSize) {
     std::fclose(file);
 }
 
+// Files that are no RIFF WAVE: what libsndfile finds.
+int printDecoded(const dsptool::InputPath& file, long long bytes) {
+    dsptool::AudioInput decoded;
+    std::string error;
+    if (!decoded.open(file.path(), error, 1)) {
+        if (file.name() != file.path()) error.replace(error.find(file.path()), file.path().size(), file.name());
+        return dsptool::failWith(error);
+    }
+    std::printf("file:      %s (%lld bytes)\n", file.name().c_str(), bytes);
+    std::printf("format:    %s, %u channel%s, %u Hz\n", decoded.description().c_str(), decoded.sourceChannels(),
+                decoded.sourceChannels() == 1 ? "" : "s", decoded.rate());
+    std::printf("frames:    %llu\n", static_cast<unsigned long long>(decoded.frames()));
+    std::printf("duration:  %.3f s\n", double(decoded.frames()) / decoded.rate());
+    return 0;
+}
+
 int runInfo(const std::vector<std::string>& args) {
-    if (args.size() != 1) return dsptool::failWith("info: needs exactly one FILE.wav");
-    const std::string& path = args[0];
+    if (args.size() != 1) return dsptool::failWith("info: needs exactly one FILE (- for stdin)");
+    dsptool::InputPath file;
+    std::string error;
+    if (!file.open(args[0], error)) return dsptool::failWith(error);
+    const std::string& path = file.path();
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return dsptool::failWith("cannot open '" + path + "': " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) return dsptool::failWith("cannot open '" + path + "': it is a directory");
+    ::stat(path.c_str(), &st);
     dsp_wavefile_in* in = initWavefileIn(path.c_str(), 1);
     if (in == nullptr) return dsptool::failWith("out of memory");
     if (getHeaderWavefileIn(in)->lpData == nullptr) {
         termWavefileIn(in);
-        return dsptool::failWith("'" + path +
-                                 "' is not a readable WAVE file (needs a RIFF form WAVE with a \"fmt \" chunk before "
-                                 "its \"data\" chunk)");
+        return printDecoded(file, static_cast<long long>(st.st_size));
     }
     const dsp_wave_format f = *getFormatWavefileIn(in);
     const uint32_t dataBytes = getHeaderWavefileIn(in)->dwBufferLength;
@@ -62,18 +79,24 @@ int runInfo(const std::vector<std::string>& args) {
     termWavefileIn(in);
 
     const char* kind = f.wFormatTag == 1 ? "PCM" : f.wFormatTag == 3 ? "IEEE float" : f.wFormatTag == 0xFFFE ? "extensible" : "other";
-    std::printf("file:      %s (%lld bytes)\n", path.c_str(), static_cast<long long>(st.st_size));
+    std::printf("file:      %s (%lld bytes)\n", file.name().c_str(), static_cast<long long>(st.st_size));
     std::printf("format:    %s (tag 0x%04X), %u-bit, %u channel%s, %u Hz, %u bytes/frame, %u bytes/s\n", kind,
                 unsigned(f.wFormatTag), unsigned(f.wBitsPerSample), unsigned(f.nChannels), f.nChannels == 1 ? "" : "s",
                 f.nSamplesPerSec, unsigned(f.nBlockAlign), f.nAvgBytesPerSec);
     const uint32_t frameBytes = f.nBlockAlign != 0 ? f.nBlockAlign : f.nChannels * ((f.wBitsPerSample + 7u) / 8u);
+    const long long present = static_cast<long long>(st.st_size) - dataStart;
+    // 0xFFFFFFFF: a stream written where the size could not be fixed; the data runs to the end.
+    const bool streamed = dataBytes == 0xFFFFFFFFu && dataStart >= 0;
     if (frameBytes != 0 && f.nSamplesPerSec != 0) {
-        const unsigned long long frames = dataBytes / frameBytes;
-        std::printf("frames:    %llu (data chunk: %u bytes at offset %d)\n", frames, dataBytes, dataStart);
+        const unsigned long long frames = (streamed ? uint64_t(present) : dataBytes) / frameBytes;
+        if (streamed)
+            std::printf("frames:    %llu (data chunk of unknown size at offset %d: a stream, read to the end)\n",
+                        frames, dataStart);
+        else
+            std::printf("frames:    %llu (data chunk: %u bytes at offset %d)\n", frames, dataBytes, dataStart);
         std::printf("duration:  %.3f s\n", double(frames) / f.nSamplesPerSec);
     }
-    const long long present = static_cast<long long>(st.st_size) - dataStart;
-    if (dataStart >= 0 && present < static_cast<long long>(dataBytes)) {
+    if (dataStart >= 0 && !streamed && present < static_cast<long long>(dataBytes)) {
         std::printf("warning:   the file ends %lld bytes into the data chunk (truncated)\n", present);
     }
     printChunks(path, static_cast<long long>(st.st_size));
@@ -81,6 +104,9 @@ int runInfo(const std::vector<std::string>& args) {
 }
 
 const dsptool::Registration infoCommand(dsptool::CommandInfo{
-    "info", "info FILE.wav", "      format, length and chunk list of a WAVE file, as the library's reader sees it", runInfo});
+    "info", "info FILE",
+    "      format, length and chunk list of a WAVE file, as the library's reader sees it; for other\n"
+    "      formats (libsndfile) format, channels, rate and length. - reads stdin.",
+    runInfo});
 
 }  // namespace

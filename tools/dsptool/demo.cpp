@@ -151,7 +151,7 @@ int runDemo(const std::vector<std::string>& args) {
         const std::string outPath = outDir + "/" + info.name + ".wav";
         dsptool::ProcessReport report;
         if (!dsptool::parseEffectList(words, effects, error) ||
-            !dsptool::processFile(inputPath, outPath, effects, false, report, error)) {
+            !dsptool::processFile(inputPath, outPath, effects, dsptool::ProcessSettings{}, report, error)) {
             std::fprintf(stderr, "dsptool: demo: %s %s: %s\n", info.name.c_str(), info.demoArgs.c_str(), error.c_str());
             ++failures;
             continue;
@@ -162,7 +162,8 @@ int runDemo(const std::vector<std::string>& args) {
     }
     // The analysis report of the input, beside the directory.
     const std::string reportPath = outDir + "-analysis.html";
-    const int reportStatus = dsptool::writeDemoReport(dsptool::AudioClip{"demo input", kRate, 2, input}, reportPath);
+    dsptool::ClipSource source("demo input", kRate, 2, input);
+    const int reportStatus = dsptool::writeDemoReport(source, reportPath);
     std::printf("\n%d processed file%s and the input are in %s/", written, written == 1 ? "" : "s", outDir.c_str());
     if (reportStatus == 0) std::printf(", the analysis report of the input is %s", reportPath.c_str());
     std::printf("\n");

@@ -37,7 +37,7 @@ std::unique_ptr<dsptool::ToolEffect> parseFilter(int type, double defaultCutoff,
     double cutoff = defaultCutoff, order = 4;
     const dsptool::NumberField fields[] = {
         {"CUTOFF_HZ", &cutoff, std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max(),
-         "a positive number"},
+         "a positive number (k for kHz)", false, true},
         {"ORDER", &order, 1, kMaxOrder, "an integer from 1 to 32", true},
     };
     if (!dsptool::parseFields(name, args, 0, fields, error)) return nullptr;

@@ -29,7 +29,8 @@ public:
 
     dsp_effect* create(const dsptool::StreamFormat& in, std::string& error) override {
         rate_ = in.rate;
-        const double cutoff = cutoff_ > 0.0 ? cutoff_ : in.rate / 4.0;
+        // By default a quarter of the lower of the two rates: below 24000 Hz for every input.
+        const double cutoff = cutoff_ > 0.0 ? cutoff_ : std::min(in.rate, kOutputRate) / 4.0;
         if (cutoff >= kOutputRate / 2.0) {
             error = "hqups: CUTOFF_HZ must be below 24000";
             return nullptr;
@@ -72,7 +73,7 @@ public:
 private:
     double harmonics_;
     double mix_;
-    double cutoff_;  // 0: a quarter of the input rate
+    double cutoff_;  // 0: a quarter of the input rate, at most 12000 Hz
     int active_;
     mutable uint32_t rate_ = 0;
 };
@@ -83,7 +84,7 @@ std::unique_ptr<dsptool::ToolEffect> parseHqups(const std::vector<std::string>& 
         {"HARMONICS", &harmonics, -1.0, 1.0, "a number from -1 to 1"},
         {"MIX", &mix, 0.0, 1000.0, "a percentage from 0 to 1000"},
         {"CUTOFF_HZ", &cutoff, std::numeric_limits<double>::denorm_min(), std::nextafter(24000.0, 0.0),
-         "a number of Hz from 0 to 24000"},
+         "a number of Hz from 0 to 24000 (k for kHz)", false, true},
         {"ACTIVE", &active, 0.0, 1.0, "0 or 1", true},
     };
     if (!dsptool::parseFields("hqups", args, 0, fields, error)) return nullptr;
@@ -96,7 +97,7 @@ const dsptool::Registration hqups(dsptool::EffectInfo{
     "      harmonics of the top of the band above the source's band limit.\n"
     "      HARMONICS  bend of the transfer curve, -1..1; 0 adds nothing (default 0.3)\n"
     "      MIX        level of the harmonics in percent, 0..1000 (default 50)\n"
-    "      CUTOFF_HZ  highpass before the curve, below 24000 (default a quarter of the input rate)\n"
+    "      CUTOFF_HZ  highpass before the curve, below 24000 (default a quarter of the input rate, at most 12000)\n"
     "      ACTIVE     1: harmonics only above the band edge measured on the spectrum (blocks of\n"
     "                 at least 110 output frames); 0: everywhere above CUTOFF_HZ (default 0)",
     "0.3 50",

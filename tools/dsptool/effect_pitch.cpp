@@ -17,6 +17,8 @@ public:
     explicit PitchTool(const PitchSettings& s) : s_(s) {}
 
     dsp_effect* create(const dsptool::StreamFormat& in, std::string& error) override {
+        error = dsptool::checkGrainTimes("pitch", in.rate, s_.grainMs, s_.hopMs);
+        if (!error.empty()) return nullptr;
         dsp_effect* e = initPitchShift(in.blockFrames, in.channels, in.rate, float(s_.cents), float(s_.gainDb),
                                        float(s_.grainMs * 0.001), float(s_.hopMs * 0.001));
         if (e == nullptr) error = "pitch: out of memory";
@@ -48,7 +50,7 @@ const dsptool::Registration pitch(dsptool::EffectInfo{
     "      Pitch shift without changing the length: overlapping windowed grains read at the pitch ratio.\n"
     "      CENTS     shift in cents, -1200..1200 (1200 = one octave up); 0 passes the input untouched\n"
     "      GRAIN_MS  grain time in ms; grains last 1.533 x this (default 50)\n"
-    "      HOP_MS    time between grain starts in ms; above the grain length gives silence (default 10)\n"
+    "      HOP_MS    time between grain starts in ms, at most the grain length (default 10)\n"
     "      GAIN_DB   output level in dB (default 0)",
     "300", parsePitch});
 

@@ -26,6 +26,8 @@ public:
     explicit StretchTool(const StretchSettings& s) : s_(s), factor_(lengthFactor(s.scale)) {}
 
     dsp_effect* create(const dsptool::StreamFormat& in, std::string& error) override {
+        error = dsptool::checkGrainTimes("stretch", in.rate, s_.grainMs, s_.hopMs);
+        if (!error.empty()) return nullptr;
         dsp_effect* e = initStretch(in.blockFrames, in.channels, in.rate, float(s_.scale), float(s_.gainDb),
                                     float(s_.grainMs * 0.001), float(s_.hopMs * 0.001));
         if (e == nullptr) error = "stretch: out of memory";
@@ -51,26 +53,31 @@ private:
     double factor_;
 };
 
-// AMOUNT: a scale (-2000..3000), "len=L" (output L times as long, 0.125..4) or "tempo=T"
-// (T times as fast, 0.25..8).
+// AMOUNT: a bare number is the length factor, as other command-line tools take it (0.125..4,
+// also "len=L"); "tempo=T" T times as fast (0.25..8); "scale=S" the library's own unit
+// (-2000..3000, length 2^(-S/1000)).
 bool parseAmount(const std::string& text, double& scale, std::string& error) {
-    double v;
-    if (text.rfind("len=", 0) == 0 || text.rfind("tempo=", 0) == 0) {
-        const bool tempo = text[0] == 't';
-        if (!parseNumber(text.substr(tempo ? 6 : 4), v) || v < (tempo ? 0.25 : 0.125) || v > (tempo ? 8 : 4)) {
-            error = std::string("stretch: ") + (tempo ? "tempo must be from 0.25 to 8" : "len must be from 0.125 to 4") +
-                    ", got '" + text + "'";
-            return false;
-        }
-        scale = tempo ? 1000.0 * std::log2(v) : -1000.0 * std::log2(v);
+    const size_t eq = text.find('=');
+    const std::string key = eq == std::string::npos ? "len" : text.substr(0, eq);
+    const std::string number = eq == std::string::npos ? text : text.substr(eq + 1);
+    struct Form {
+        const char* key;
+        double low, high;
+        const char* range;
+    };
+    static const Form forms[] = {{"len", 0.125, 4, "a length factor from 0.125 to 4"},
+                                 {"tempo", 0.25, 8, "tempo=T from 0.25 to 8"},
+                                 {"scale", -2000, 3000, "scale=S from -2000 to 3000"}};
+    for (const Form& f : forms) {
+        double v;
+        if (key != f.key) continue;
+        if (!parseNumber(number, v) || v < f.low || v > f.high) break;
+        scale = key == "scale" ? v : key == "tempo" ? 1000.0 * std::log2(v) : -1000.0 * std::log2(v);
         return true;
     }
-    if (!parseNumber(text, v) || v < -2000 || v > 3000) {
-        error = "stretch: AMOUNT must be a scale from -2000 to 3000, len=L or tempo=T, got '" + text + "'";
-        return false;
-    }
-    scale = v;
-    return true;
+    error = "stretch: AMOUNT must be a length factor from 0.125 to 4 (or len=L), tempo=T from 0.25 to 8 or "
+            "scale=S from -2000 to 3000, got '" + text + "'";
+    return false;
 }
 
 std::unique_ptr<dsptool::ToolEffect> parseStretch(const std::vector<std::string>& args, std::string& error) {
@@ -92,12 +99,11 @@ std::unique_ptr<dsptool::ToolEffect> parseStretch(const std::vector<std::string>
 const dsptool::Registration stretch(dsptool::EffectInfo{
     "stretch", "stretch AMOUNT [GRAIN_MS [HOP_MS [GAIN_DB]]]",
     "      Time stretch keeping the pitch: windowed grains copy the input at the output's own pace.\n"
-    "      AMOUNT    one of: a scale S from -2000 to 3000, the output lasting 2^(-S/1000) times the input\n"
-    "                (1000 = half as long, -1000 = twice as long, 0 passes the input untouched);\n"
-    "                len=L   the output L times as long, 0.125..4 (len=2 is S = -1000);\n"
-    "                tempo=T T times as fast, 0.25..8 (tempo=2 is S = 1000)\n"
+    "      AMOUNT    one of: L, the output L times as long, 0.125..4 (2 = twice as long, 1 passes the\n"
+    "                input untouched; also len=L); tempo=T, T times as fast, 0.25..8; scale=S, the\n"
+    "                library's unit: the output 2^(-S/1000) times as long, S from -2000 to 3000\n"
     "      GRAIN_MS  grain time in ms; grains last 1.533 x this (default 50)\n"
-    "      HOP_MS    output time between grain starts in ms; above the grain length gives silence (default 10)\n"
+    "      HOP_MS    output time between grain starts in ms, at most the grain length (default 10)\n"
     "      GAIN_DB   output level in dB (default 0)",
     "len=1.25", parseStretch});
 

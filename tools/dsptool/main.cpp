@@ -8,6 +8,7 @@
 #include <io.h>
 #endif
 
+#include "audio_io.h"
 #include "registry.h"
 
 namespace {
@@ -24,17 +25,18 @@ void printEffects(FILE* out) {
 }
 
 void printUsage(FILE* out) {
-    std::fprintf(out, "usage: dsptool [-q] COMMAND [ARGS...]\n\ncommands:\n");
+    std::fprintf(out, "usage: dsptool [-q|-v] COMMAND [ARGS...]\n       dsptool --version\n\ncommands:\n");
     auto commands = dsptool::commands();
     std::sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.name < b.name; });
     for (const auto& command : commands) printEntry(out, command.synopsis, command.help);
     printEffects(out);
-    std::fprintf(out, "\n  -q  quiet: no progress or chatter on stderr\n");
+    std::fprintf(out, "\n  -q  quiet: no progress or chatter on stderr\n  -v  verbose: timings on stderr\n"
+                      "  (-q and -v may stand anywhere; options take --name value or --name=value)\n");
 }
 
 // `dsptool COMMAND --help`: that command's synopsis and help (with the effect list for process).
 void printCommandHelp(const dsptool::CommandInfo& command) {
-    std::printf("usage: dsptool [-q] %s\n", command.synopsis.c_str());
+    std::printf("usage: dsptool [-q|-v] %s\n", command.synopsis.c_str());
     if (!command.help.empty()) std::printf("%s\n", command.help.c_str());
     if (command.name == "process") printEffects(stdout);
 }
@@ -48,10 +50,27 @@ int main(int argc, char** argv) {
     // Reports and raw data on standard output are the same bytes as on Linux (no CR added).
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    std::vector<std::string> args(argv + 1, argv + argc);
-    while (!args.empty() && args.front() == "-q") {
-        dsptool::options().quiet = true;
-        args.erase(args.begin());
+    // -q and -v count wherever they stand; --name=value is --name value (up to a lone "--").
+    std::vector<std::string> args;
+    bool split = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "-q" || word == "-v") {
+            (word == "-q" ? dsptool::options().quiet : dsptool::options().verbose) = true;
+            continue;
+        }
+        if (word == "--") split = false;
+        const size_t eq = word.find('=');
+        if (split && word.size() > 2 && word.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            args.push_back(word.substr(0, eq));
+            args.push_back(word.substr(eq + 1));
+        } else {
+            args.push_back(word);
+        }
+    }
+    if (!args.empty() && args.front() == "--version") {
+        std::printf("dsptool %s (%s)\n", DSPTOOL_VERSION, dsptool::formatSupport().c_str());
+        return 0;
     }
     if (args.empty()) {
         printUsage(stderr);

@@ -35,6 +35,8 @@ public:
     // Every block reaching this effect should be a multiple of this many frames (a converter
     // whose blocks each give a whole number of output frames); 1 when any size will do.
     virtual uint64_t blockQuantum(const StreamFormat& /*in*/) const { return 1; }
+    // Non-zero for `channels N` first in the list: the reader then mixes the input to N channels.
+    virtual uint32_t mixesInputTo() const { return 0; }
 };
 
 struct EffectInfo {
@@ -65,7 +67,8 @@ struct Registration {
 
 // Global output switches shared by the commands.
 struct Options {
-    bool quiet = false;  // -q: no progress or chatter on stderr
+    bool quiet = false;    // -q: no progress or chatter on stderr
+    bool verbose = false;  // -v: timings and details on stderr
 };
 Options& options();
 

@@ -1,5 +1,7 @@
 #include "wave_process.h"
 
+#include "audio_io.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,138 +20,12 @@ constexpr uint32_t kBlockFrames = 4096;
 // Largest block taken to honour the effects' block quanta; beyond it blocks stay kBlockFrames
 // and a converter may drop a fraction of an output frame per block.
 constexpr uint64_t kMaxQuantumFrames = 65536;
-constexpr uint32_t kMaxRate = 768000;
 
 // Set by SIGINT/SIGTERM so a long run stops between blocks and removes its temporary file.
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t interruptFlag = 0;
 
-extern "C" void onSignal(int) { interrupted = 1; }
+extern "C" void onSignal(int) { interruptFlag = 1; }
 
-class SignalGuard {
-public:
-    SignalGuard() {
-        interrupted = 0;
-        oldInt_ = std::signal(SIGINT, onSignal);
-        oldTerm_ = std::signal(SIGTERM, onSignal);
-    }
-    ~SignalGuard() {
-        std::signal(SIGINT, oldInt_);
-        std::signal(SIGTERM, oldTerm_);
-    }
-    SignalGuard(const SignalGuard&) = delete;
-    SignalGuard& operator=(const SignalGuard&) = delete;
-
-private:
-    void (*oldInt_)(int);
-    void (*oldTerm_)(int);
-};
-
-// The temporary name of an output: same directory, so the final rename stays on one file system.
-std::string temporaryName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    return dir + "." + base + ".part" + std::to_string(getpid());
-}
-
-// A writer on a temporary file that becomes `path` only when committed, and is removed otherwise.
-class PendingOutput {
-public:
-    PendingOutput(const std::string& path, const dsp_wave_format& format) : path_(path), temp_(temporaryName(path)) {
-        errno = 0;
-        writer_ = initWavefileOut(temp_.c_str(), &format);
-        // A closed writer (file not creatable) refuses flushes.
-        if (writer_ != nullptr && !flushWavefileOut(writer_)) {
-            const int saved = errno;
-            termWavefileOut(writer_);
-            writer_ = nullptr;
-            errno = saved;
-        }
-    }
-    ~PendingOutput() {
-        if (writer_ != nullptr) {
-            termWavefileOut(writer_);
-            std::remove(temp_.c_str());
-        }
-    }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-
-    bool ok() const { return writer_ != nullptr; }
-    bool write(const void* data, uint32_t bytes) {
-        return bytes == 0 || writeWavefileOut(writer_, data, int32_t(bytes)) == int32_t(bytes);
-    }
-    bool commit(std::string& error) {
-        termWavefileOut(writer_);
-        writer_ = nullptr;
-        if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
-            error = "cannot write '" + path_ + "': " + std::strerror(errno);
-            std::remove(temp_.c_str());
-            return false;
-        }
-        return true;
-    }
-
-private:
-    std::string path_;
-    std::string temp_;
-    dsp_wavefile_out* writer_ = nullptr;
-};
-
-// Opens `path` with the library's reader and checks it is 16-bit PCM, mono or stereo.
-dsp_wavefile_in* openInput(const std::string& path, uint32_t blockFrames, std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = "cannot open '" + path + "': " + std::strerror(errno);
-        return nullptr;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        error = "cannot open '" + path + "': it is a directory";
-        return nullptr;
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        error = "cannot open '" + path + "': " + std::strerror(errno);
-        return nullptr;
-    }
-    dsp_wavefile_in* in = initWavefileIn(path.c_str(), blockFrames);
-    if (in == nullptr) {
-        error = "out of memory";
-        return nullptr;
-    }
-    if (getHeaderWavefileIn(in)->lpData == nullptr) {
-        termWavefileIn(in);
-        error = "'" + path + "' is not a readable WAVE file (needs a RIFF form WAVE with a \"fmt \" chunk before "
-                "its \"data\" chunk)";
-        return nullptr;
-    }
-    const dsp_wave_format f = *getFormatWavefileIn(in);
-    const bool pcm = f.wFormatTag == 1 || f.wFormatTag == 0xFFFE;
-    if (!pcm || f.wBitsPerSample != 16 || f.nChannels < 1 || f.nChannels > 2 || f.nSamplesPerSec < 1 ||
-        f.nSamplesPerSec > kMaxRate) {
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      "'%s': unsupported format (tag %u, %u-bit, %u channels, %u Hz); dsptool processes 16-bit PCM, "
-                      "mono or stereo, 1..%u Hz",
-                      path.c_str(), unsigned(f.wFormatTag), unsigned(f.wBitsPerSample), unsigned(f.nChannels),
-                      unsigned(f.nSamplesPerSec), unsigned(kMaxRate));
-        termWavefileIn(in);
-        error = text;
-        return nullptr;
-    }
-    return in;
-}
-
-// Frames of sample data actually present: the data chunk's size, cut to what the file holds.
-uint64_t framesPresent(const std::string& path, dsp_wavefile_in* in) {
-    const dsp_wave_format& f = *getFormatWavefileIn(in);
-    uint64_t bytes = getHeaderWavefileIn(in)->dwBufferLength;
-    const int32_t dataStart = seekWavefileIn(in, 0, 1);
-    struct stat st {};
-    if (dataStart >= 0 && ::stat(path.c_str(), &st) == 0) {
-        bytes = std::min<uint64_t>(bytes, uint64_t(std::max<int64_t>(0, int64_t(st.st_size) - dataStart)));
-    }
-    return bytes / (uint64_t{f.nChannels} * 2);
-}
 
 class Progress {
 public:
@@ -194,6 +70,33 @@ uint32_t chooseBlockFrames(const std::vector<ListedEffect>& effects, StreamForma
 
 }  // namespace
 
+namespace {
+std::mutex& guardLock() {
+    static std::mutex m;
+    return m;
+}
+int guardDepth = 0;
+void (*oldInt)(int) = SIG_DFL;
+void (*oldTerm)(int) = SIG_DFL;
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+    std::lock_guard<std::mutex> hold(guardLock());
+    if (guardDepth++ > 0) return;
+    interruptFlag = 0;
+    oldInt = std::signal(SIGINT, onSignal);
+    oldTerm = std::signal(SIGTERM, onSignal);
+}
+
+InterruptGuard::~InterruptGuard() {
+    std::lock_guard<std::mutex> hold(guardLock());
+    if (--guardDepth > 0) return;
+    std::signal(SIGINT, oldInt);
+    std::signal(SIGTERM, oldTerm);
+}
+
+bool InterruptGuard::interrupted() { return interruptFlag != 0; }
+
 bool parseEffectList(const std::vector<std::string>& words, std::vector<ListedEffect>& effects, std::string& error) {
     effects.clear();
     for (size_t i = 0; i < words.size();) {
@@ -224,22 +127,26 @@ bool parseEffectList(const std::vector<std::string>& words, std::vector<ListedEf
 }
 
 bool processFile(const std::string& inPath, const std::string& outPath, std::vector<ListedEffect>& effects,
-                 bool progress, ProcessReport& report, std::string& error) {
-    dsp_wavefile_in* in = openInput(inPath, kBlockFrames, error);  // reads go to our own buffer
-    if (in == nullptr) return false;
-    struct ReaderCloser {
-        dsp_wavefile_in* in;
-        ~ReaderCloser() { termWavefileIn(in); }
-    } closeReader{in};
-    const dsp_wave_format inFormat = *getFormatWavefileIn(in);
-    report.inChannels = inFormat.nChannels;
-    report.inRate = inFormat.nSamplesPerSec;
-    report.inFrames = framesPresent(inPath, in);
-    report.declaredFrames = getHeaderWavefileIn(in)->dwBufferLength / (uint64_t{inFormat.nChannels} * 2);
+                 const ProcessSettings& settings, ProcessReport& report, std::string& error) {
+    // A leading `channels N` is done by the reader, which mixes any number of channels.
+    uint32_t mixTo = 0;
+    if (!effects.empty() && effects.front().effect->mixesInputTo() != 0) {
+        mixTo = effects.front().effect->mixesInputTo();
+        effects.erase(effects.begin());
+    }
+    if (!checkOutputName(outPath, settings.bits, error)) return false;
+    AudioInput in;
+    if (!in.open(inPath, error, mixTo)) return false;
+    report.inChannels = in.channels();
+    report.inRate = in.rate();
+    report.inFrames = in.frames();
+    report.declaredFrames = in.declaredFrames();
+    report.inDescription = in.description();
+    report.dithered = in.dithered();
 
     StreamFormat format;
-    format.rate = inFormat.nSamplesPerSec;
-    format.channels = inFormat.nChannels;
+    format.rate = in.rate();
+    format.channels = in.channels();
     format.blockFrames = kBlockFrames;
     format.lengthKnown = true;
     format.totalFrames = report.inFrames;
@@ -247,28 +154,35 @@ bool processFile(const std::string& inPath, const std::string& outPath, std::vec
     format.blockFrames = blockFrames;
 
     struct ChainCloser {
-        dsp_chain* chain;
-        ~ChainCloser() { dspDestroy(chain); }
-    } chain{dspCreate(blockFrames, inFormat.nChannels, inFormat.nSamplesPerSec)};
-    if (chain.chain == nullptr) {
-        error = "out of memory";
-        return false;
-    }
+        dsp_chain* chain = nullptr;
+        ~ChainCloser() {
+            std::lock_guard<std::mutex> hold(libraryLock());
+            dspDestroy(chain);
+        }
+    } chain;
     uint64_t maxFrames = blockFrames;
-    uint32_t priority = 0;
-    for (ListedEffect& listed : effects) {
-        dsp_effect* effect = listed.effect->create(format, error);
-        if (effect == nullptr) {
-            if (error.empty()) error = listed.name + ": cannot be created for this input";
+    {
+        std::lock_guard<std::mutex> hold(libraryLock());
+        chain.chain = dspCreate(blockFrames, in.channels(), in.rate());
+        if (chain.chain == nullptr) {
+            error = "out of memory";
             return false;
         }
-        priority += 10;
-        if (dspAdd(chain.chain, effect, priority) == 0) {
-            error = listed.name + ": the chain refused the effect";
-            return false;
+        uint32_t priority = 0;
+        for (ListedEffect& listed : effects) {
+            dsp_effect* effect = listed.effect->create(format, error);
+            if (effect == nullptr) {
+                if (error.empty()) error = listed.name + ": cannot be created for this input";
+                return false;
+            }
+            priority += 10;
+            if (dspAdd(chain.chain, effect, priority) == 0) {
+                error = listed.name + ": the chain refused the effect";
+                return false;
+            }
+            format = listed.effect->output(format);
+            maxFrames = listed.effect->maxOutputFrames(maxFrames);
         }
-        format = listed.effect->output(format);
-        maxFrames = listed.effect->maxOutputFrames(maxFrames);
     }
     const uint32_t outChannels = dspGetDstChannels(chain.chain);
     const uint32_t outRate = dspGetDstRate(chain.chain);
@@ -277,52 +191,51 @@ bool processFile(const std::string& inPath, const std::string& outPath, std::vec
         return false;
     }
     maxFrames = std::max<uint64_t>(maxFrames, dspGetDstSize(chain.chain, blockFrames));
-    std::vector<int16_t> inBlock(size_t{blockFrames} * inFormat.nChannels);
+    std::vector<int16_t> inBlock(size_t{blockFrames} * in.channels());
     std::vector<int16_t> outBlock(size_t(maxFrames) * outChannels + 2 * outChannels);
 
-    const dsp_wave_format outFormat = {1,  uint16_t(outChannels), outRate, outRate * outChannels * 2,
-                                       uint16_t(outChannels * 2), 16, 0};
-    PendingOutput out(outPath, outFormat);
-    if (!out.ok()) {
-        error = "cannot create '" + outPath + "': " + std::strerror(errno ? errno : EACCES);
-        return false;
-    }
+    AudioOutput out;
+    if (!out.open(outPath, outChannels, outRate, error, settings.bits)) return false;
+    report.toStdout = out.isStdout();
 
-    SignalGuard signals;
-    Progress meter(progress, "processing " + inPath, report.inFrames);
-    const uint32_t inFrameBytes = inFormat.nChannels * 2u;
+    InterruptGuard signals;
+    Progress meter(settings.progress, "processing " + in.name(), report.inFrames);
+    const uint32_t inFrameBytes = in.channels() * 2u;
     uint64_t done = 0;
-    while (done < report.inFrames) {
-        if (interrupted != 0) {
+    for (;;) {
+        if (interruptFlag != 0) {
             meter.finish();
             error = "interrupted";
             return false;
         }
-        const uint32_t want = uint32_t(std::min<uint64_t>(blockFrames, report.inFrames - done));
-        const int32_t got = readWavefileIn(in, inBlock.data(), want);
-        if (got < 0) {
+        const int64_t frames = in.read(inBlock.data(), blockFrames);
+        if (frames < 0) {
             meter.finish();
-            error = "read error in '" + inPath + "'";
+            error = "read error in '" + in.name() + "'";
             return false;
         }
-        const uint32_t frames = uint32_t(got) / inFrameBytes;
-        if (frames == 0) break;  // the file ended early
-        const uint32_t outBytes = dspSend(chain.chain, inBlock.data(), outBlock.data(), frames * inFrameBytes);
+        if (frames == 0) break;
+        const uint32_t outBytes = dspSend(chain.chain, inBlock.data(), outBlock.data(), uint32_t(frames) * inFrameBytes);
         if (outBytes > outBlock.size() * 2) {
             meter.finish();
             error = "internal error: the chain produced more than it announced";
             return false;
         }
-        if (!out.write(outBlock.data(), outBytes)) {
+        const uint32_t outFrames = outBytes / (outChannels * 2u);
+        for (size_t i = 0, n = size_t(outFrames) * outChannels; i < n; ++i)
+            report.clipped += outBlock[i] >= 32767 || outBlock[i] <= -32767;
+        if (!out.write(outBlock.data(), outFrames, error)) {
             meter.finish();
-            error = "write error on '" + outPath + "' (disk full, or output over 2 GiB?)";
             return false;
         }
-        report.outFrames += outBytes / (outChannels * 2u);
-        done += frames;
+        report.outFrames += outFrames;
+        done += uint64_t(frames);
         meter.update(done);
+        if (settings.onFrames) settings.onFrames(uint64_t(frames));
     }
     meter.finish();
+    report.inFrames = done;
+    report.inputClipped = in.clipped();
     report.outChannels = outChannels;
     report.outRate = outRate;
     return out.commit(error);
@@ -330,17 +243,9 @@ bool processFile(const std::string& inPath, const std::string& outPath, std::vec
 
 bool writeWaveFile(const std::string& path, const std::vector<int16_t>& pcm, uint32_t channels, uint32_t rate,
                    std::string& error) {
-    const dsp_wave_format format = {1, uint16_t(channels), rate, rate * channels * 2, uint16_t(channels * 2), 16, 0};
-    PendingOutput out(path, format);
-    if (!out.ok()) {
-        error = "cannot create '" + path + "': " + std::strerror(errno ? errno : EACCES);
-        return false;
-    }
-    if (!out.write(pcm.data(), uint32_t(pcm.size() * 2))) {
-        error = "write error on '" + path + "'";
-        return false;
-    }
-    return out.commit(error);
+    AudioOutput out;
+    return out.open(path, channels, rate, error) && out.write(pcm.data(), uint32_t(pcm.size() / channels), error) &&
+           out.commit(error);
 }
 
 }  // namespace dsptool

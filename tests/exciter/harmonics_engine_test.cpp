@@ -1,0 +1,170 @@
+// The harmonic synthesis engine: its dry path and latency, the band-edge scan on synthetic
+// spectra and on band-limited noise, streaming in pieces, and short blocks in active mode.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/convert.h"
+#include "memory/fastmem.h"
+#include "exciter/harmonics_engine.h"
+#include "support/signals.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+using dsptest::noise;
+
+// White noise through a 255-tap Blackman-windowed sinc lowpass at `edge` Hz (48 kHz).
+std::vector<float> bandLimitedNoise(std::size_t n, double edge, uint32_t seed) {
+    const std::vector<float> white = noise(n + 254, seed, 0.8f);
+    std::vector<double> h(255);
+    double sum = 0.0;
+    for (int k = 0; k < 255; ++k) {
+        const double m = k - 127.0, wc = 2.0 * kPi * edge / 48000.0;
+        const double sinc = m == 0.0 ? wc / kPi : std::sin(wc * m) / (kPi * m);
+        const double w = 0.42 - 0.5 * std::cos(2 * kPi * k / 254) + 0.08 * std::cos(4 * kPi * k / 254);
+        h[k] = sinc * w;
+        sum += h[k];
+    }
+    std::vector<float> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double acc = 0.0;
+        for (int k = 0; k < 255; ++k) acc += h[k] / sum * white[i + 254 - k];
+        out[i] = static_cast<float>(acc);
+    }
+    return out;
+}
+
+// Restores the processor switches after each test.
+class SwitchGuard {
+public:
+    ~SwitchGuard() { dsp::use3dnow = dsp::useSse = dsp::useMmx = false; }
+};
+
+struct DryCase {
+    float harmonics;
+    float mix;
+    uint32_t mode;
+    uint32_t expectedDelay;
+    int kernels;  // 0 reference, 1 3DNow!, 2 SSE
+};
+
+class EngineDryPath : public ::testing::TestWithParam<DryCase> {};
+
+TEST_P(EngineDryPath, IsTheInputDelayedByTheFilterLatency) {
+    SwitchGuard guard;
+    const DryCase c = GetParam();
+    dsp::use3dnow = c.kernels == 1;
+    dsp::useSse = c.kernels == 2;
+    dsp::HarmonicsEngine engine;
+    engine.setup(480, 48000, c.harmonics, c.mix, 11025, c.mode, 16);
+    EXPECT_EQ(engine.latency(), c.expectedDelay);
+    const std::vector<float> x = noise(480 * 4, 9, 0.5f);
+    std::vector<float> y(x.size());
+    for (std::size_t start = 0; start < x.size(); start += 480) engine.process(x.data() + start, y.data() + start, 480);
+    for (std::size_t n = 0; n < y.size(); ++n)
+        ASSERT_EQ(y[n], n >= c.expectedDelay ? x[n - c.expectedDelay] : 0.0f) << "n=" << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EngineDryPath,
+                         ::testing::Values(DryCase{0.0f, 100.0f, 0, 8, 0}, DryCase{0.4f, 0.0f, 1, 16, 0},
+                                           DryCase{0.0f, 80.0f, 0, 8, 1}, DryCase{0.0f, 50.0f, 1, 16, 2}));
+
+TEST(HarmonicsEngine, PiecesLongerThanTheCapacityEqualCapacityBlocks) {
+    dsp::HarmonicsEngine whole, pieces;
+    whole.setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
+    pieces.setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
+    const std::vector<float> x = noise(256 * 6, 4, 0.5f);
+    std::vector<float> a(x.size()), b(x.size());
+    whole.process(x.data(), a.data(), static_cast<uint32_t>(x.size()));
+    for (std::size_t s = 0; s < x.size(); s += 256) pieces.process(x.data() + s, b.data() + s, 256);
+    for (std::size_t n = 0; n < x.size(); ++n) ASSERT_EQ(a[n], b[n]) << "n=" << n;
+}
+
+// ---- Band edge -------------------------------------------------------------------------------
+
+struct EdgeCase {
+    std::string name;
+    std::function<float(int)> level;  // dB at bin i of 128
+    int expectedBin;
+};
+
+class BandEdgeScan : public ::testing::TestWithParam<EdgeCase> {};
+
+TEST_P(BandEdgeScan, FindsTheBinWhereTheRiseReaches15Db) {
+    const EdgeCase& c = GetParam();
+    std::vector<float> spectrum(128);
+    for (int i = 0; i < 128; ++i) spectrum[i] = c.level(i);
+    EXPECT_EQ(dsp::scanBandEdge(spectrum.data(), 128, 48000), 48000.0f * c.expectedBin / 256.0f) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spectra, BandEdgeScan,
+    ::testing::Values(
+        // Floor from bin 100 up, 3 dB per bin louder below it: 15 dB above the floor at bin 95.
+        EdgeCase{"floor_then_ramp", [](int i) { return i >= 100 ? -100.0f : -100.0f + 3.0f * (100 - i); }, 95},
+        // A cliff at bin 109: the first bin up arms the detector, the next one reports.
+        EdgeCase{"cliff", [](int i) { return i >= 110 ? -90.0f : -50.0f; }, 108},
+        // A 10 dB bump near the top falls back into a deeper valley; the rise counts from there.
+        EdgeCase{"bump_then_valley",
+                 [](int i) {
+                     if (i >= 120) return -100.0f;
+                     if (i >= 116) return -90.0f;
+                     if (i >= 105) return -104.0f;
+                     return -104.0f + 2.0f * (105 - i);
+                 },
+                 97},
+        // The rise lies below the upper third (bin 86 is the last bin scanned): no edge.
+        EdgeCase{"rise_too_low", [](int i) { return i >= 85 ? -110.0f : -20.0f; }, 127},
+        // A rise of 14 dB is not enough.
+        EdgeCase{"rise_of_14_db", [](int i) { return i >= 100 ? -100.0f : -86.0f; }, 127}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(HarmonicsEngine, BandEdgeOfSilenceIsTheTopBin) {
+    dsp::HarmonicsEngine engine;
+    engine.setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
+    const std::vector<float> silence(480, 0.0f);
+    EXPECT_EQ(engine.findBandEdge(silence.data(), 480), 23812.5f);
+    engine.setActiveMode(0);
+    EXPECT_EQ(engine.findBandEdge(silence.data(), 480), 0.0f);
+}
+
+TEST(HarmonicsEngine, BandEdgeOfBandLimitedNoiseSitsAtItsEdge) {
+    // Only the upper third of the band (from bin 86, 16125 Hz) is searched: a 15 kHz edge
+    // reads as no edge at all.
+    for (double edge : {15000.0, 19000.0}) {
+        dsp::HarmonicsEngine engine;
+        engine.setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
+        const std::vector<float> x = bandLimitedNoise(480 * 4, edge, 31);
+        float found = 0.0f;
+        for (std::size_t s = 0; s < x.size(); s += 480) found = engine.findBandEdge(x.data() + s, 480);
+        if (edge < 16125.0) {
+            EXPECT_EQ(found, 23812.5f);
+        } else {
+            EXPECT_NEAR(found, edge, 800.0) << edge;
+        }
+    }
+}
+
+TEST(HarmonicsEngine, ShortBlockInActiveModeIsAnalysedZeroPadded) {
+    // The short block sits in an exactly sized vector: reading past it would trip ASan.
+    const std::vector<float> full = bandLimitedNoise(480, 16000.0, 8);
+    std::vector<float> shortBlock(full.begin(), full.begin() + 300);
+    std::vector<float> padded(480, 0.0f);
+    std::copy(shortBlock.begin(), shortBlock.end(), padded.begin());
+    dsp::HarmonicsEngine a, b;
+    a.setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
+    b.setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
+    EXPECT_EQ(a.findBandEdge(shortBlock.data(), 300), b.findBandEdge(padded.data(), 480));
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(a.spectrum()[i], b.spectrum()[i]) << "bin " << i;
+    std::vector<float> out(300);
+    a.process(shortBlock.data(), out.data(), 300);
+}
+
+}  // namespace

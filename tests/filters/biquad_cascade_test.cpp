@@ -1,0 +1,190 @@
+// Butterworth and Chebyshev cascades against closed-form coefficients and against responses
+// computed independently with scipy.signal (gen_filter_refs.py -> filter_refs.inc).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "filters/biquad_cascade.h"
+#include "support/levels.h"
+#include "support/signals.h"
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+namespace {
+
+#include "filter_refs.inc"
+
+using dsp::BiquadCascade;
+using dsp::ButterworthFilter;
+using dsp::ChebyshevFilter;
+
+// |H(e^jw)| of the cascade from its coefficients, with the additive feedback convention.
+double magnitudeAt(const BiquadCascade& f, double freq) {
+    const double w = 2.0 * M_PI * freq / f.rate();
+    const std::complex<double> z1 = std::polar(1.0, -w);
+    const std::complex<double> z2 = z1 * z1;
+    std::complex<double> h = 1.0;
+    for (int s = 0; s < f.sectionCount(); ++s) {
+        const dsp::BiquadSection c = f.section(s);
+        h *= (c.b0 + c.b1 * z1 + c.b2 * z2) / (1.0 - c.a1 * z1 - c.a2 * z2);
+    }
+    return std::abs(h);
+}
+
+std::unique_ptr<BiquadCascade> makeDesign(const FilterRef& r) {
+    std::unique_ptr<BiquadCascade> f;
+    if (r.chebyshev) {
+        auto c = std::make_unique<ChebyshevFilter>();
+        c->setOrder(r.order, r.highpass ? 1 : 0);
+        c->designWithRipple(r.rate, r.cutoff, r.ripple);
+        f = std::move(c);
+    } else {
+        f = std::make_unique<ButterworthFilter>();
+        f->setOrder(r.order, r.highpass ? 1 : 0);
+        f->design(r.rate, r.cutoff);
+    }
+    return f;
+}
+
+std::vector<float> noise(size_t n, uint32_t seed) { return dsptest::noise(n, seed, 1.0f); }
+
+// Designs each filter given as the same Chebyshev cascade (a highpass for odd orders).
+template <class... F>
+void chebyshev(int order, float rate, float cutoff, float ripple, F&... filters) {
+    for (ChebyshevFilter* f : {&filters...}) {
+        f->setOrder(order, order % 2);
+        f->designWithRipple(rate, cutoff, ripple);
+    }
+}
+
+TEST(BiquadCascade, ButterworthOrder2AtQuarterRateMatchesClosedForm) {
+    ButterworthFilter f;
+    f.setOrder(2, 0);
+    f.design(48000.0f, 12000.0f);
+    ASSERT_EQ(f.sectionCount(), 1);
+    const dsp::BiquadSection s = f.section(0);
+    EXPECT_NEAR(s.a1, 0.0, 1e-15);  // t = tan(pi/4) is 1 within rounding
+    EXPECT_NEAR(s.a2, -0.17157287525380988, 1e-16);
+    EXPECT_NEAR(s.b0, 0.2928932188134524, 1e-16);
+    EXPECT_NEAR(s.b1, 0.5857864376269049, 1e-16);
+    EXPECT_EQ(s.b2, s.b0);
+    EXPECT_NEAR(magnitudeAt(f, 0.0), 1.0, 1e-15);
+    EXPECT_NEAR(magnitudeAt(f, 12000.0), std::sqrt(0.5), 1e-15);
+}
+
+// Every reference design: the coefficients evaluate to scipy's response at DC, the cutoff,
+// Nyquist and a logarithmic grid.
+TEST(BiquadCascade, MagnitudeMatchesBilinearPrototype) {
+    for (size_t d = 0; d < sizeof(kFilterRefs) / sizeof(kFilterRefs[0]); ++d) {
+        const FilterRef& r = kFilterRefs[d];
+        auto f = makeDesign(r);
+        ASSERT_EQ(f->sectionCount(), (r.order + 1) / 2) << "design " << d;
+        for (int i = 0; i < 15; ++i) {
+            const double got = magnitudeAt(*f, r.freq[i]);
+            EXPECT_NEAR(got, r.mag[i], 1e-9 + 2e-6 * r.mag[i])
+                << "design " << d << " (order " << r.order << (r.highpass ? " highpass" : " lowpass")
+                << ") at " << r.freq[i] << " Hz";
+        }
+    }
+}
+
+// process() runs the cascade it designed: impulse responses against scipy's sosfilt.
+TEST(BiquadCascade, ProcessMatchesReferenceImpulse) {
+    for (const ImpulseRef& ref : kImpulseRefs) {
+        auto f = makeDesign(kFilterRefs[ref.design]);
+        std::vector<float> x(48, 0.0f), y(48);
+        x[0] = 1.0f;
+        f->process(x.data(), y.data(), 48);
+        for (int n = 0; n < 48; ++n)
+            ASSERT_NEAR(y[n], ref.h[n], 2e-7) << "design " << ref.design << " sample " << n;
+    }
+}
+
+TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
+    const std::vector<float> x = noise(257, 1);
+    for (int order : {4, 3, 0, -2}) {
+        ChebyshevFilter f;
+        f.setOrder(order, 0);
+        std::vector<float> y(x.size(), 9.0f);
+        f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+        f.design(44100.0f, 1000.0f);  // no sections for order <= 0: still identity
+        if (order <= 0) f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+        for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(y[i], x[i]) << "order " << order << " index " << i;
+    }
+}
+
+// Split calls, in place, and two cascades run as a pair (whose lanes may differ in
+// coefficients) all give the bits of one call on separate buffers.
+TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
+    const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
+    for (dsp::cpu::Isa level : dsptest::levels())  // 512-, 256- and 128-bit pair kernels
+    for (int order : {1, 2, 5, 8, 17}) {
+        const dsp::cpu::ForceLevel force(level);
+        const int kernel = static_cast<int>(level);
+        ChebyshevFilter a, b, c, d, e;
+        chebyshev(order, 44100.0f, 3000.0f, 1.0f, a, b, c);
+        chebyshev(order, 44100.0f, 5000.0f, 0.5f, d, e);
+        std::vector<float> sep(x.size()), inPlace = x, pairL(x.size()), pairR(x.size()), sepR(x.size());
+        a.process(x.data(), sep.data(), 1000);
+        a.process(x.data() + 1000, sep.data() + 1000, 2000);
+        b.process(inPlace.data(), inPlace.data(), 3000);
+        e.process(x2.data(), sepR.data(), 3000);
+        BiquadCascade::processPair(c, x.data(), pairL.data(), d, x2.data(), pairR.data(), 1234);
+        BiquadCascade::processPair(c, x.data() + 1234, pairL.data() + 1234, d, x2.data() + 1234,
+                                   pairR.data() + 1234, 3000 - 1234);
+        for (size_t i = 0; i < x.size(); ++i) {
+            ASSERT_EQ(inPlace[i], sep[i]) << "order " << order << " index " << i;
+            ASSERT_EQ(pairL[i], sep[i]) << "kernel " << kernel << " order " << order << " index " << i;
+            ASSERT_EQ(pairR[i], sepR[i]) << "kernel " << kernel << " order " << order << " index " << i;
+        }
+    }
+}
+
+TEST(BiquadCascade, RedesignKeepsHistory) {
+    const std::vector<float> x = noise(400, 5);
+    ChebyshevFilter running, reference;
+    chebyshev(4, 48000.0f, 4000.0f, 1.0f, running, reference);
+    std::vector<float> y1(400), y2(400);
+    running.process(x.data(), y1.data(), 200);
+    reference.process(x.data(), y2.data(), 200);
+    // Same design again mid-stream: output identical to an untouched filter.
+    running.designWithRipple(48000.0f, 4000.0f, 1.0f);
+    running.process(x.data() + 200, y1.data() + 200, 100);
+    reference.process(x.data() + 200, y2.data() + 200, 100);
+    for (int i = 200; i < 300; ++i) ASSERT_EQ(y1[i], y2[i]) << "index " << i;
+}
+
+// Decaying into the denormal range: a paired run gives the single run's bits, denormal outputs
+// are kept, and the caller's floating-point mode is left as it was.
+TEST(BiquadCascade, SilenceAfterLoudPassageKeepsDenormals) {
+    ChebyshevFilter f, pa, pb;
+    chebyshev(8, 44100.0f, 10000.0f, 1.0f, f, pa, pb);
+    std::vector<float> x = noise(60000, 9);
+    std::fill(x.begin() + 2000, x.end(), 0.0f);
+    x[40000] = 1e-40f;  // denormal inputs are read exactly
+    x[40001] = -3e-42f;
+    std::vector<float> y(x.size()), pairA(x.size()), pairB(x.size());
+    BiquadCascade::processPair(pa, x.data(), pairA.data(), pb, x.data(), pairB.data(), static_cast<uint32_t>(x.size()));
+#if defined(__SSE__)
+    const unsigned mode = _mm_getcsr();
+#endif
+    f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
+#if defined(__SSE__)
+    EXPECT_EQ(_mm_getcsr(), mode);
+#endif
+    bool sawFloatDenormal = false;
+    for (size_t n = 0; n < x.size(); ++n) {
+        ASSERT_EQ(pairA[n], y[n]) << "index " << n;
+        ASSERT_EQ(pairB[n], y[n]) << "index " << n;
+        sawFloatDenormal = sawFloatDenormal || std::fpclassify(y[n]) == FP_SUBNORMAL;
+    }
+    EXPECT_TRUE(sawFloatDenormal);
+}
+
+}  // namespace
