@@ -17,3 +17,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 # ctest runs the test programs through 32-bit Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# pkg-config must not offer this machine's Linux libraries to the Windows build.
+set(ENV{PKG_CONFIG_LIBDIR} ${CMAKE_FIND_ROOT_PATH}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")

@@ -47,8 +47,9 @@ bool isHelpWord(const std::string& word) { return word == "--help" || word == "-
 
 int main(int argc, char** argv) {
 #if defined(_WIN32)
-    // Reports and raw data on standard output are the same bytes as on Linux (no CR added).
+    // Reports, raw data and messages are the same bytes as on Linux (no CR added).
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 #endif
     // -q and -v count wherever they stand; --name=value is --name value (up to a lone "--").
     std::vector<std::string> args;
