@@ -39,7 +39,7 @@ class KaiserDesign : public ::testing::TestWithParam<KaiserReference> {};
 TEST_P(KaiserDesign, CoefficientsAndResponseMatchScipy) {
     const KaiserReference& ref = GetParam();
     dsp::KaiserFir fir;
-    fir.setupWindow(ref.attenuationDb, ref.taps, ref.type);
+    fir.setup(ref.attenuationDb, ref.taps, ref.type);
     fir.designBand(static_cast<float>(kKaiserReferenceRate), ref.f1, ref.f2);
     const float* c = fir.coefficients();
     for (int k = 0; k <= ref.taps; ++k) {
@@ -85,7 +85,7 @@ TEST(TransferCurve, FollowsTheBezierItSamplesAndSaturatesAtFullScale) {
 
 TEST(TransferCurve, PointsAtTheEndsOrAtExistingAbscissasAreIgnored) {
     dsp::TransferCurve curve;
-    curve.resetCurve();
+    curve.setup();
     EXPECT_EQ(curve.addPoint(0.5f, 0.8f), 3);
     for (float x : {0.0f, 1.0f, 1.7f, -0.4f, 0.5f}) EXPECT_EQ(curve.addPoint(x, 0.1f), 3) << x;
     // The kept curve: (0,0) - (0.5,0.8) - (1,1), y clamped to [-1, 1] when given.
