@@ -21,7 +21,7 @@ $(BUILD)/Makefile:
 # Steps that must run in order even under `make -j` go through sub-makes, one after another.
 # Further test steps (another platform, the bindings) are added to TEST_STEPS.
 TEST_STEPS ?= deps test-release test-asan fuzz
-ordered = @set -e; for step in $(1); do $(MAKE) --no-print-directory $$step; done
+ordered = +@set -e; for step in $(1); do $(MAKE) --no-print-directory $$step; done
 
 demo:
 	$(call ordered,deps all)

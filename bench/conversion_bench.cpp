@@ -2,13 +2,14 @@
 // each raced against memcpy of the same number of output bytes.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "convert/convert.h"
 #include "dsp.h"
 #include "memory/fastmem.h"
+#include "support/signals.h"
 
 namespace {
 
@@ -38,9 +39,8 @@ struct Buffers {
     float* left = static_cast<float*>(dsp::fastmemAlloc(kFrames * 4));
     float* right = static_cast<float*>(dsp::fastmemAlloc(kFrames * 4));
     Buffers() {
-        std::mt19937 gen(7);
-        std::uniform_int_distribution<int> sample(-32768, 32767);
-        for (uint32_t i = 0; i < 2 * kFrames; ++i) pcm[i] = static_cast<int16_t>(sample(gen));
+        const std::vector<int16_t> noise = dsptest::pcmNoise(2 * kFrames, 7);
+        std::copy(noise.begin(), noise.end(), pcm);
         for (uint32_t i = 0; i < kFrames; ++i) {
             left[i] = pcm[2 * i] / 32768.0f;
             right[i] = pcm[2 * i + 1] / 32768.0f;

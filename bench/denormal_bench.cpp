@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "analysis/fft_plan.h"
@@ -17,18 +16,11 @@
 #include "dsp.h"
 #include "memory/fastmem.h"
 #include "rate/resampler_effect.h"
+#include "support/signals.h"
 
 namespace {
 
 constexpr uint32_t kBlock = 4096;
-
-std::vector<float> loudNoise(uint32_t frames, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-0.9f, 0.9f);
-    std::vector<float> v(frames);
-    for (float& x : v) x = dist(gen);
-    return v;
-}
 
 std::vector<int16_t> toPcm(const std::vector<float>& l, const std::vector<float>& r) {
     std::vector<int16_t> pcm(2 * l.size());
@@ -62,7 +54,7 @@ constexpr uint32_t kResampleQuietBlocks = 43;   // about four seconds
 
 void BM_Resampler_44k_48k_Linear_Filter_SilenceAfterLoud(benchmark::State& state) {
     dsp::ResamplerEffect* e = dsp::ResamplerEffect::create(kBlock, 2, 2, 44100, 48000, 0, 80.0f, 40.0f, true);
-    const std::vector<float> l = loudNoise(kBlock, 1), r = loudNoise(kBlock, 2), zero(kBlock, 0.0f);
+    const std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), zero(kBlock, 0.0f);
     std::vector<float> ol(e->outSize), orr(e->outSize);
     afterLoud(
         state,
@@ -86,7 +78,7 @@ void BM_Resampler_44k_48k_Linear_Filter_SilenceAfterLoud__peer_soxr_lq(benchmark
     const soxr_quality_spec_t q = soxr_quality_spec(SOXR_LQ, 0);
     soxr_t s = soxr_create(44100, 48000, 2, &err, &io, &q, nullptr);
     std::vector<float> loud(2 * kBlock), zero(2 * kBlock, 0.0f), out(2 * (kBlock * 48000 / 44100 + 64));
-    const std::vector<float> l = loudNoise(kBlock, 1), r = loudNoise(kBlock, 2);
+    const std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2);
     for (uint32_t i = 0; i < kBlock; ++i) loud[2 * i] = l[i], loud[2 * i + 1] = r[i];
     auto run = [&](const std::vector<float>& in) {
         size_t idone = 0, odone = 0;
@@ -108,7 +100,7 @@ void BM_Hqups_44k_48k_Stereo_Mode0_Sse_SilenceAfterLoud(benchmark::State& state)
     dspEnableSse(true);
     dsp_effect* e = initHqups(kBlock, 2, 2, 44100, 0.3f, 50.0f, 44100 / 4, 1, 80.0f, 240.0f, 0, true);
     const uint32_t src = getHqupsSrcSize(e, kBlock);
-    const std::vector<int16_t> loud = toPcm(loudNoise(src, 3), loudNoise(src, 4));
+    const std::vector<int16_t> loud = toPcm(dsptest::noise(src, 3), dsptest::noise(src, 4));
     const std::vector<int16_t> zero(2 * src, 0);
     std::vector<int16_t> out(2 * getHqupsDstSize(e, src));
     const uint32_t loudBlocks = 44100 / src + 1, quietBlocks = 4 * loudBlocks;
@@ -127,7 +119,7 @@ BENCHMARK(BM_Hqups_44k_48k_Stereo_Mode0_Sse_SilenceAfterLoud);
 
 void BM_Fft_ShortTimeDb_SilenceAfterLoud(benchmark::State& state) {
     const uint32_t n = uint32_t(state.range(0)), hop = n / 2;
-    const std::vector<float> loud = loudNoise(44100, 5), zero(44100, 0.0f);
+    const std::vector<float> loud = dsptest::noise(44100, 5), zero(44100, 0.0f);
     std::vector<float> out(n / 2);
     dsp::FftPlan plan;
     plan.setup(hop, n, n, 120.0f);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "cpu/cpu.h"
@@ -32,8 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t block = 1 + (in.take<uint16_t>() & 1023);
     float p[5];
     for (float& v : p) v = in.value();
-    dsp::ChorusEffect chorus({voices, p[0], p[1], p[2], p[3], p[4]});
-    chorus.configure(block, channels, rate);
+    std::unique_ptr<dsp::ChorusEffect> owner(
+        dsp::ChorusEffect::create(block, channels, rate, {voices, p[0], p[1], p[2], p[3], p[4]}));
+    if (owner == nullptr) return 0;
+    dsp::ChorusEffect& chorus = *owner;
     std::vector<dsptest::ChorusModel> models;
     for (uint32_t ch = 0; ch < channels; ++ch) models.emplace_back(rate, voices, p[0], p[1], p[2], p[3], p[4]);
     std::vector<float> x[2], y[2], want(block);

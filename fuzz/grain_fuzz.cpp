@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pitchModel.init(rate, pitch, level, grainTime, hopTime);
     dsp::Stretcher stretcher;
     grainref::StretchModel stretchModel;
-    stretcher.setup(4096, rate, scale, level, grainTime, hopTime);
+    stretcher.setup(rate, scale, level, grainTime, hopTime);
     stretchModel.init(rate, scale, level, grainTime, hopTime);
 
     std::vector<float> x(4096), got(4 * 4096 + 1), want(4 * 4096);

@@ -57,6 +57,8 @@ typedef struct dsp_effect dsp_effect; /* any effect or analyser */
  * dspSend: pushes `bytes` bytes of PCM (at most size * channels * 2) through the chain and
  *   returns the bytes written to pcmOut, which must hold
  *   dspGetDstSize(chain, frames) * dspGetDstChannels(chain) * 2 bytes. pcmIn may equal pcmOut.
+ *   The count is output frames * the last effect's input channels * 2: a last effect made for
+ *   another output channel count (resampler, upsampler) writes its own count but reports that.
  *   An empty chain copies its input.
  * A NULL chain is accepted everywhere and does nothing (getters return 0 / NULL);
  * dspGetHandle returns NULL for an index at or past the node count.

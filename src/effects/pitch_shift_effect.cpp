@@ -13,40 +13,24 @@ PitchShiftEffect* PitchShiftEffect::create(uint32_t size, uint32_t channels, uin
     return keepIfReady(effect);
 }
 
-void PitchShiftEffect::setupEngines(uint32_t rate) {
-    enginesReady = true;
-    for (PitchShifter& shifter : shifters) enginesReady = shifter.setup(rate, pitch, outLevel, grainTime, hopTime) && enginesReady;
-}
-
-void PitchShiftEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
-    DspEffect::configure(size, channels, rate);
-    if (!enginesReady || rate != outRate) setupEngines(rate);
-    outRate = rate;
-}
-
 uint32_t PitchShiftEffect::processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) {
     if (channel > 1) return 0;
     frames = std::min(frames, inSize);
-    shifters[channel].process(in, out, frames);
+    engines[channel].process(in, out, frames);
     return frames;
 }
 
 uint32_t PitchShiftEffect::processBlock(const float* inL, const float* inR, float* outL, float* outR,
                                         uint32_t frames) {
     frames = std::min(frames, inSize);
-    shifters[0].process(inL, outL, frames);
-    if (inChannels == 2) shifters[1].process(inR, outR, frames);
+    engines[0].process(inL, outL, frames);
+    if (inChannels == 2) engines[1].process(inR, outR, frames);
     return frames;
 }
 
 void PitchShiftEffect::setPitch(float cents) {
-    for (PitchShifter& shifter : shifters) shifter.setPitch(cents);
-    pitch = cents;
-}
-
-void PitchShiftEffect::setOutLevel(float db) {
-    for (PitchShifter& shifter : shifters) shifter.setOutLevel(db);
-    outLevel = db;
+    for (PitchShifter& shifter : engines) shifter.setPitch(cents);
+    amount = cents;
 }
 
 }  // namespace dsp

@@ -20,32 +20,25 @@ uint32_t StretchEffect::maxDstSize(uint32_t size) {
                                                               : uint32_t(frames);
 }
 
-void StretchEffect::setupEngines(uint32_t size, uint32_t rate) {
-    for (Stretcher& stretcher : stretchers) stretcher.setup(size, rate, scale, outLevel, grainTime, hopTime);
-    enginesReady = stretchers[0].ready() && stretchers[1].ready();
-}
-
 void StretchEffect::configure(uint32_t size, uint32_t channels, uint32_t rate) {
-    DspEffect::configure(size, channels, rate);
-    if (!enginesReady || rate != outRate) setupEngines(size, rate);
-    outRate = rate;
+    configureEngines(size, channels, rate);
     outSize = maxDstSize(size);
     reserveOutput(outSize);
 }
 
-uint32_t StretchEffect::getDstSize(uint32_t srcSize) { return stretchers[0].dstSize(srcSize); }
+uint32_t StretchEffect::getDstSize(uint32_t srcSize) { return engines[0].dstSize(srcSize); }
 
 uint32_t StretchEffect::processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) {
     if (channel > 1) return 0;
-    return stretchers[channel].process(in, out, std::min(frames, inSize));
+    return engines[channel].process(in, out, std::min(frames, inSize));
 }
 
 uint32_t StretchEffect::processBlock(const float* inL, const float* inR, float* outL, float* outR,
                                      uint32_t frames) {
     frames = std::min(frames, inSize);
-    const uint32_t produced = stretchers[0].process(inL, outL, frames);
+    const uint32_t produced = engines[0].process(inL, outL, frames);
     if (inChannels != 2) return produced;
-    const uint32_t right = stretchers[1].process(inR, outR, frames);
+    const uint32_t right = engines[1].process(inR, outR, frames);
     // A scale set while the effect ran mono reaches the idle right engine one chunk late, so it
     // can write fewer frames than the left: the frames it did not write are silence.
     if (right < produced) std::fill(outR + right, outR + produced, 0.0f);
@@ -53,13 +46,8 @@ uint32_t StretchEffect::processBlock(const float* inL, const float* inR, float* 
 }
 
 void StretchEffect::setScale(float value) {
-    for (Stretcher& stretcher : stretchers) stretcher.setScale(value);
-    scale = value;
-}
-
-void StretchEffect::setOutLevel(float db) {
-    for (Stretcher& stretcher : stretchers) stretcher.setOutLevel(db);
-    outLevel = db;
+    for (Stretcher& stretcher : engines) stretcher.setScale(value);
+    amount = value;
 }
 
 }  // namespace dsp

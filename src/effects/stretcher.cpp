@@ -9,13 +9,11 @@
 
 namespace dsp {
 
-uint32_t Stretcher::setup(uint32_t size, uint32_t rate, float scale, float outLevel, float grainTime,
-                         float hopTime) {
-    blockSize_ = size;
+bool Stretcher::setup(uint32_t rate, float scale, float outLevel, float grainTime, float hopTime) {
     const uint32_t hopSamples = setTimes(rate, outLevel, grainTime, hopTime);
     setScale(scale);
     const uint32_t historyLength = std::max<uint32_t>(8 * grainLength_, 1);
-    if (!setupBank(hopSamples, historyLength, historyLength)) return dstSize(size);
+    if (!setupBank(hopSamples, historyLength, historyLength)) return false;
     // Stagger the grains as if running: slot k - 1 is k hops old, its start k hops of input back.
     const int64_t inputHop = int64_t(double(hopSamples) * inverseFactorExact_);
     bank_.stagger([&](uint32_t k) { return inputHop * k - int64_t{spanPending_}; });
@@ -24,7 +22,7 @@ uint32_t Stretcher::setup(uint32_t size, uint32_t rate, float scale, float outLe
     factor_ = factorPending_;
     inverseFactor_ = inverseFactorPending_;
     lead_ = leadPending_;
-    return dstSize(size);
+    return true;
 }
 
 void Stretcher::setScale(float scale) {

@@ -17,11 +17,10 @@ public:
 
     Stretcher() : GrainEngine(0) {}
 
-    // Rebuilds everything for blocks of `size` frames (scale clamped to -2000 ... 3000, exactly 0
-    // = bypass; output level in dB; times in seconds); clears history and grains and staggers
-    // them as if running. May allocate; when memory runs out ready() is false and the engine
-    // outputs silence. Returns trunc(size x f).
-    uint32_t setup(uint32_t size, uint32_t rate, float scale, float outLevel, float grainTime, float hopTime);
+    // Rebuilds everything (scale clamped to -2000 ... 3000, exactly 0 = bypass; output level in
+    // dB; times in seconds); clears history and grains and staggers them as if running. May
+    // allocate; false when memory runs out (the engine then outputs silence).
+    bool setup(uint32_t rate, float scale, float outLevel, float grainTime, float hopTime);
 
     // New scale; dstSize() reflects it at once, process() from the end of the next chunk.
     void setScale(float scale);
@@ -43,7 +42,6 @@ public:
 private:
     uint32_t processChunk(const float* in, float* out, uint32_t n, uint32_t available);
 
-    uint32_t blockSize_ = 0;
     float factorPending_ = 1.0f;
     float inverseFactorPending_ = 1.0f;
     double inverseFactorExact_ = 1.0;  // 1/f before rounding, for the stagger

@@ -11,9 +11,9 @@ namespace dsp {
 
 void AllpassDelay::setup(int32_t length, float gain) {
     length = std::max(length, 0);
-    if (!allocated_ || buffer_.size() < static_cast<std::size_t>(length)) {
-        allocated_ = buffer_.allocate(static_cast<std::size_t>(length));
-        if (!allocated_) length = 0;  // out of memory: pass the signal through undelayed
+    if (!ready_ || buffer_.size() < static_cast<std::size_t>(length)) {
+        ready_ = buffer_.allocate(static_cast<std::size_t>(length));
+        if (!ready_) length = 0;  // out of memory: pass the signal through undelayed
     }
     length_ = length;
     gain_ = gain;

@@ -27,7 +27,7 @@ private:
     // n consecutive slots of the line, each read and rewritten by one sample.
     static void runLine(const float* in, float* out, float* line, uint32_t n, double gain);
 
-    bool allocated_ = false;
+    bool ready_ = false;
     int32_t length_ = 0;
     AlignedArray<float> buffer_;
     int32_t pos_ = 0;

@@ -49,7 +49,7 @@ HarmonicsEngine::~HarmonicsEngine() {
 
 bool HarmonicsEngine::setup(uint32_t frames, uint32_t rate, float harmonics, float mixPercent, uint32_t cutoff,
                             uint32_t activeMode, uint32_t taps) {
-    if (!allocated_ || capacity_ < frames || !highpassed_ || !shaped_) {
+    if (!ready_ || capacity_ < frames || !highpassed_ || !shaped_) {
         fastmemFree(highpassed_);
         fastmemFree(shaped_);
         const uint32_t bytes = std::max(frames, 1u) * 4;
@@ -64,19 +64,19 @@ bool HarmonicsEngine::setup(uint32_t frames, uint32_t rate, float harmonics, flo
 
     const auto tapCount = static_cast<int32_t>(std::min(taps, 1u << 16));
     for (KaiserFir* fir : {&fir1_, &fir2_}) {
-        fir->setupWindow(100.0f, tapCount, KaiserFir::kHighpass);
+        fir->setup(100.0f, tapCount, KaiserFir::kHighpass);
         fir->designBand(static_cast<float>(rate), cutoff_, 0.0f);
     }
     // Each FIR delays by taps/2; a mode other than 1 runs fir1 alone and gets that delay.
     delay_.setup(activeMode == 1 ? fir1_.taps() : fir1_.taps() / 2, 0.0f);
 
-    if (!allocated_ || harmonics != harmonics_) setHarmonics(harmonics);
+    if (!ready_ || harmonics != harmonics_) setHarmonics(harmonics);
 
     // The sliding spectrum needs at least one FFT frame of history, whatever the block size.
     const auto history = static_cast<uint32_t>(frames * 2.3333);
     analyser_.setup(frames, std::max(history, kSpectrumSize), kSpectrumSize, 120.0f);
     if (!spectrum_) spectrum_ = static_cast<float*>(fastmemAlloc(kSpectrumSize * 4));
-    allocated_ = true;
+    ready_ = true;
     bandEdge_ = 0.0f;
     return true;
 }
@@ -93,7 +93,7 @@ void HarmonicsEngine::setHarmonics(float harmonics) {
 }
 
 float HarmonicsEngine::findBandEdge(const float* in, uint32_t frames) {
-    if (activeMode_ != 1 || !allocated_ || !spectrum_ || !shaped_) return 0.0f;
+    if (activeMode_ != 1 || !ready_ || !spectrum_ || !shaped_) return 0.0f;
     const float* frame = in;
     if (frames < capacity_) {
         // A short block is padded with silence to the hop the analysis advances by.
@@ -115,7 +115,7 @@ void HarmonicsEngine::processWithEdge(const float* in, float* out, float edge, u
 }
 
 void HarmonicsEngine::processBlock(const float* in, float* out, const float* edge, uint32_t frames) {
-    if (!allocated_ || !highpassed_ || !shaped_ || capacity_ == 0) {
+    if (!ready_ || !highpassed_ || !shaped_ || capacity_ == 0) {
         delay_.process(in, out, frames);  // no work buffers: the dry path alone
         return;
     }

@@ -62,7 +62,7 @@ public:
 private:
     void processBlock(const float* in, float* out, const float* edge, uint32_t frames);
 
-    bool allocated_ = false;
+    bool ready_ = false;
     uint32_t capacity_ = 0;
     uint32_t rate_ = 0;
     float* highpassed_ = nullptr;  // h, then e (fastmem, capacity floats)

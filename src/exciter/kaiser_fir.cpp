@@ -25,16 +25,16 @@ double besselI0(double z) {
 
 }  // namespace
 
-void KaiserFir::setupWindow(float attenuationDb, int32_t taps, uint32_t type) {
+void KaiserFir::setup(float attenuationDb, int32_t taps, uint32_t type) {
     if (taps < 2) taps = 2;  // a one-tap rotation table would be meaningless; keep it defined
     type_ = type;
     attenuationDb_ = attenuationDb;
-    if (!allocated_ || taps_ < taps) {
+    if (!ready_ || taps_ < taps) {
         const auto n = static_cast<std::size_t>(taps);
         const bool ok = coef_.allocate(n + 1) && rows_.allocate(n * n) && response_.allocate(n / 2 + 1) &&
                         history_.allocate(n) && window_.allocate(n / 2 + 1);
         if (!ok) {  // out of memory: stay unallocated, process() then passes silence through
-            allocated_ = false;
+            ready_ = false;
             taps_ = 0;
             return;
         }
@@ -62,11 +62,11 @@ void KaiserFir::setupWindow(float attenuationDb, int32_t taps, uint32_t type) {
         const double x = 2.0 * k / taps;
         window_[k] = besselI0(beta * std::sqrt(1.0 - x * x)) / norm;
     }
-    allocated_ = true;
+    ready_ = true;
 }
 
 void KaiserFir::designBand(float rate, float f1, float f2) {
-    if (!allocated_) return;
+    if (!ready_) return;
     rate_ = rate;
     const double r = rate;
     float fc = f1;
@@ -120,7 +120,7 @@ void KaiserFir::designBand(float rate, float f1, float f2) {
 }
 
 void KaiserFir::reset() {
-    if (!allocated_) return;
+    if (!ready_) return;
     history_.clear();
     writePos_ = 0;
 }
@@ -170,7 +170,7 @@ void runFir(const float* in, float* out, uint32_t frames, const float* rows, flo
 }  // namespace
 
 void KaiserFir::process(ResultVariant variant, const float* in, float* out, uint32_t frames) {
-    if (!allocated_) {
+    if (!ready_) {
         for (uint32_t i = 0; i < frames; ++i) out[i] = 0.0f;
         return;
     }

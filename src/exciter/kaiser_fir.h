@@ -20,7 +20,7 @@ public:
 
     // Kaiser window for `attenuationDb` of stopband attenuation over `taps` (a power of two,
     // at least 2) and the design type; clears the history. Allocates when taps grows.
-    void setupWindow(float attenuationDb, int32_t taps, uint32_t type);
+    void setup(float attenuationDb, int32_t taps, uint32_t type);
     // Designs the coefficients at `rate` Hz: lowpass edge f1, highpass edge f1, or the band
     // [f1, f2] for the band types. Keeps the history. Never allocates.
     void designBand(float rate, float f1, float f2);
@@ -38,7 +38,7 @@ public:
     const double* window() const { return window_.data(); }
 
 private:
-    bool allocated_ = false;
+    bool ready_ = false;
     int32_t taps_ = 0;
     int32_t log2Taps_ = 0;
     float rate_ = 0.0f;

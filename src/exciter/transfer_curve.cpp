@@ -8,9 +8,9 @@
 
 namespace dsp {
 
-TransferCurve::~TransferCurve() { freePoints(); }
+TransferCurve::~TransferCurve() { release(); }
 
-void TransferCurve::freePoints() {
+void TransferCurve::release() {
     CurvePoint* p = first_;
     while (p) {
         CurvePoint* next = p->next;
@@ -19,7 +19,7 @@ void TransferCurve::freePoints() {
     }
     first_ = last_ = cursor_ = nullptr;
     count_ = 0;
-    initialised_ = false;
+    ready_ = false;
     indexStale_ = true;
 }
 
@@ -49,20 +49,20 @@ void TransferCurve::rebuildIndex() {
     indexStale_ = false;
 }
 
-void TransferCurve::resetCurve() {
-    freePoints();
+void TransferCurve::setup() {
+    release();
     first_ = new CurvePoint{0.0f, 0.0f, 1.0f, nullptr, nullptr};
     last_ = new CurvePoint{1.0f, 1.0f, 0.0f, nullptr, first_};
     first_->next = last_;
     cursor_ = last_;
     count_ = 2;
-    initialised_ = true;
+    ready_ = true;
     indexStale_ = true;
     reserveFlat();
 }
 
 int32_t TransferCurve::addPoint(float x, float y) {
-    if (!initialised_) resetCurve();
+    if (!ready_) setup();
     x = std::min(std::max(x, 0.0f), 1.0f);
     y = std::min(std::max(y, -1.0f), 1.0f);
     CurvePoint* p = last_;
@@ -82,7 +82,7 @@ int32_t TransferCurve::addPoint(float x, float y) {
 
 
 void TransferCurve::applyCurve(const float* in, float* out, uint32_t frames) {
-    if (!initialised_) resetCurve();
+    if (!ready_) setup();
     if (flatPoint_.size() < static_cast<std::size_t>(count_)) {
         if (in != out) std::copy(in, in + frames, out);
         return;
@@ -105,7 +105,7 @@ void TransferCurve::buildFromHarmonics(float harmonics) {
     constexpr double kQuarterPi = 0.7853981633974483;
     const float cx = static_cast<float>(0.5 - std::cos(kQuarterPi) * harmonics);
     const float cy = static_cast<float>(0.5 + std::sin(kQuarterPi) * harmonics);
-    resetCurve();
+    setup();
     float t = 0.0f;
     for (int i = 1; i <= 63; ++i) {
         t += 0.015625f;

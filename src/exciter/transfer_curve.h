@@ -23,7 +23,7 @@ public:
     ~TransferCurve();
 
     // Back to the straight line y = x: the two end points only. Allocates.
-    void resetCurve();
+    void setup();
     // Inserts (x, y) with x clamped to [0, 1] and y to [-1, 1], unless a point with that x
     // exists (so x = 0 and x = 1 are always ignored). Returns the point count. Allocates.
     int32_t addPoint(float x, float y);
@@ -43,12 +43,12 @@ public:
 
 private:
 
-    void freePoints();
+    void release();
     void rebuildIndex();
     // Room for count_ entries in the flat copy, so that rebuilding it never allocates.
     void reserveFlat();
 
-    bool initialised_ = false;
+    bool ready_ = false;
     CurvePoint* first_ = nullptr;
     CurvePoint* last_ = nullptr;
     CurvePoint* cursor_ = nullptr;

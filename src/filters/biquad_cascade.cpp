@@ -47,10 +47,10 @@ void BiquadCascade::setOrder(int32_t order, int32_t type) {
     sign_ = type == kHighpass ? -1.0f : 1.0f;
     const int32_t oldCount = sectionCount_;
     const int32_t newCount = order <= 0 ? 0 : (order % 2 != 0 ? (order + 1) / 2 : order / 2);
-    if (!(allocated_ && static_cast<uint32_t>(oldCount) >= static_cast<uint32_t>(newCount))) {
+    if (!(ready_ && static_cast<uint32_t>(oldCount) >= static_cast<uint32_t>(newCount))) {
         delete[] storage_;
         storage_ = nullptr;
-        allocated_ = false;
+        ready_ = false;
         // A failed allocation leaves no sections: the filter then passes its input through.
         storage_ = newCount > 0 ? new (std::nothrow) double[7 * static_cast<size_t>(newCount)] : nullptr;
         if (newCount > 0 && storage_ == nullptr) {
@@ -68,7 +68,7 @@ void BiquadCascade::setOrder(int32_t order, int32_t type) {
         b0_[s] = 1.0;
         a1_[s] = a2_[s] = b1_[s] = b2_[s] = w1_[s] = w2_[s] = 0.0;
     }
-    allocated_ = true;
+    ready_ = true;
 }
 
 namespace {

@@ -65,7 +65,7 @@ public:
     BiquadArrays arrays() { return {a1_, a2_, b0_, b1_, b2_, w1_, w2_}; }
 
 protected:
-    bool allocated_ = false;
+    bool ready_ = false;
     int32_t order_ = 0;
     float rate_ = 0.0f;
     int32_t sectionCount_ = 0;

@@ -58,21 +58,13 @@ std::unique_ptr<dsp::FftTables> freshTables() { return std::make_unique<dsp::Fft
 
 class RealFftSizes : public ::testing::TestWithParam<uint32_t> {};
 
-TEST_P(RealFftSizes, MatchesDirectSumsOnRandomFrames) {
+TEST_P(RealFftSizes, ForwardMatchesTheSumsAndInverseReturnsHalfSizeTimesInput) {
     const uint32_t n = GetParam();
     auto tables = freshTables();
-    std::vector<float> a = dsptest::noise(n, 7919 + n, 1.0f);
-    const std::vector<double> expected = naivePackedDft(a);
-    dsp::realFft(a.data(), n, *tables);
-    expectNear(a, expected, tolerance(n));
-}
-
-TEST_P(RealFftSizes, InverseReturnsHalfSizeTimesInput) {
-    const uint32_t n = GetParam();
-    auto tables = freshTables();
-    const std::vector<float> original = dsptest::noise(n, 99 + n, 1.0f);
+    const std::vector<float> original = dsptest::noise(n, 7919 + n, 1.0f);
     std::vector<float> a = original;
     dsp::realFft(a.data(), n, *tables);
+    expectNear(a, naivePackedDft(original), tolerance(n));
     dsp::realFftInverse(a.data(), n, *tables);
     std::vector<double> expected(n);
     for (uint32_t i = 0; i < n; ++i) expected[i] = original[i] * (n / 2.0);

@@ -42,6 +42,9 @@ const Chained kChained[] = {
     {"pitch", [](uint32_t size, uint32_t ch, uint32_t rate) { return initPitchShift(size, ch, rate, 700.0f, 0.0f, 0.05f, 0.01f); },
      [](dsp_effect* h, const int16_t* in, int16_t* out, uint32_t bytes) { return doPitchShift(h, in, out, bytes) ? bytes : 0; },
      termPitchShift, false},
+    {"stretch",  // four times as long: the buffers must grow with the block
+     [](uint32_t size, uint32_t ch, uint32_t rate) { return initStretch(size, ch, rate, -2000.0f, 0.0f, 0.01f, 0.002f); },
+     doStretch, termStretch, false},
     {"resampler",
      [](uint32_t size, uint32_t ch, uint32_t rate) { return initResampler(size, ch, ch, rate, 48000, 1, 80.0f, 40.0f, true); },
      doResampler, termResampler, false},

@@ -105,6 +105,21 @@ std::vector<float> probes() {
     return x;
 }
 
+// The two int16-to-float rules of one kernel set (mono, split stereo, mono mix of stereo), each
+// with its expected values.
+struct Input {
+    const char* name;
+    void (*mono)(const int16_t*, float*, uint32_t);
+    void (*split)(const int16_t*, float*, float*, uint32_t);
+    void (*mix)(const int16_t*, float*, uint32_t);
+    float (*expect)(int);
+    float (*expectMix)(int, int);
+};
+std::vector<Input> inputs(const ResultVariant& set) {
+    return {{"scaled", set.scaledMono, set.scaledSplit, set.scaledMix, expected::reference, expected::referenceMix},
+            {"widened", set.widenedMono, set.widenedSplit, set.summedMix, expected::widened, expected::summed}};
+}
+
 // The three float-to-int16 rules of one kernel set, each with its expected value.
 struct Output {
     const char* name;
@@ -142,22 +157,16 @@ TEST_P(KernelValues, Int16ToFloatForEverySample) {
     auto left = [&](size_t i) { return int{mono[i]}; };
     auto right = [&](size_t i) { return int{partner(static_cast<int>(i))}; };
 
-    set.scaledMono(mono.data(), a.data(), 65536);
-    expectAll(a, [&](size_t i) { return expected::reference(left(i)); }, "reference mono");
-    set.widenedMono(mono.data(), a.data(), 65536);
-    expectAll(a, [&](size_t i) { return expected::widened(left(i)); }, "widened mono");
-
-    set.scaledSplit(stereo.data(), a.data(), b.data(), 65536);
-    expectAll(a, [&](size_t i) { return expected::reference(left(i)); }, "reference left");
-    expectAll(b, [&](size_t i) { return expected::reference(right(i)); }, "reference right");
-    set.widenedSplit(stereo.data(), a.data(), b.data(), 65536);
-    expectAll(a, [&](size_t i) { return expected::widened(left(i)); }, "widened left");
-    expectAll(b, [&](size_t i) { return expected::widened(right(i)); }, "widened right");
-
-    set.scaledMix(stereo.data(), a.data(), 65536);
-    expectAll(a, [&](size_t i) { return expected::referenceMix(left(i), right(i)); }, "reference mix");
-    set.summedMix(stereo.data(), a.data(), 65536);
-    expectAll(a, [&](size_t i) { return expected::summed(left(i), right(i)); }, "summed mix");
+    for (const Input& c : inputs(set)) {
+        SCOPED_TRACE(c.name);
+        c.mono(mono.data(), a.data(), 65536);
+        expectAll(a, [&](size_t i) { return c.expect(left(i)); }, "mono");
+        c.split(stereo.data(), a.data(), b.data(), 65536);
+        expectAll(a, [&](size_t i) { return c.expect(left(i)); }, "left");
+        expectAll(b, [&](size_t i) { return c.expect(right(i)); }, "right");
+        c.mix(stereo.data(), a.data(), 65536);
+        expectAll(a, [&](size_t i) { return c.expectMix(left(i), right(i)); }, "mix");
+    }
 }
 
 TEST_P(KernelValues, FloatToInt16AroundEveryCount) {
@@ -256,18 +265,15 @@ TEST_P(KernelValues, EveryLengthWritesExactlyItsFrames) {
         for (uint32_t n = 0; n <= kMax; ++n) {
             SCOPED_TRACE("offset " + std::to_string(offset));
             std::vector<float> right(kRoom, -777.0f);
-            check(-777.0f, n, [&](float* o) { set.scaledSplit(in, o, right.data(), n); },
-                  [&](uint32_t i) { return expected::reference(in[2 * i]); }, "scaled left");
-            check(-777.0f, n, [&](float* o) { set.widenedSplit(in, right.data(), o, n); },
-                  [&](uint32_t i) { return expected::widened(in[2 * i + 1]); }, "widened right");
-            check(-777.0f, n, [&](float* o) { set.scaledMix(in, o, n); },
-                  [&](uint32_t i) { return expected::referenceMix(in[2 * i], in[2 * i + 1]); }, "scaled mix");
-            check(-777.0f, n, [&](float* o) { set.summedMix(in, o, n); },
-                  [&](uint32_t i) { return expected::summed(in[2 * i], in[2 * i + 1]); }, "summed mix");
-            check(-777.0f, n, [&](float* o) { set.scaledMono(in, o, n); },
-                  [&](uint32_t i) { return expected::reference(in[i]); }, "scaled mono");
-            check(-777.0f, n, [&](float* o) { set.widenedMono(in, o, n); },
-                  [&](uint32_t i) { return expected::widened(in[i]); }, "widened mono");
+            for (const Input& c : inputs(set)) {
+                check(-777.0f, n, [&](float* o) { c.split(in, o, right.data(), n); },
+                      [&](uint32_t i) { return c.expect(in[2 * i]); }, c.name);
+                check(-777.0f, n, [&](float* o) { c.split(in, right.data(), o, n); },
+                      [&](uint32_t i) { return c.expect(in[2 * i + 1]); }, c.name);
+                check(-777.0f, n, [&](float* o) { c.mix(in, o, n); },
+                      [&](uint32_t i) { return c.expectMix(in[2 * i], in[2 * i + 1]); }, c.name);
+                check(-777.0f, n, [&](float* o) { c.mono(in, o, n); }, [&](uint32_t i) { return c.expect(in[i]); }, c.name);
+            }
             for (const Output& o : outputs(set)) {
                 const int16_t sentinel = 0x5a5a;
                 check(sentinel, n, [&](int16_t* out) { o.mono(xl, out, n); }, [&](uint32_t i) { return o.expect(xl[i]); },

@@ -101,12 +101,3 @@ TEST(Fader, RefusesNullBuffersAndBadIndexes) {
     EXPECT_TRUE(termFader(fader));
 }
 
-// More bytes than the configured block are cut to the block.
-TEST(Fader, OversizedBlocksAreCutToTheConfiguredSize) {
-    dsp_effect* fader = initFader(64, 2, kRate, 0.0f, -6.0f, 0.0f);
-    std::vector<int16_t> pcm(2 * 256, 1000), out(2 * 256, 5);
-    ASSERT_TRUE(doFade(fader, 0, pcm.data(), out.data(), 256 * 4));
-    EXPECT_NE(out[2 * 64 - 1], 5);
-    EXPECT_EQ(out[2 * 64], 5);
-    termFader(fader);
-}

@@ -39,7 +39,7 @@ class KaiserDesign : public ::testing::TestWithParam<KaiserReference> {};
 TEST_P(KaiserDesign, CoefficientsAndResponseMatchScipy) {
     const KaiserReference& ref = GetParam();
     dsp::KaiserFir fir;
-    fir.setupWindow(ref.attenuationDb, ref.taps, ref.type);
+    fir.setup(ref.attenuationDb, ref.taps, ref.type);
     fir.designBand(static_cast<float>(kKaiserReferenceRate), ref.f1, ref.f2);
     const float* c = fir.coefficients();
     for (int k = 0; k <= ref.taps; ++k) {
@@ -65,8 +65,9 @@ double bezierAt(double h, double x) {
     return 2.0 * (1.0 - t) * cy * t + t * t;
 }
 
-TEST(TransferCurve, FollowsTheBezierItSamples) {
-    for (float h : {0.1f, 0.3f, -0.2f}) {
+// Inside full scale the curve follows the Bezier; at and beyond it, it saturates.
+TEST(TransferCurve, FollowsTheBezierItSamplesAndSaturatesAtFullScale) {
+    for (float h : {0.1f, 0.3f, -0.2f, 0.0f, 0.45f}) {
         dsp::TransferCurve curve;
         curve.buildFromHarmonics(h);
         for (double x = 0.0; x < 1.0; x += 0.01) {
@@ -75,13 +76,6 @@ TEST(TransferCurve, FollowsTheBezierItSamples) {
             curve.applyCurve(&in, &out, 1);
             EXPECT_NEAR(out, bezierAt(h, x), 2e-3) << "h " << h << " x " << x;
         }
-    }
-}
-
-TEST(TransferCurve, SaturatesAtFullScale) {
-    for (float h : {0.0f, 0.45f, -0.3f}) {
-        dsp::TransferCurve curve;
-        curve.buildFromHarmonics(h);
         const std::vector<float> big = {1.0f, 1.5f, 100.0f, -1.0f, -3.0f, INFINITY, -INFINITY};
         std::vector<float> out(big.size());
         curve.applyCurve(big.data(), out.data(), static_cast<uint32_t>(big.size()));
@@ -91,7 +85,7 @@ TEST(TransferCurve, SaturatesAtFullScale) {
 
 TEST(TransferCurve, PointsAtTheEndsOrAtExistingAbscissasAreIgnored) {
     dsp::TransferCurve curve;
-    curve.resetCurve();
+    curve.setup();
     EXPECT_EQ(curve.addPoint(0.5f, 0.8f), 3);
     for (float x : {0.0f, 1.0f, 1.7f, -0.4f, 0.5f}) EXPECT_EQ(curve.addPoint(x, 0.1f), 3) << x;
     // The kept curve: (0,0) - (0.5,0.8) - (1,1), y clamped to [-1, 1] when given.

@@ -18,9 +18,7 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-std::vector<float> noise(std::size_t n, uint32_t seed, float amplitude = 0.5f) {
-    return dsptest::noise(n, seed, amplitude);
-}
+using dsptest::noise;
 
 // White noise through a 255-tap Blackman-windowed sinc lowpass at `edge` Hz (48 kHz).
 std::vector<float> bandLimitedNoise(std::size_t n, double edge, uint32_t seed) {
@@ -67,7 +65,7 @@ TEST_P(EngineDryPath, IsTheInputDelayedByTheFilterLatency) {
     dsp::HarmonicsEngine engine;
     engine.setup(480, 48000, c.harmonics, c.mix, 11025, c.mode, 16);
     EXPECT_EQ(engine.latency(), c.expectedDelay);
-    const std::vector<float> x = noise(480 * 4, 9);
+    const std::vector<float> x = noise(480 * 4, 9, 0.5f);
     std::vector<float> y(x.size());
     for (std::size_t start = 0; start < x.size(); start += 480) engine.process(x.data() + start, y.data() + start, 480);
     for (std::size_t n = 0; n < y.size(); ++n)
@@ -82,7 +80,7 @@ TEST(HarmonicsEngine, PiecesLongerThanTheCapacityEqualCapacityBlocks) {
     dsp::HarmonicsEngine whole, pieces;
     whole.setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
     pieces.setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
-    const std::vector<float> x = noise(256 * 6, 4);
+    const std::vector<float> x = noise(256 * 6, 4, 0.5f);
     std::vector<float> a(x.size()), b(x.size());
     whole.process(x.data(), a.data(), static_cast<uint32_t>(x.size()));
     for (std::size_t s = 0; s < x.size(); s += 256) pieces.process(x.data() + s, b.data() + s, 256);

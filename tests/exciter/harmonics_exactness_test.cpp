@@ -205,7 +205,7 @@ TEST_P(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
     for (bool inPlace : {false, true}) {
         const dsp::cpu::ForceLevel force(level);
         dsp::KaiserFir fir;
-        fir.setupWindow(100.0f, 16, dsp::KaiserFir::kHighpass);
+        fir.setup(100.0f, 16, dsp::KaiserFir::kHighpass);
         fir.designBand(48000.0f, 11025.0f, 0.0f);
         PlainFir plain{fir.coefficients(), 16, set, std::vector<float>(16, 0.0f)};
         std::vector<float> x = dsptest::noise(3000, 31, 0.9f);

@@ -62,8 +62,10 @@ TEST(Handles, EffectCallsRefuseNullAndEveryOtherFamily) {
     for (const Family& f : kFamilies)
         for (size_t other = 0; other <= handles.size(); ++other) {
             const bool isNull = other == handles.size();
-            if (!isNull && kFamilies[other].kind == f.kind) continue;
             for (size_t c = 0; c < f.calls.size(); ++c) {
+                // The analysers tell each other apart: only the term calls accept one another.
+                const bool sameKind = !isNull && kFamilies[other].kind == f.kind;
+                if (sameKind && (&kFamilies[other] == &f || f.kind != 8 || c + 1 == f.calls.size())) continue;
                 std::fill(std::begin(out), std::end(out), int16_t(77));
                 std::fill(std::begin(spectrum), std::end(spectrum), 3.0f);
                 EXPECT_EQ(f.calls[c](isNull ? nullptr : handles[other]), 0)

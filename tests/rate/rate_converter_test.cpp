@@ -113,24 +113,6 @@ TEST(RateConverter, FilterOrderAndStopbandPromise) {
     }
 }
 
-// Every tap inside the chunk for many block lengths and ratios (run under ASan in CI): input
-// and output vectors are exactly sized, so any read or write past them is reported.
-TEST(RateConverter, TapsStayInsideForManyShapes) {
-    const std::pair<uint32_t, uint32_t> rates[] = {{22050, 44100}, {8000, 48000}, {96000, 11025}, {44100, 44099}};
-    const uint32_t lengths[] = {1, 2, 3, 4095, 4097, 8241, 12289};
-    const std::vector<float> source = noise(12289, 5);
-    for (auto r : rates)
-        for (uint32_t interpolation : {0u, 1u}) {
-            auto conv = make({r.first, r.second, interpolation, true, 12289});
-            for (uint32_t len : lengths) {
-                const std::vector<float> in(source.begin(), source.begin() + len);
-                const std::vector<float> out = run(*conv, in);
-                for (size_t j = 0; j < out.size(); ++j)
-                    ASSERT_TRUE(std::isfinite(out[j])) << r.first << " -> " << r.second << " len " << len << " j " << j;
-            }
-        }
-}
-
 // The conversion written out plainly, one sample and one section at a time, straight from the
 // algorithm: the cascade in double with its fixed order of additions, the float (linear, and
 // cubic going up) or double (cubic going down) grid restarting every 4096 input frames, index
@@ -243,12 +225,13 @@ private:
 
 // Mono and paired stereo conversion equal the plain computation bit for bit, over ratios both
 // ways, both interpolations, filter on and off, block lengths across chunk boundaries, a loud
-// passage decaying into the denormal range, and state carried from call to call.
+// passage decaying into the denormal range, and state carried from call to call. Outputs are
+// sized exactly, so the sanitizer build reports any tap outside the chunk.
 TEST(RateConverter, MatchesPlainComputationBitForBit) {
     struct Case { uint32_t src, dst; float stopbandDb, slope; bool filterOn; };
     std::vector<Case> cases;
     for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}, {22050, 96000}, {96000, 11025},
-                   {48000, 44100}, {8000, 48000}, {32000, 48000}, {44100, 44100}})
+                   {48000, 44100}, {8000, 48000}, {32000, 48000}, {44100, 44100}, {44100, 44099}})
         for (bool filterOn : {true, false}) cases.push_back({r.first, r.second, 80.0f, 40.0f, filterOn});
     // Filter orders 1, 2, 4, 8, 10 and 17 (one to nine sections) both ways.
     for (auto r : {std::pair<uint32_t, uint32_t>{44100, 48000}, {48000, 32000}})

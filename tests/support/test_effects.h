@@ -28,7 +28,6 @@ public:
     uint32_t getDstSize(uint32_t srcSize) override { return srcSize * factor; }
     uint32_t processChannel(uint32_t, const float*, float*, uint32_t) override { return 0; }
     uint32_t processBlock(const float* inL, const float* inR, float* outL, float* outR, uint32_t frames) override;
-    uint32_t processPcm(const int16_t*, int16_t*, uint32_t) override { return 0; }
 
     uint32_t factor;
     int configureCalls = 0;

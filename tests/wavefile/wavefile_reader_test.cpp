@@ -112,6 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string("abcde\0smpl", 10) + wavetest::le32(0)},
         WalkCase{"data_before_fmt", riff("WAVE", kData + kFmt), false, 0, ""},
         WalkCase{"form_not_wave", riff("AVI ", kFmt + kData), false, 0, ""},
+        WalkCase{"wave_after_another_form", riff("AVI ", chunk("late", "1")) + riff("WAVE", kFmt + kData), true, 0, kSamples},
         WalkCase{"no_data", riff("WAVE", kFmt + chunk("LIST", "INFO")), false, 0, ""},
         WalkCase{"data_beyond_riff_end", chunk("RIFF", "WAVE" + kFmt) + kData, false, 0, ""},
         WalkCase{"fmt_cut_short", riff("WAVE", kFmt + kData).substr(0, 30), false, 0, ""},

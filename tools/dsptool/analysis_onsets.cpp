@@ -81,8 +81,9 @@ constexpr double kBandLowHz = 2000.0;     // the slicer's band
 // the slicer's 2 kHz highpass looks for onsets.
 constexpr float kSlopeDbPerOctave = 240.0f;
 constexpr double kPassband = 0.8;
-// Below this the band holds nothing but rounding noise (16-bit noise reads about -85 dB), and
-// levels relative to it would slice the noise.
+// 16-bit rounding noise reads about -90 dB in the band: relative levels stay above it, and a
+// band peaking below kQuietestPeakDb holds nothing worth slicing.
+constexpr double kNoiseDb = -90.0;
 constexpr double kQuietestPeakDb = -70.0;
 // The first pass measures the band with the library's Chebyshev filters (1 dB down at the band
 // edges), close enough to the slicer's own for a reference level.
@@ -320,8 +321,9 @@ private:
             peakLevel_ = bandPeak_->ok() ? bandPeak_->level() : 0.0;
             if (peakLevel_ <= 0 || 20 * std::log10(peakLevel_) < kQuietestPeakDb) return;
             const double peakDb = 20 * std::log10(peakLevel_);
-            on += float(peakDb);
-            off += float(peakDb);
+            // Never below the band's 16-bit rounding noise, which would keep slices open for good.
+            off = std::max(off + float(peakDb), float(kNoiseDb));
+            on = std::max(on + float(peakDb), off);
             rise *= float(peakLevel_);
         }
         slicer_ = initWaveSlice(input_->block(), channels_, input_->rate(), on, off, rise, settings_.minLengthSec);

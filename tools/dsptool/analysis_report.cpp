@@ -698,11 +698,13 @@ bool TextOutput::open(const std::string& path, std::string& error) {
         direct_ = &std::cout;
         return true;
     }
+#ifndef _WIN32
     // Through a symbolic link the target is replaced, in its own directory.
     if (char* resolved = ::realpath(path.c_str(), nullptr)) {
         target_ = resolved;
         std::free(resolved);
     }
+#endif
     struct stat info {};
     const bool exists = ::stat(target_.c_str(), &info) == 0;
     // Devices, FIFOs and whatever /dev/stdout or /proc/self/fd/N lead to are written in place.

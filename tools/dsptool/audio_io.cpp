@@ -17,6 +17,19 @@
 #include <sndfile.h>
 #endif
 
+#ifdef _WIN32  // no symbolic links to follow, no descriptors inherited by children
+#include <direct.h>
+#include <io.h>
+#define O_CLOEXEC 0
+#define S_ISLNK(mode) false
+static char* realpath(const char* path, char*) { return _fullpath(nullptr, path, 0); }
+static int lstat(const char* path, struct stat* st) { return stat(path, st); }
+static ssize_t readlink(const char*, char*, size_t) { return -1; }
+static ssize_t pwrite(int fd, const void* data, size_t bytes, off_t at) {
+    return lseek(fd, at, SEEK_SET) == at ? write(fd, data, unsigned(bytes)) : -1;
+}
+#endif
+
 namespace dsptool {
 namespace {
 
@@ -133,6 +146,14 @@ std::string formatSupport() {
 #endif
 }
 
+bool makeDirectory(const std::string& path) {
+#ifdef _WIN32
+    return ::_mkdir(path.c_str()) == 0;
+#else
+    return ::mkdir(path.c_str(), 0777) == 0;
+#endif
+}
+
 bool hasAudioExtension(const std::string& name) {
     return !lowerExtension(name).empty() && kindOf(name) != FileKind::Unknown;
 }
@@ -169,6 +190,9 @@ bool InputPath::open(const std::string& name, std::string& error) {
     }
     path_ = buffer.data();
     temporary_ = true;
+#ifdef _WIN32
+    _setmode(STDIN_FILENO, _O_BINARY);
+#endif
     std::vector<char> chunk(1 << 16);
     for (;;) {
         const ssize_t n = ::read(STDIN_FILENO, chunk.data(), chunk.size());
@@ -385,6 +409,7 @@ struct Destination {
     bool direct = false;    // a device, FIFO or stdout: written in place
     bool exists = false;
     mode_t mode = 0;
+    unsigned owner = 0, group = 0;  // uid and gid
 };
 
 bool resolveDestination(const std::string& name, Destination& d, std::string& error) {
@@ -403,6 +428,8 @@ bool resolveDestination(const std::string& name, Destination& d, std::string& er
         d.direct = !S_ISREG(st.st_mode) || name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
         d.exists = true;
         d.mode = st.st_mode & 07777;
+        d.owner = st.st_uid;
+        d.group = st.st_gid;
         if (!d.direct) {
             char* real = ::realpath(name.c_str(), nullptr);
             if (real == nullptr) {
@@ -476,6 +503,9 @@ struct AudioOutput::Impl {
     bool openDirect(std::string& error) {
         if (name == "-") {
             fd = STDOUT_FILENO;
+#ifdef _WIN32
+            _setmode(fd, _O_BINARY);
+#endif
         } else {
             fd = ::open(dest.target.c_str(), O_WRONLY | O_CLOEXEC | O_TRUNC);
             if (fd < 0) {
@@ -637,7 +667,13 @@ bool AudioOutput::commit(std::string& error) {
         }
     }
     if (!d.temp.empty()) {
-        if (d.dest.exists) ::chmod(d.temp.c_str(), d.dest.mode);
+        if (d.dest.exists) {
+#ifndef _WIN32
+            // The owner carries over where we may give it (as root); the mode always.
+            if (::chown(d.temp.c_str(), d.dest.owner, d.dest.group) != 0) {}
+#endif
+            ::chmod(d.temp.c_str(), d.dest.mode);
+        }
         if (std::rename(d.temp.c_str(), d.dest.target.c_str()) != 0) {
             error = systemError("cannot write", d.name);
             return false;

@@ -69,6 +69,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// mkdir with the default mode (as the umask allows); false when it fails.
+bool makeDirectory(const std::string& path);
+
 // True for the names of the formats the output side knows (.wav .flac .aiff/.aif .ogg).
 bool hasAudioExtension(const std::string& name);
 

@@ -159,7 +159,7 @@ int runBatch(const ProcessOptions& o) {
         if (!dsptool::checkOutputName(outputs.back(), o.bits, error)) return dsptool::failWith(error);
     }
     struct stat st {};
-    if (::stat(o.outDir.c_str(), &st) != 0 && ::mkdir(o.outDir.c_str(), 0777) != 0)
+    if (::stat(o.outDir.c_str(), &st) != 0 && !dsptool::makeDirectory(o.outDir))
         return dsptool::failWith("cannot create folder '" + o.outDir + "'");
     if (::stat(o.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return dsptool::failWith("'" + o.outDir + "' is not a folder");
@@ -178,8 +178,9 @@ int runBatch(const ProcessOptions& o) {
     std::atomic<double> seconds{0};
     std::mutex printing;
     const bool meter = !dsptool::options().quiet && ::isatty(STDERR_FILENO) != 0;
+    dsptool::InterruptGuard interruptible;  // one Ctrl-C stops the whole batch
     auto worker = [&] {
-        for (size_t i; (i = next++) < inputs.size();) {
+        for (size_t i; !dsptool::InterruptGuard::interrupted() && (i = next++) < inputs.size();) {
             std::vector<dsptool::ListedEffect> effects;
             std::string problem;
             dsptool::ProcessReport report;
@@ -208,7 +209,7 @@ int runBatch(const ProcessOptions& o) {
     };
     std::vector<std::thread> threads;
     for (uint32_t t = 0; t < jobs; ++t) threads.emplace_back(worker);
-    while (meter && finished < inputs.size()) {
+    while (meter && finished < inputs.size() && !dsptool::InterruptGuard::interrupted()) {
         {
             std::lock_guard<std::mutex> hold(printing);
             std::fprintf(stderr, "\r\033[Kprocessing: %zu of %zu files, %.1f of %.1f s of audio", finished.load(),
@@ -219,6 +220,7 @@ int runBatch(const ProcessOptions& o) {
     }
     for (std::thread& t : threads) t.join();
     if (meter) std::fprintf(stderr, "\r\033[K");
+    if (dsptool::InterruptGuard::interrupted()) return dsptool::failWith("interrupted");
     if (failed != 0)
         return dsptool::failWith(std::to_string(failed.load()) + " of " + std::to_string(inputs.size()) +
                                  " files failed");
@@ -241,7 +243,7 @@ int runProcess(const std::vector<std::string>& args) {
 
 const dsptool::Registration processCommand(dsptool::CommandInfo{
     "process", "process [OPTIONS] IN OUT [EFFECT [ARGS...]]...\n"
-               "  process -o DIR [--jobs N] [--type EXT] [OPTIONS] IN... [-- EFFECT [ARGS...]...]",
+               "  or: process -o DIR [--jobs N] [--type EXT] [OPTIONS] IN... [-- EFFECT [ARGS...]...]",
     "      streams an audio file through the effects in the order given, each effect word followed\n"
     "      by its arguments (a word naming an effect starts the next one), and writes the result\n"
     "      at the rate and channel count the chain ends with. No effect: a plain copy.\n"

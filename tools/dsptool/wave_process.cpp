@@ -22,49 +22,10 @@ constexpr uint32_t kBlockFrames = 4096;
 constexpr uint64_t kMaxQuantumFrames = 65536;
 
 // Set by SIGINT/SIGTERM so a long run stops between blocks and removes its temporary file.
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t interruptFlag = 0;
 
-extern "C" void onSignal(int) { interrupted = 1; }
+extern "C" void onSignal(int) { interruptFlag = 1; }
 
-// Installed while any file is being processed (batch threads nest): the first installs the
-// handlers, the last restores the old ones.
-class SignalGuard {
-public:
-    SignalGuard() {
-        std::lock_guard<std::mutex> hold(lock());
-        if (depth()++ > 0) return;
-        interrupted = 0;
-        oldInt() = std::signal(SIGINT, onSignal);
-        oldTerm() = std::signal(SIGTERM, onSignal);
-    }
-    ~SignalGuard() {
-        std::lock_guard<std::mutex> hold(lock());
-        if (--depth() > 0) return;
-        std::signal(SIGINT, oldInt());
-        std::signal(SIGTERM, oldTerm());
-    }
-    SignalGuard(const SignalGuard&) = delete;
-    SignalGuard& operator=(const SignalGuard&) = delete;
-
-private:
-    using Handler = void (*)(int);
-    static std::mutex& lock() {
-        static std::mutex m;
-        return m;
-    }
-    static int& depth() {
-        static int d = 0;
-        return d;
-    }
-    static Handler& oldInt() {
-        static Handler h = SIG_DFL;
-        return h;
-    }
-    static Handler& oldTerm() {
-        static Handler h = SIG_DFL;
-        return h;
-    }
-};
 
 class Progress {
 public:
@@ -108,6 +69,33 @@ uint32_t chooseBlockFrames(const std::vector<ListedEffect>& effects, StreamForma
 }
 
 }  // namespace
+
+namespace {
+std::mutex& guardLock() {
+    static std::mutex m;
+    return m;
+}
+int guardDepth = 0;
+void (*oldInt)(int) = SIG_DFL;
+void (*oldTerm)(int) = SIG_DFL;
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+    std::lock_guard<std::mutex> hold(guardLock());
+    if (guardDepth++ > 0) return;
+    interruptFlag = 0;
+    oldInt = std::signal(SIGINT, onSignal);
+    oldTerm = std::signal(SIGTERM, onSignal);
+}
+
+InterruptGuard::~InterruptGuard() {
+    std::lock_guard<std::mutex> hold(guardLock());
+    if (--guardDepth > 0) return;
+    std::signal(SIGINT, oldInt);
+    std::signal(SIGTERM, oldTerm);
+}
+
+bool InterruptGuard::interrupted() { return interruptFlag != 0; }
 
 bool parseEffectList(const std::vector<std::string>& words, std::vector<ListedEffect>& effects, std::string& error) {
     effects.clear();
@@ -210,12 +198,12 @@ bool processFile(const std::string& inPath, const std::string& outPath, std::vec
     if (!out.open(outPath, outChannels, outRate, error, settings.bits)) return false;
     report.toStdout = out.isStdout();
 
-    SignalGuard signals;
+    InterruptGuard signals;
     Progress meter(settings.progress, "processing " + in.name(), report.inFrames);
     const uint32_t inFrameBytes = in.channels() * 2u;
     uint64_t done = 0;
     for (;;) {
-        if (interrupted != 0) {
+        if (interruptFlag != 0) {
             meter.finish();
             error = "interrupted";
             return false;

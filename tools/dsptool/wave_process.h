@@ -42,6 +42,17 @@ struct ProcessSettings {
     std::function<void(uint64_t frames)> onFrames;
 };
 
+// Catches Ctrl-C and SIGTERM while it lives (nested guards share one state: a batch holds one
+// over all its files): processFile then stops between blocks and removes its temporary file.
+class InterruptGuard {
+public:
+    InterruptGuard();
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    static bool interrupted();
+};
+
 // Reads `inPath` (any format audio_io reads, "-" = stdin), sends it block by block through a
 // chain built from `effects`, and writes the chain's output to `outPath` (see AudioOutput: an
 // existing file is replaced only when the run completes). False with `error` set on failure.
