@@ -17,9 +17,9 @@ inline float exactDb(double re, double im, float floor) {
     return magnitude == 0.0 ? floor : float(20.0 * std::log10(magnitude));
 }
 
-namespace reference {
+namespace portable {
 void magnitudesDb(const float* packed, float* out, uint32_t bins, float floor, bool clampToFloor);
-}  // namespace reference
+}  // namespace portable
 #if DSP_X86_KERNELS
 namespace avx2 {
 void magnitudesDb(const float* packed, float* out, uint32_t bins, float floor, bool clampToFloor);

@@ -67,7 +67,7 @@ void magnitudesDb(const float* packed, float* out, uint32_t bins, float floor, b
             }
         }
     }
-    if (k < bins) reference::magnitudesDb(packed + 2 * k, out + k, bins - k, floor, clampToFloor);
+    if (k < bins) portable::magnitudesDb(packed + 2 * k, out + k, bins - k, floor, clampToFloor);
 }
 
 }  // namespace dsp::avx2

@@ -11,15 +11,15 @@ bool use3dnow = false;
 bool useSse = false;
 
 void pcmToFloat(const int16_t* pcm, uint32_t bytes, float* outL, float* outR, uint32_t channels) {
-    if (use3dnow) amd3dnow::pcmToFloat(pcm, bytes, outL, outR, channels);
-    else if (useSse) sse::pcmToFloat(pcm, bytes, outL, outR, channels);
-    else reference::pcmToFloat(pcm, bytes, outL, outR, channels);
+    if (use3dnow) variant::amd3dnow::pcmToFloat(pcm, bytes, outL, outR, channels);
+    else if (useSse) variant::sse::pcmToFloat(pcm, bytes, outL, outR, channels);
+    else variant::reference::pcmToFloat(pcm, bytes, outL, outR, channels);
 }
 
 void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pcm, uint32_t channels) {
-    if (use3dnow) amd3dnow::floatToPcm(inL, inR, frames, pcm, channels);
-    else if (useSse) sse::floatToPcm(inL, inR, frames, pcm, channels);
-    else reference::floatToPcm(inL, inR, frames, pcm, channels);
+    if (use3dnow) variant::amd3dnow::floatToPcm(inL, inR, frames, pcm, channels);
+    else if (useSse) variant::sse::floatToPcm(inL, inR, frames, pcm, channels);
+    else variant::reference::floatToPcm(inL, inR, frames, pcm, channels);
 }
 
 void blockCopy(const void* src, void* dst, uint32_t bytes) {

@@ -27,7 +27,10 @@ void blockCopy(const void* src, void* dst, uint32_t bytes);
 // switch is on, the rest (or everything) with the result of a forward byte-by-byte copy.
 void copyBytes(const void* src, void* dst, uint32_t bytes);
 
-// The variants behind the dispatch, same arguments. Reference: int16 * (1/32767) in double;
+namespace variant {
+
+// The result variants behind the dispatch, same arguments (each computed with the kernels of
+// cpu::level(); the level never shows in the results). Reference: int16 * (1/32767) in double;
 // out, clamp to [-1, 1] then truncate s * 32767 (NaN gives -32767); mono mix (L + R) >> 1.
 namespace reference {
 void pcmToFloat(const int16_t* pcm, uint32_t bytes, float* outL, float* outR, uint32_t channels);
@@ -49,5 +52,7 @@ namespace sse {
 void pcmToFloat(const int16_t* pcm, uint32_t bytes, float* outL, float* outR, uint32_t channels);
 void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pcm, uint32_t channels);
 }  // namespace sse
+
+}  // namespace variant
 
 }  // namespace dsp

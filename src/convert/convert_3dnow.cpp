@@ -3,7 +3,7 @@
 #include "convert/convert.h"
 #include "convert/kernels.h"
 
-namespace dsp::amd3dnow {
+namespace dsp::variant::amd3dnow {
 
 using namespace kernels::active;
 
@@ -35,4 +35,4 @@ void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pc
     reference::floatToPcm(inL + n, inR != nullptr ? inR + n : nullptr, frames - n, pcm + 2 * n, 2);
 }
 
-}  // namespace dsp::amd3dnow
+}  // namespace dsp::variant::amd3dnow

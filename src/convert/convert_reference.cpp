@@ -2,7 +2,7 @@
 #include "convert/convert.h"
 #include "convert/kernels.h"
 
-namespace dsp::reference {
+namespace dsp::variant::reference {
 
 using namespace kernels::active;
 
@@ -17,4 +17,4 @@ void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pc
     clampedStereo(inL, inR != nullptr ? inR : inL, pcm, frames);
 }
 
-}  // namespace dsp::reference
+}  // namespace dsp::variant::reference

@@ -7,7 +7,7 @@
 
 #include "convert/kernels.h"
 
-namespace dsp::sse {
+namespace dsp::variant::sse {
 
 using namespace kernels::active;
 
@@ -43,4 +43,4 @@ void floatToPcm(const float* inL, const float* inR, uint32_t frames, int16_t* pc
     reference::floatToPcm(l + n, stereo ? inR + head + n : nullptr, rest - n, out + width * n, channels);
 }
 
-}  // namespace dsp::sse
+}  // namespace dsp::variant::sse

@@ -41,7 +41,7 @@ void stretchGrain(const float* x, const float* window, double* acc, double* wsum
         _mm256_storeu_pd(acc + k, _mm256_add_pd(_mm256_loadu_pd(acc + k), v));
         _mm256_storeu_pd(wsum + k, _mm256_add_pd(_mm256_loadu_pd(wsum + k), w));
     }
-    portable::stretchGrain(x + k, window + k, acc + k, wsum + k, count - k);
+    stretchGrainLoop(x + k, window + k, acc + k, wsum + k, count - k);
 }
 
 }  // namespace dsp::grain::avx2

@@ -28,10 +28,7 @@ void pitchGrain(const float* base, const float* window, float* acc, float* wsum,
 }
 
 void stretchGrain(const float* x, const float* window, double* acc, double* wsum, uint32_t count) {
-    for (uint32_t k = 0; k < count; ++k) {
-        acc[k] += double(x[k]) * double(window[k]);
-        wsum[k] += double(window[k]);
-    }
+    stretchGrainLoop(x, window, acc, wsum, count);
 }
 
 }  // namespace grain::portable

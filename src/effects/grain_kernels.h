@@ -24,6 +24,14 @@ void pitchGrainRun(const float* base, const float* window, float* acc, float* ws
 // in double.
 void stretchGrainRun(const float* x, const float* window, double* acc, double* wsum, uint32_t count);
 
+// Its portable loop, inline so that the vector builds finish their tails with it in place.
+inline void stretchGrainLoop(const float* x, const float* window, double* acc, double* wsum, uint32_t count) {
+    for (uint32_t k = 0; k < count; ++k) {
+        acc[k] += double(x[k]) * double(window[k]);
+        wsum[k] += double(window[k]);
+    }
+}
+
 // The builds behind them, same arguments (stretch has no AVX-512 form).
 namespace grain {
 #define DSP_GRAIN_KERNELS                                                                                          \

@@ -5,7 +5,7 @@
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <xmmintrin.h>
-#define DSP_HAVE_SSE_INTRINSICS 1
+#define DSP_HAVE_SSE2_INTRINSICS 1
 #endif
 
 namespace dsp {
@@ -16,7 +16,7 @@ namespace kernels {
 // denormals-are-zero) so the SSE instructions standing in for 3DNow! give its results.
 class ThreeDNowArithmetic {
 public:
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
     ThreeDNowArithmetic() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | 0x8040u); }
     ~ThreeDNowArithmetic() { _mm_setcsr(saved_); }
 #endif
@@ -24,13 +24,13 @@ public:
     ThreeDNowArithmetic& operator=(const ThreeDNowArithmetic&) = delete;
 
 private:
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
     unsigned saved_;
 #endif
 };
 
 // Horizontal sum of four lanes as both instruction sets do it: (l0 + l2) + (l1 + l3).
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
 inline float laneSum(__m128 v) {
     const __m128 pairs = _mm_add_ps(v, _mm_movehl_ps(v, v));
     return _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
@@ -43,7 +43,7 @@ inline float laneSum(__m128 v) {
 // SSE, unrolled for exactly 16 taps: four 4-lane products added pairwise, then across lanes.
 // SSE, any multiple of 8: two 4-lane accumulators of 4 products each per step.
 inline float dot3dnow(const float* history, const float* row, uint32_t n) {
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
     // Lanes 0-1 are the first 3DNow! pair, lanes 2-3 the second.
     __m128 acc = _mm_setzero_ps();
     for (uint32_t t = 0; t < n; t += 4)
@@ -63,7 +63,7 @@ inline float dot3dnow(const float* history, const float* row, uint32_t n) {
 }
 
 inline float dotSse16(const float* history, const float* row) {
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
     const __m128 p0 = _mm_mul_ps(_mm_loadu_ps(history), _mm_loadu_ps(row));
     const __m128 p1 = _mm_mul_ps(_mm_loadu_ps(history + 4), _mm_loadu_ps(row + 4));
     const __m128 p2 = _mm_mul_ps(_mm_loadu_ps(history + 8), _mm_loadu_ps(row + 8));
@@ -85,7 +85,7 @@ inline float dotSse16(const float* history, const float* row) {
 }
 
 inline float dotSse8(const float* history, const float* row, uint32_t n) {
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
     __m128 acc0 = _mm_setzero_ps();
     __m128 acc1 = _mm_setzero_ps();
     for (uint32_t t = 0; t < n; t += 8) {

@@ -40,7 +40,7 @@ void subtractInto(ResultVariant variant, const float* a, float* b, uint32_t n) {
     if (vec > 0) {
         std::optional<ThreeDNowArithmetic> flush;
         if (variant == ResultVariant::Amd3dnow) flush.emplace();
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
         for (; i < vec; i += 4) _mm_storeu_ps(b + i, _mm_sub_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
 #else
         for (; i < vec; ++i) b[i] = a[i] - b[i];
@@ -55,7 +55,7 @@ void addScaled(ResultVariant variant, float* dst, const float* src, float gain, 
     if (vec > 0) {
         std::optional<ThreeDNowArithmetic> flush;
         if (variant == ResultVariant::Amd3dnow) flush.emplace();
-#ifdef DSP_HAVE_SSE_INTRINSICS
+#ifdef DSP_HAVE_SSE2_INTRINSICS
         const __m128 g = _mm_set1_ps(gain);
         for (; i < vec; i += 4)
             _mm_storeu_ps(dst + i, _mm_add_ps(_mm_mul_ps(g, _mm_loadu_ps(src + i)), _mm_loadu_ps(dst + i)));

@@ -134,7 +134,7 @@ void cubicChunk(float* const h[], float* const d[], uint32_t inChunk, uint32_t o
 // With `gridIndex`, the tap indices and weights come from the chunk grid (computed by the
 // same arithmetic at set-up) instead of from the position.
 template <bool kUp>
-void cubicChunkPairSse(float* const h[], double* wide, float* const d[], uint32_t inChunk, uint32_t outChunk,
+void cubicChunkPairSse2(float* const h[], double* wide, float* const d[], uint32_t inChunk, uint32_t outChunk,
                        float step, const uint32_t* gridIndex, const double* gridWeights) {
     const uint32_t highest = std::max<uint32_t>(inChunk - 1, 1);
     const float* L = h[0];
@@ -349,9 +349,9 @@ void RateConverter::runChunks(RateConverter* const conv[], const float* const sr
 #if defined(__SSE2__)
             if (C == 2) {
                 if (k.direction_ > 0)
-                    cubicChunkPairSse<true>(h, conv[0]->wide_, d, inChunk, outChunk, step, grid, k.gridWeights_);
+                    cubicChunkPairSse2<true>(h, conv[0]->wide_, d, inChunk, outChunk, step, grid, k.gridWeights_);
                 else
-                    cubicChunkPairSse<false>(h, conv[0]->wide_, d, inChunk, outChunk, step, grid, k.gridWeights_);
+                    cubicChunkPairSse2<false>(h, conv[0]->wide_, d, inChunk, outChunk, step, grid, k.gridWeights_);
             } else
 #endif
             if (k.direction_ > 0) {

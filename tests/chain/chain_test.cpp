@@ -28,10 +28,10 @@ GainEffect* configuredGain(uint32_t size, uint32_t channels, uint32_t rate, floa
 // What one sample becomes after the reference conversions around a gain stage.
 int16_t through(int16_t sample, float gain) {
     float value;
-    dsp::reference::pcmToFloat(&sample, 2, &value, nullptr, 1);
+    dsp::variant::reference::pcmToFloat(&sample, 2, &value, nullptr, 1);
     value *= gain;
     int16_t out;
-    dsp::reference::floatToPcm(&value, nullptr, 1, &out, 1);
+    dsp::variant::reference::floatToPcm(&value, nullptr, 1, &out, 1);
     return out;
 }
 

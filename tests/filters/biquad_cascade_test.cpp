@@ -126,7 +126,6 @@ TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
     for (dsp::cpu::Isa level : dsptest::levels())  // 512-, 256- and 128-bit pair kernels
     for (int order : {1, 2, 5, 8, 17}) {
         const dsp::cpu::ForceLevel force(level);
-        const int kernel = static_cast<int>(level);
         ChebyshevFilter a, b, c, d, e;
         chebyshev(order, 44100.0f, 3000.0f, 1.0f, a, b, c);
         chebyshev(order, 44100.0f, 5000.0f, 0.5f, d, e);
@@ -140,8 +139,8 @@ TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
                                    pairR.data() + 1234, 3000 - 1234);
         for (size_t i = 0; i < x.size(); ++i) {
             ASSERT_EQ(inPlace[i], sep[i]) << "order " << order << " index " << i;
-            ASSERT_EQ(pairL[i], sep[i]) << "kernel " << kernel << " order " << order << " index " << i;
-            ASSERT_EQ(pairR[i], sepR[i]) << "kernel " << kernel << " order " << order << " index " << i;
+            ASSERT_EQ(pairL[i], sep[i]) << dsp::cpu::name(level) << " order " << order << " index " << i;
+            ASSERT_EQ(pairR[i], sepR[i]) << dsp::cpu::name(level) << " order " << order << " index " << i;
         }
     }
 }

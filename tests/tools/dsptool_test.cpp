@@ -226,7 +226,9 @@ TEST(Dsptool, OutputRoutes) {
         {"stdout_to_file", "", "-q process in.wav - > out.wav", "out.wav", 352800},
         {"stdout_to_pipe", "", "process in.wav - -q | cat > out.wav", "out.wav", 0xFFFFFFFFu},
         {"dev_stdout_to_pipe", "", "-q process in.wav /dev/stdout | cat > out.wav", "out.wav", 0xFFFFFFFFu},
-        {"fifo", "mkfifo fifo.wav && (cat fifo.wav > out.wav &)", "-q process in.wav fifo.wav", "out.wav", 0xFFFFFFFFu},
+        // The FIFO's reader lets go of popen's pipe, or runShell would wait for it.
+        {"fifo", "mkfifo fifo.wav && { (cat fifo.wav > part && mv part out.wav) >/dev/null 2>&1 & }",
+         "-q process in.wav fifo.wav", "out.wav", 0xFFFFFFFFu},
         {"symlink", "mkdir sub && echo old > sub/t.wav && chmod 640 sub/t.wav && ln -s sub/t.wav link.wav",
          "-q process in.wav link.wav", "sub/t.wav", 352800},
     };
@@ -237,7 +239,8 @@ TEST(Dsptool, OutputRoutes) {
         ASSERT_EQ(tooltest::runShell("cd '" + dir.path() + "' && " + (c.setup.empty() ? "true" : c.setup), out), 0) << c.name;
         const ToolRun r = dsptool(dir, c.args);
         ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
-        tooltest::runShell("sleep 0.2", out);  // the FIFO's reader finishes
+        tooltest::runShell("cd '" + dir.path() + "' && for i in $(seq 100); do [ -e " + c.result + " ] && break; sleep 0.1; done",
+                           out);  // the FIFO's reader finishes
         const std::string bytes = wavetest::readFile(dir.file(c.result));
         ASSERT_GT(bytes.size(), 46u) << c.name;
         EXPECT_EQ(le32At(bytes, 42), c.dataSize) << c.name;
