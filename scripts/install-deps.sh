@@ -28,9 +28,9 @@ if [ -n "$need" ]; then
     # step with the main one, which fails the update and breaks the install: leave it out.
     dpkg --add-architecture i386
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-      dir=$(mktemp -d)
-      awk 'BEGIN { RS = ""; ORS = "\n\n" } !/-security/' /etc/apt/sources.list.d/debian.sources >"$dir/debian.sources"
-      sources="-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts=$dir"
+      lists_dir=$(mktemp -d)
+      awk 'BEGIN { RS = ""; ORS = "\n\n" } !/-security/' /etc/apt/sources.list.d/debian.sources >"$lists_dir/debian.sources"
+      sources="-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts=$lists_dir"
     fi
   esac
   apt-get update -qq $sources || echo "apt-get update failed; installing from the package lists at hand" >&2
