@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,9 @@ void report(benchmark::State& state, uint32_t voices) {
 }
 
 void ours(benchmark::State& state, uint32_t voices, bool silence) {
-    dsp::ChorusEffect effect({voices, kDelay, kDepth, kSpeed, kMix, kDry});
-    effect.configure(kBlock, 2, kRate);
+    std::unique_ptr<dsp::ChorusEffect> owner(
+        dsp::ChorusEffect::create(kBlock, 2, kRate, {voices, kDelay, kDepth, kSpeed, kMix, kDry}));
+    dsp::ChorusEffect& effect = *owner;
     std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     for (int n = 0; n < 20; ++n) effect.processBlock(l.data(), r.data(), ol.data(), orr.data(), kBlock);
     if (silence) std::fill(l.begin(), l.end(), 0.0f), std::fill(r.begin(), r.end(), 0.0f);

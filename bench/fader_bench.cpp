@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "effects/fader_effect.h"
@@ -22,8 +23,9 @@ void report(benchmark::State& state, bool ramping) {
 }
 
 void ours(benchmark::State& state, bool ramping, bool silence) {
-    dsp::FaderEffect effect(1.0f, ramping ? 0.0f : -6.0f, 0.0f);
-    effect.configure(kBlock, 2, kRate);
+    std::unique_ptr<dsp::FaderEffect> owner(
+        dsp::FaderEffect::create(kBlock, 2, kRate, 1.0f, ramping ? 0.0f : -6.0f, 0.0f));
+    dsp::FaderEffect& effect = *owner;
     if (ramping) effect.setFaderAction(0, 0.001f, 10800.0f, -40.0f);
     std::vector<float> l = dsptest::noise(kBlock, 1), r = dsptest::noise(kBlock, 2), ol(kBlock), orr(kBlock);
     for (int n = 0; n < 20; ++n) effect.processBlock(l.data(), r.data(), ol.data(), orr.data(), kBlock);
