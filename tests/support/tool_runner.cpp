@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "wavefile/riff_builder.h"
 
@@ -55,20 +53,15 @@ ToolRun runTool(const std::string& dir, const std::string& args) {
     if (fd >= 0) close(fd);
     r.status = runShell("cd '" + dir + "' && '" + std::string(toolPath()) + "' " + args + " 2>'" + errPath + "'",
                         r.out);
-    std::ifstream in(errPath, std::ios::binary);
-    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    r.err = wavetest::readFile(errPath);
     std::remove(errPath);
     return r;
 }
 
-std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath, const std::string& tail) {
-    std::string command = "sox -V1 '" + wavPath + "' -t raw " + tail;
-    const size_t at = command.find("{raw}");
-    if (at != std::string::npos) command.replace(at, 5, "'" + rawPath + "'");
+std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath, const std::string& options) {
     std::string ignored;
-    if (runShell(command, ignored) != 0) return {};
-    std::ifstream in(rawPath, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (runShell("sox -V1 '" + wavPath + "' -t raw " + options + " '" + rawPath + "'", ignored) != 0) return {};
+    const std::string bytes = wavetest::readFile(rawPath);
     std::vector<int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;

@@ -28,11 +28,9 @@ int runShell(const std::string& command, std::string& output);
 // Runs a shell command in `dir`, for ASSERT_TRUE: a failure carries the command and its output.
 ::testing::AssertionResult shellIn(const std::string& dir, const std::string& command);
 
-// Interleaved 16-bit samples of a WAVE file as sox decodes it (an independent reader), through
-// the raw file `rawPath`. `tail` is the rest of the sox command after "-t raw", {raw} standing
-// for the raw file (e.g. "-c 1 {raw} remix 1" for the left channel). Empty when sox fails.
-std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath,
-                               const std::string& tail = "{raw}");
+// Interleaved 16-bit samples of a WAVE file as sox decodes it (an independent reader) into the
+// raw file `rawPath`, with sox's output `options` (e.g. "-e signed -b 32"). Empty when sox fails.
+std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath, const std::string& options = "");
 
 // Sorted names in a folder (none when it does not exist).
 std::vector<std::string> listDir(const std::string& path);

@@ -2,7 +2,6 @@
 // run through the tool, decoded by sox and measured here (windowed Goertzel, RMS).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <sstream>
