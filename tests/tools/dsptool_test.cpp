@@ -197,8 +197,8 @@ TEST(Dsptool, OutputRoutes) {
         // The FIFO's reader finishes.
         tooltest::shellIn(dir.path(), "for i in $(seq 100); do [ -e " + c.result + " ] && break; sleep 0.1; done");
         const std::string bytes = wavetest::readFile(dir.file(c.result));
-        EXPECT_EQ(wavetest::readLe32(bytes, 42), c.dataSize) << c.name;
-        EXPECT_EQ(wavetest::readLe32(bytes, 4), c.dataSize == 352800 ? 352838u : 0xFFFFFFFFu) << c.name;
+        EXPECT_EQ(bytes.substr(42, 4), wavetest::le32(c.dataSize)) << c.name;
+        EXPECT_EQ(bytes.substr(4, 4), wavetest::le32(c.dataSize == 352800 ? 352838u : 0xFFFFFFFFu)) << c.name;
         EXPECT_TRUE(soxSamples(dir, "in.wav") == soxSamples(dir, c.result)) << c.name;
         for (const std::string& name : listDir(std::filesystem::path(dir.file(c.result)).parent_path()))
             EXPECT_NE(name[0], '.') << c.name << ": a temporary file stayed behind";
