@@ -1,0 +1,369 @@
+// The building blocks of the harmonic synthesis engine: Kaiser FIR designs against scipy and
+// closed-form responses, the transfer curve against the Bezier it samples, and every component
+// held bit for bit to its per-sample definition written out plainly (circular delay line, curve
+// walk from the previous point, FIR with each variant's summation order, element-wise kernels)
+// over awkward inputs and block splits.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <random>
+#include <vector>
+
+#include "exciter/allpass_delay.h"
+#include "exciter/harmonics_kernels.h"
+#include "exciter/kaiser_fir.h"
+#include "exciter/transfer_curve.h"
+#include "support/levels.h"
+#include "support/signals.h"
+
+namespace {
+
+using dsp::ResultVariant;
+using dsptest::noise;
+
+constexpr double kPi = 3.141592653589793;
+const float kNan = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
+
+uint32_t bitsOf(float v) {
+    uint32_t u;
+    std::memcpy(&u, &v, 4);
+    return u;
+}
+
+// Block lengths that cut a stream at awkward places: 1, primes, a run longer than any line.
+std::vector<uint32_t> splits(std::size_t total, uint32_t seed) {
+    std::mt19937 gen(seed);
+    const uint32_t sizes[] = {1, 2, 3, 5, 7, 13, 16, 17, 31, 64, 100};
+    std::vector<uint32_t> out;
+    for (std::size_t done = 0; done < total;) {
+        const uint32_t n = std::min<uint32_t>(sizes[gen() % 11], static_cast<uint32_t>(total - done));
+        out.push_back(n);
+        done += n;
+    }
+    return out;
+}
+
+// x through process(in, out, n) in the pieces of splits(), in place or into a separate buffer.
+template <class Process>
+std::vector<float> inPieces(const std::vector<float>& x, uint32_t seed, bool inPlace, Process process) {
+    std::vector<float> y(x.size());
+    if (inPlace) y = x;
+    std::size_t at = 0;
+    for (uint32_t n : splits(x.size(), seed)) {
+        process((inPlace ? y : x).data() + at, y.data() + at, n);
+        at += n;
+    }
+    return y;
+}
+
+// ---- Kaiser FIR designs ------------------------------------------------------------------
+
+std::complex<double> dtft(const float* coef, int count, double freq, double rate) {
+    std::complex<double> sum = 0.0;
+    const double w = 2.0 * kPi * freq / rate;
+    for (int k = 0; k < count; ++k) sum += static_cast<double>(coef[k]) * std::polar(1.0, -w * k);
+    return sum;
+}
+
+struct KaiserRef {
+    const char* name;
+    unsigned type;
+    int taps;
+    float attenuationDb;
+    float f1, f2;
+    std::vector<double> coef;       // taps + 1
+    std::vector<double> magnitude;  // |H| at kKaiserRefFreqs
+};
+void PrintTo(const KaiserRef& c, std::ostream* os) { *os << c.name; }  // case names in test logs
+
+#include "exciter/kaiser_refs.inc"
+
+class KaiserDesign : public ::testing::TestWithParam<KaiserRef> {};
+
+TEST_P(KaiserDesign, CoefficientsAndResponseMatchScipy) {
+    const KaiserRef& ref = GetParam();
+    dsp::KaiserFir fir;
+    fir.setup(ref.attenuationDb, ref.taps, ref.type);
+    fir.designBand(static_cast<float>(kKaiserRefRate), ref.f1, ref.f2);
+    const float* c = fir.coefficients();
+    for (int k = 0; k <= ref.taps; ++k) {
+        EXPECT_NEAR(c[k], ref.coef[k], 2e-7 + 1e-6 * std::fabs(ref.coef[k])) << ref.name << " tap " << k;
+        EXPECT_EQ(c[k], c[ref.taps - k]) << ref.name << " symmetry at tap " << k;
+    }
+    for (std::size_t i = 0; i < kKaiserRefFreqs.size(); ++i) {
+        const double got = std::abs(dtft(c, ref.taps + 1, kKaiserRefFreqs[i], kKaiserRefRate));
+        EXPECT_NEAR(got, ref.magnitude[i], 2e-6) << ref.name << " at " << kKaiserRefFreqs[i] << " Hz";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scipy, KaiserDesign, ::testing::ValuesIn(kKaiserRefs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Transfer curve --------------------------------------------------------------------------
+
+float applyOne(dsp::TransferCurve& curve, float x) {
+    float y;
+    curve.applyCurve(&x, &y, 1);
+    return y;
+}
+
+// y on the quadratic Bezier (0,0) - (cx,cy) - (1,1) at abscissa x, by solving x(t) = x for t.
+double bezierAt(double h, double x) {
+    const double cx = 0.5 - std::cos(kPi / 4) * h, cy = 0.5 + std::sin(kPi / 4) * h;
+    const double a = 1.0 - 2.0 * cx, b = 2.0 * cx;  // x(t) = a t^2 + b t
+    const double t = std::fabs(a) < 1e-12 ? x / b : (-b + std::sqrt(b * b + 4.0 * a * x)) / (2.0 * a);
+    return 2.0 * (1.0 - t) * cy * t + t * t;
+}
+
+// Inside full scale the curve follows the Bezier; at and beyond it, it saturates.
+TEST(TransferCurve, FollowsTheBezierItSamplesAndSaturatesAtFullScale) {
+    for (float h : {0.1f, 0.3f, -0.2f, 0.0f, 0.45f}) {
+        dsp::TransferCurve curve;
+        curve.buildFromHarmonics(h);
+        for (double x = 0.0; x < 1.0; x += 0.01)
+            EXPECT_NEAR(applyOne(curve, static_cast<float>(x)), bezierAt(h, x), 2e-3) << "h " << h << " x " << x;
+        for (float big : {1.0f, 1.5f, 100.0f, -1.0f, -3.0f, kInf, -kInf})
+            ASSERT_EQ(applyOne(curve, big), big > 0 ? 1.0f : -1.0f) << big;
+    }
+}
+
+TEST(TransferCurve, PointsAtTheEndsOrAtExistingAbscissasAreIgnored) {
+    dsp::TransferCurve curve;
+    curve.setup();
+    EXPECT_EQ(curve.addPoint(0.5f, 0.8f), 3);
+    for (float x : {0.0f, 1.0f, 1.7f, -0.4f, 0.5f}) EXPECT_EQ(curve.addPoint(x, 0.1f), 3) << x;
+    // The kept curve: (0,0) - (0.5,0.8) - (1,1), y clamped to [-1, 1] when given.
+    for (auto [x, y] : {std::pair{0.25f, 0.4f}, {0.5f, 0.8f}, {0.75f, 0.9f}, {-0.25f, -0.4f}})
+        EXPECT_FLOAT_EQ(applyOne(curve, x), y) << x;
+    EXPECT_EQ(curve.addPoint(0.9f, 7.0f), 4);
+    EXPECT_EQ(applyOne(curve, 0.9f), 1.0f);
+}
+
+// The walk along the list from the point the previous sample used.
+struct PlainCurve {
+    const dsp::CurvePoint* cursor;
+    float apply(float v) {
+        const float a = std::fabs(v);
+        const dsp::CurvePoint* p = cursor;
+        while (p->next && a >= p->next->x) p = p->next;
+        while (p->prev && a < p->x) p = p->prev;
+        cursor = p;
+        const float y = p->next ? static_cast<float>((static_cast<double>(a) - p->x) * p->slope + p->y) : p->y;
+        return v >= 0.0f ? y : -y;
+    }
+};
+
+TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
+    for (dsp::cpu::Isa level : dsptest::levels())  // gathers at AVX2 and above
+    for (float h : {0.3f, 0.0f, -0.45f, 0.69f}) {
+        const dsp::cpu::ForceLevel force(level);
+        dsp::TransferCurve curve;
+        curve.buildFromHarmonics(h);
+        const dsp::CurvePoint* last = curve.first();
+        while (last->next) last = last->next;
+        PlainCurve plain{last};  // a new curve starts its lookups at the last point
+        // NaN first (cursor on the last point), then every breakpoint, its neighbours, the ends,
+        // noise jumping around, and NaN again after an ordinary sample.
+        std::vector<float> x = {kNan, -kNan, 0.5f, kNan, 1.0f, kNan, -0.0f, 0.0f, kInf, -kInf, 1e-40f, -1e-40f};
+        for (const dsp::CurvePoint* p = curve.first(); p; p = p->next)
+            for (float v : {p->x, std::nextafter(p->x, 0.0f), std::nextafter(p->x, 2.0f)}) {
+                x.push_back(v);
+                x.push_back(-v);
+            }
+        const std::vector<float> wide = noise(3000, 77, 1.3f);
+        x.insert(x.end(), wide.begin(), wide.end());
+        // A NaN after saturated and ordinary samples at every alignment: its output depends on
+        // whether the previous lookup ended on the last point.
+        for (int r = 0; r < 40; ++r) {
+            x.push_back(r % 3 == 0 ? -1.5f : 0.25f);
+            if (r % 5 == 1 || r % 7 == 2) x.push_back(kNan);
+        }
+        x.push_back(kNan);
+        const std::vector<float> y =
+            inPieces(x, 5, false, [&](const float* in, float* out, uint32_t n) { curve.applyCurve(in, out, n); });
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const float want = plain.apply(x[i]);
+            ASSERT_EQ(bitsOf(y[i]), bitsOf(want))
+                << dsp::cpu::name(level) << " h " << h << " i " << i << " x " << x[i] << " expected " << want;
+        }
+    }
+}
+
+// ---- Delay line ------------------------------------------------------------------------------
+
+struct PlainDelay {
+    std::vector<float> line;
+    int pos = 0;
+    double gain;
+    PlainDelay(int length, float g) : line(length, 0.0f), gain(g) {}
+    float step(float x) {
+        pos = (pos + 1) % static_cast<int>(line.size());
+        const float old = line[pos];
+        line[pos] = static_cast<float>(x - old * gain);
+        return static_cast<float>(line[pos] * gain + old);
+    }
+};
+
+struct DelayCase {
+    int length;
+    float gain;
+    bool inPlace;
+};
+
+class DelayExactness : public ::testing::TestWithParam<DelayCase> {};
+
+TEST_P(DelayExactness, MatchesTheCircularLineSampleBySample) {
+    const auto [length, gain, inPlace] = GetParam();
+    dsp::AllpassDelay delay;
+    delay.setup(length, gain);
+    PlainDelay plain(length, gain);
+    std::vector<float> x = noise(1500, 40u + length, 0.9f);
+    x[3] = -0.0f;  // signed zeros through a gain that is zero
+    x[4] = 0.0f;
+    if (gain == 0.0f) {  // with a zero gain a NaN or infinity stays in its own slot of the line
+        x[700] = kInf;
+        x[903] = -kNan;
+        x[1101] = 1e-41f;
+    }
+    const std::vector<float> y =
+        inPieces(x, 9u + length, inPlace, [&](const float* in, float* out, uint32_t n) { delay.process(in, out, n); });
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const float want = plain.step(x[i]);
+        ASSERT_EQ(bitsOf(y[i]), bitsOf(want)) << "i " << i << " expected " << want << " actual " << y[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DelayExactness,
+                         ::testing::Values(DelayCase{1, 0.0f, false}, DelayCase{16, 0.0f, true},
+                                           DelayCase{5, 0.37f, false}, DelayCase{8, -0.61f, true}));
+
+// ---- FIR ---------------------------------------------------------------------------------------
+
+// One output at a time over the circular history, newest sample at the write position, with
+// each form's summation: the reference in double in slot order; 3DNow! one running float sum
+// per lane (slot mod 4) from zero, then (l0 + l2) + (l1 + l3); SSE for 16 taps the four slots of
+// each lane added pairwise, then across lanes in the same way. Then + x * c0 in float.
+struct PlainFir {
+    const float* coef;
+    int taps;
+    ResultVariant set;
+    std::vector<float> history;
+    uint32_t pos = 0;
+    float step(float x) {
+        const uint32_t mask = static_cast<uint32_t>(taps) - 1;
+        auto product = [&](uint32_t t) { return history[t] * coef[((t - pos) & mask) + 1]; };
+        float y;
+        if (set == ResultVariant::Reference) {
+            double acc = static_cast<double>(x) * coef[0];
+            for (uint32_t t = 0; t < static_cast<uint32_t>(taps); ++t)
+                acc += static_cast<double>(history[t]) * coef[((t - pos) & mask) + 1];
+            y = static_cast<float>(acc);
+        } else {
+            float lane[4];
+            for (uint32_t l = 0; l < 4; ++l) {
+                if (set == ResultVariant::Sse) {
+                    const float a = product(l) + product(4 + l);
+                    const float b = product(8 + l) + product(12 + l);
+                    lane[l] = a + b;
+                } else {
+                    lane[l] = 0.0f;
+                    for (uint32_t t = l; t < static_cast<uint32_t>(taps); t += 4) lane[l] = lane[l] + product(t);
+                }
+            }
+            const float sum = (lane[0] + lane[2]) + (lane[1] + lane[3]);
+            const float direct = x * coef[0];
+            y = sum + direct;
+        }
+        pos = (pos - 1) & mask;
+        history[pos] = x;
+        return y;
+    }
+};
+
+class FirExactness : public ::testing::TestWithParam<ResultVariant> {};
+
+TEST_P(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
+    const ResultVariant set = GetParam();
+    for (dsp::cpu::Isa level : dsptest::levels())  // one output at a time, four, eight lanes
+    for (bool inPlace : {false, true}) {
+        const dsp::cpu::ForceLevel force(level);
+        dsp::KaiserFir fir;
+        fir.setup(100.0f, 16, dsp::KaiserFir::kHighpass);
+        fir.designBand(48000.0f, 11025.0f, 0.0f);
+        PlainFir plain{fir.coefficients(), 16, set, std::vector<float>(16, 0.0f)};
+        std::vector<float> x = noise(3000, 31, 0.9f);
+        // Denormal inputs and products, which the 3DNow! form flushes.
+        for (std::size_t i = 2000; i < 2040; ++i) x[i] = 1e-39f * static_cast<float>(i % 7);
+        std::vector<float> y(x.size());
+        std::size_t at = 0;
+        for (uint32_t n : splits(x.size(), 17)) {
+            if (n % 3 == 0 && at > 500) {  // a redesign keeps the history
+                fir.designBand(48000.0f, 2000.0f + at, 0.0f);
+                plain.coef = fir.coefficients();
+            }
+            if (inPlace) std::copy(x.begin() + at, x.begin() + at + n, y.begin() + at);
+            fir.process(set, (inPlace ? y : x).data() + at, y.data() + at, n);
+            std::optional<dsp::kernels::ThreeDNowArithmetic> flush;
+            if (set == ResultVariant::Amd3dnow) flush.emplace();
+            for (std::size_t i = at; i < at + n; ++i) {
+                const float want = plain.step(x[i]);
+                ASSERT_EQ(bitsOf(y[i]), bitsOf(want))
+                    << dsp::cpu::name(level) << " in place " << inPlace << " i " << i << " expected " << want;
+            }
+            at += n;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, FirExactness,
+                         ::testing::Values(ResultVariant::Reference, ResultVariant::Amd3dnow, ResultVariant::Sse));
+
+// ---- Element-wise kernels ----------------------------------------------------------------
+
+// Subtraction is exact before its one rounding in every form. The vector forms round gain * src
+// before adding, over whole steps only (3DNow! of 4, SSE of 8); the reference rounds once. The
+// gain makes the two differ for many operands, which shows exactly which elements each covers.
+class ElementKernels : public ::testing::TestWithParam<ResultVariant> {};
+
+TEST_P(ElementKernels, MatchThePlainArithmeticOfEachForm) {
+    const ResultVariant set = GetParam();
+    const uint32_t step = set == ResultVariant::Amd3dnow ? 4 : set == ResultVariant::Sse ? 8 : 0;
+    const float gain = 0.7559108138084412f;
+    for (uint32_t n : {0u, 3u, 8u, 11u, 15u, 16u, 17u})
+        for (uint32_t offset : {0u, 1u}) {  // the kernels must not rely on aligned pointers
+            const std::vector<float> a = noise(n + offset, 100 + n), src = noise(n + offset, 200 + n);
+            std::vector<float> b = noise(n + offset, 300 + n), dst = noise(n + offset, 400 + n);
+            const std::vector<float> b0 = b, dst0 = dst;
+            dsp::kernels::subtractInto(set, a.data() + offset, b.data() + offset, n);
+            dsp::kernels::addScaled(set, dst.data() + offset, src.data() + offset, gain, n);
+            for (uint32_t i = offset; i < n + offset; ++i) {
+                ASSERT_EQ(b[i], a[i] - b0[i]) << "n " << n << " i " << i;
+                const float twice = gain * src[i] + dst0[i];
+                const float once = static_cast<float>(static_cast<double>(gain) * src[i] + dst0[i]);
+                ASSERT_EQ(dst[i], step != 0 && i - offset < n / step * step ? twice : once) << "n " << n << " i " << i;
+            }
+        }
+    // 1e-39 is denormal in float: 3DNow! reads it as zero, and flushes the denormal result
+    // 2^-100 * 2^-30 = 2^-130; the other forms keep both. The mode ends with the call.
+    const float tiny = 1e-39f, small = std::ldexp(1.0f, -100), denormal = std::ldexp(1.0f, -130);
+    std::vector<float> a(8, tiny), b(8, 0.0f), dst(8, 0.0f), src(8, small);
+    dsp::kernels::subtractInto(set, a.data(), b.data(), 8);
+    dsp::kernels::addScaled(set, dst.data(), src.data(), std::ldexp(1.0f, -30), 8);
+    const bool flushes = set == ResultVariant::Amd3dnow;
+    EXPECT_EQ(b, std::vector<float>(8, flushes ? 0.0f : tiny));
+    EXPECT_EQ(dst, std::vector<float>(8, flushes ? 0.0f : denormal));
+    volatile float x = small;
+    EXPECT_EQ(x * std::ldexp(1.0f, -30), denormal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, ElementKernels,
+                         ::testing::Values(ResultVariant::Reference, ResultVariant::Amd3dnow, ResultVariant::Sse));
+
+}  // namespace
