@@ -51,18 +51,16 @@ double magnitudeAt(const BiquadCascade& f, double freq) {
 }
 
 std::unique_ptr<BiquadCascade> makeDesign(const FilterRef& r) {
-    std::unique_ptr<BiquadCascade> f;
     if (r.chebyshev) {
         auto c = std::make_unique<ChebyshevFilter>();
         c->setOrder(r.order, r.highpass ? 1 : 0);
         c->designWithRipple(r.rate, r.cutoff, r.ripple);
-        f = std::move(c);
-    } else {
-        f = std::make_unique<ButterworthFilter>();
-        f->setOrder(r.order, r.highpass ? 1 : 0);
-        f->design(r.rate, r.cutoff);
+        return c;
     }
-    return f;
+    auto b = std::make_unique<ButterworthFilter>();
+    b->setOrder(r.order, r.highpass ? 1 : 0);
+    b->design(r.rate, r.cutoff);
+    return b;
 }
 
 // Designs each filter given as the same Chebyshev cascade (a highpass for odd orders).
