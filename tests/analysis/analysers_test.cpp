@@ -3,6 +3,7 @@
 // wave slicer's onsets, ends and queries.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -229,33 +230,27 @@ TEST(FftAnalyser, InAChainItYieldsNoFramesAndStaysInBounds) {
 
 constexpr uint32_t kSliceRate = 48000;
 
-// Default levels: onsets above -30 dB rising by 20 %, slices end below -40 dB, at least 50 ms.
-struct Slicer {
-    explicit Slicer(uint32_t channels = 1, float minLengthSec = 0.05f)
-        : handle(initWaveSlice(1024, channels, kSliceRate, -30.0f, -40.0f, 20.0f, minLengthSec)), channels(channels) {}
-    ~Slicer() { termWaveSlice(handle); }
+// A new slicer with the default levels (onsets above -30 dB rising by 20 %, slices end below
+// -40 dB, at least minLengthSec long), fed pcm in blocks of 1024 frames.
+dsp_effect* sliced(const std::vector<int16_t>& pcm, uint32_t channels = 1, float minLengthSec = 0.05f) {
+    dsp_effect* handle = initWaveSlice(1024, channels, kSliceRate, -30.0f, -40.0f, 20.0f, minLengthSec);
+    for (size_t at = 0; at < pcm.size(); at += 1024 * channels)
+        EXPECT_TRUE(doWaveSlice(handle, &pcm[at], uint32_t(std::min<size_t>(1024 * channels, pcm.size() - at) * 2)));
+    return handle;
+}
 
-    void push(const std::vector<int16_t>& pcm) {  // in blocks of 1024 frames
-        for (size_t at = 0; at < pcm.size(); at += 1024 * channels) {
-            const size_t n = std::min<size_t>(1024 * channels, pcm.size() - at);
-            ASSERT_TRUE(doWaveSlice(handle, &pcm[at], uint32_t(n * 2)));
-        }
-    }
+// The slicer's records, after which it is ended.
+std::vector<DspSliceRecord> slicesOf(dsp_effect* handle) {
+    std::vector<DspSliceRecord> out;
+    for (const DspSliceRecord* r = getWaveSlice(handle, 0); r != nullptr; r = r->next) out.push_back(*r);
+    termWaveSlice(handle);
+    return out;
+}
 
-    std::vector<DspSliceRecord> slices() {
-        std::vector<DspSliceRecord> out;
-        for (const DspSliceRecord* r = getWaveSlice(handle, 0); r != nullptr; r = r->next) out.push_back(*r);
-        return out;
-    }
-
-    dsp_effect* handle;
-    uint32_t channels;
-};
-
-// Mono signal: silence, then a 6 kHz tone of `amplitude` for each [start, end) span in seconds.
-std::vector<int16_t> bursts(double seconds, std::vector<std::pair<double, double>> spans, double amplitude = 0.5) {
+// Mono signal: silence, then a 6 kHz tone for each {start, end, amplitude}, times in seconds.
+std::vector<int16_t> bursts(double seconds, const std::vector<std::array<double, 3>>& spans) {
     std::vector<int16_t> pcm(size_t(seconds * kSliceRate), 0);
-    for (auto [start, end] : spans)
+    for (auto [start, end, amplitude] : spans)
         for (size_t i = size_t(start * kSliceRate); i < size_t(end * kSliceRate) && i < pcm.size(); ++i)
             pcm[i] = int16_t(std::lround(amplitude * 32767.0 * std::sin(2.0 * M_PI * 6000.0 * i / kSliceRate)));
     return pcm;
@@ -264,13 +259,8 @@ std::vector<int16_t> bursts(double seconds, std::vector<std::pair<double, double
 // Stereo is judged on the mono mix: the same burst on both channels slices as in mono, and
 // opposite channels cancel into silence.
 TEST(WaveSlice, IsolatedBurstGivesOneSliceFromTheValleyToTheFall) {
-    const auto mono = bursts(1.5, {{0.5, 0.8}});
-    Slicer slicer, same(2), opposite(2);
-    slicer.push(mono);
-    same.push(interleave(mono, mono));
-    opposite.push(interleave(mono, bursts(1.5, {{0.5, 0.8}}, -0.5)));
-    for (Slicer* s : {&slicer, &same}) {
-        const auto slices = s->slices();
+    const auto mono = bursts(1.5, {{0.5, 0.8, 0.5}});
+    for (const auto& slices : {slicesOf(sliced(mono)), slicesOf(sliced(interleave(mono, mono), 2))}) {
         ASSERT_EQ(slices.size(), 1u);
         // The valley is the last silent frame before the envelope rises.
         EXPECT_NEAR(slices[0].startTime, 0.5, 2.0 / kSliceRate);
@@ -278,18 +268,14 @@ TEST(WaveSlice, IsolatedBurstGivesOneSliceFromTheValleyToTheFall) {
         EXPECT_GT(slices[0].endTime, 0.8);
         EXPECT_LT(slices[0].endTime, 0.9);
     }
-    EXPECT_TRUE(opposite.slices().empty());
-    EXPECT_EQ(getWaveSlice(opposite.handle, 5), nullptr);
+    dsp_effect* opposite = sliced(interleave(mono, bursts(1.5, {{0.5, 0.8, -0.5}})), 2);
+    EXPECT_EQ(getWaveSlice(opposite, 5), nullptr);
+    EXPECT_TRUE(slicesOf(opposite).empty());
 }
 
 TEST(WaveSlice, SecondOnsetSplitsAtTheValleyBetween) {
-    Slicer slicer;
-    std::vector<int16_t> pcm = bursts(2.0, {{0.3, 0.6}, {1.0, 1.3}});
     // A quiet tone between the bursts keeps the envelope above the off level.
-    const auto quiet = bursts(2.0, {{0.6, 1.0}}, 0.05);
-    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(pcm[i] + quiet[i]);
-    slicer.push(pcm);
-    const auto slices = slicer.slices();
+    const auto slices = slicesOf(sliced(bursts(2.0, {{0.3, 0.6, 0.5}, {0.6, 1.0, 0.05}, {1.0, 1.3, 0.5}})));
     ASSERT_EQ(slices.size(), 2u);
     EXPECT_NEAR(slices[0].startTime, 0.3, 2.0 / kSliceRate);
     EXPECT_FLOAT_EQ(slices[0].endTime, slices[1].startTime);
@@ -299,11 +285,9 @@ TEST(WaveSlice, SecondOnsetSplitsAtTheValleyBetween) {
 }
 
 TEST(WaveSlice, EndSoonerThanTheMinimumLengthDoesNotCloseTheSlice) {
-    Slicer slicer(1, 0.5f);
-    slicer.push(bursts(1.0, {{0.2, 0.25}}));
+    const auto slices = slicesOf(sliced(bursts(1.0, {{0.2, 0.25, 0.5}}), 1, 0.5f));
     // The fall came too early: the slice ends at the first quiet frame more than the minimum
     // length (24000 frames) after its start.
-    const auto slices = slicer.slices();
     ASSERT_EQ(slices.size(), 1u);
     EXPECT_NEAR(slices[0].startTime, 0.2, 2.0 / kSliceRate);
     const double startFrame = std::round(double(slices[0].startTime) * kSliceRate);
@@ -311,16 +295,15 @@ TEST(WaveSlice, EndSoonerThanTheMinimumLengthDoesNotCloseTheSlice) {
 }
 
 TEST(WaveSlice, QueriesCloseTheOpenSliceAndClampTheIndex) {
-    Slicer slicer;
-    const auto pcm = bursts(1.0, {{0.2, 1.0}});
-    slicer.push(std::vector<int16_t>(pcm.begin(), pcm.begin() + kSliceRate / 2));
-    const DspSliceRecord* first = getWaveSlice(slicer.handle, 0);
+    dsp_effect* slicer = sliced(bursts(0.5, {{0.2, 1.0, 0.5}}));
+    const DspSliceRecord* first = getWaveSlice(slicer, 0);
     ASSERT_NE(first, nullptr);
     EXPECT_FLOAT_EQ(first->endTime, 0.5f);  // split at the query position
-    EXPECT_EQ(getWaveSlice(slicer.handle, 0), first);
-    EXPECT_EQ(getWaveSlice(slicer.handle, 7), first);  // past the end: the last record
+    EXPECT_EQ(getWaveSlice(slicer, 0), first);
+    EXPECT_EQ(getWaveSlice(slicer, 7), first);  // past the end: the last record
     EXPECT_EQ(first->next, nullptr);
     EXPECT_EQ(first->prev, nullptr);
+    termWaveSlice(slicer);
 }
 
 }  // namespace

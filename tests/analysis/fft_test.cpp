@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -23,23 +24,14 @@ const double kPi = std::acos(-1.0);
 template <class T>
 std::vector<double> naivePackedDft(const std::vector<T>& a) {
     const size_t n = a.size();
-    std::vector<double> cosTable(n), sinTable(n), packed(n);
-    for (size_t i = 0; i < n; ++i) {
-        cosTable[i] = std::cos(2 * kPi * double(i) / double(n));
-        sinTable[i] = std::sin(2 * kPi * double(i) / double(n));
-    }
+    std::vector<std::complex<double>> turn(n);  // e^(2πi m/n)
+    for (size_t m = 0; m < n; ++m) turn[m] = std::polar(1.0, 2 * kPi * double(m) / double(n));
+    std::vector<double> packed(n);
     for (size_t k = 0; k <= n / 2; ++k) {
-        double re = 0, im = 0;
-        for (size_t j = 0; j < n; ++j) {
-            re += a[j] * cosTable[j * k % n];
-            im += a[j] * sinTable[j * k % n];
-        }
-        if (k == 0 || k == n / 2) {
-            packed[k == 0 ? 0 : 1] = re;
-        } else {
-            packed[2 * k] = re;
-            packed[2 * k + 1] = im;
-        }
+        std::complex<double> sum = 0.0;
+        for (size_t j = 0; j < n; ++j) sum += double(a[j]) * turn[j * k % n];
+        packed[k == n / 2 ? 1 : 2 * k] = sum.real();
+        if (k != 0 && k != n / 2) packed[2 * k + 1] = sum.imag();
     }
     return packed;
 }
