@@ -57,7 +57,6 @@ std::vector<double> butterworthStep(double amplitude, size_t frames) {
 // The left envelope, then the right one for stereo input.
 std::vector<float> envelopeOf(const std::vector<int16_t>& pcm, uint32_t channels, uint32_t block) {
     dsp_effect* handle = initEnvAnalyze(block, channels, kEnvelopeRate);
-    EXPECT_NE(handle, nullptr);
     const size_t frames = pcm.size() / channels;
     std::vector<float> left, right;
     std::vector<float> out(2 * block);

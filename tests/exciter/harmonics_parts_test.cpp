@@ -137,10 +137,7 @@ TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
         // noise jumping around, and NaN again after an ordinary sample.
         std::vector<float> x = {kNan, -kNan, 0.5f, kNan, 1.0f, kNan, -0.0f, 0.0f, kInf, -kInf, 1e-40f, -1e-40f};
         for (const dsp::CurvePoint* p = curve.first(); p; p = p->next)
-            for (float v : {p->x, std::nextafter(p->x, 0.0f), std::nextafter(p->x, 2.0f)}) {
-                x.push_back(v);
-                x.push_back(-v);
-            }
+            for (float v : {p->x, std::nextafter(p->x, 0.0f), std::nextafter(p->x, 2.0f)}) x.insert(x.end(), {v, -v});
         const std::vector<float> wide = noise(3000, 77, 1.3f);
         x.insert(x.end(), wide.begin(), wide.end());
         // A NaN after saturated and ordinary samples at every alignment: its output depends on
@@ -232,17 +229,13 @@ struct PlainFir {
             float lane[4];
             for (uint32_t l = 0; l < 4; ++l) {
                 if (set == ResultVariant::Sse) {
-                    const float a = product(l) + product(4 + l);
-                    const float b = product(8 + l) + product(12 + l);
-                    lane[l] = a + b;
+                    lane[l] = (product(l) + product(4 + l)) + (product(8 + l) + product(12 + l));
                 } else {
                     lane[l] = 0.0f;
                     for (uint32_t t = l; t < static_cast<uint32_t>(taps); t += 4) lane[l] = lane[l] + product(t);
                 }
             }
-            const float sum = (lane[0] + lane[2]) + (lane[1] + lane[3]);
-            const float direct = x * coef[0];
-            y = sum + direct;
+            y = ((lane[0] + lane[2]) + (lane[1] + lane[3])) + x * coef[0];
         }
         pos = (pos - 1) & mask;
         history[pos] = x;
@@ -288,40 +281,36 @@ TEST(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
 // Subtraction is exact before its one rounding in every form. The vector forms round gain * src
 // before adding, over whole steps only (3DNow! of 4, SSE of 8); the reference rounds once. The
 // gain makes the two differ for many operands, which shows exactly which elements each covers.
-class ElementKernels : public ::testing::TestWithParam<ResultVariant> {};
-
-TEST_P(ElementKernels, MatchThePlainArithmeticOfEachForm) {
-    const ResultVariant set = GetParam();
-    const uint32_t step = set == ResultVariant::Amd3dnow ? 4 : set == ResultVariant::Sse ? 8 : 0;
-    const float gain = 0.7559108138084412f;
-    for (uint32_t n : {0u, 3u, 8u, 11u, 15u, 16u, 17u})
-        for (uint32_t offset : {0u, 1u}) {  // the kernels must not rely on aligned pointers
-            const std::vector<float> a = noise(n + offset, 100 + n), src = noise(n + offset, 200 + n);
-            std::vector<float> b = noise(n + offset, 300 + n), dst = noise(n + offset, 400 + n);
-            const std::vector<float> b0 = b, dst0 = dst;
-            dsp::kernels::subtractInto(set, a.data() + offset, b.data() + offset, n);
-            dsp::kernels::addScaled(set, dst.data() + offset, src.data() + offset, gain, n);
-            for (uint32_t i = offset; i < n + offset; ++i) {
-                ASSERT_EQ(b[i], a[i] - b0[i]) << "n " << n << " i " << i;
-                const float twice = gain * src[i] + dst0[i];
-                const float once = static_cast<float>(static_cast<double>(gain) * src[i] + dst0[i]);
-                ASSERT_EQ(dst[i], step != 0 && i - offset < n / step * step ? twice : once) << "n " << n << " i " << i;
+TEST(ElementKernels, MatchThePlainArithmeticOfEachForm) {
+    for (ResultVariant set : {ResultVariant::Reference, ResultVariant::Amd3dnow, ResultVariant::Sse}) {
+        const uint32_t step = set == ResultVariant::Amd3dnow ? 4 : set == ResultVariant::Sse ? 8 : 0;
+        const float gain = 0.7559108138084412f;
+        for (uint32_t n : {0u, 3u, 8u, 11u, 15u, 16u, 17u})
+            for (uint32_t offset : {0u, 1u}) {  // the kernels must not rely on aligned pointers
+                const std::vector<float> a = noise(n + offset, 100 + n), src = noise(n + offset, 200 + n);
+                std::vector<float> b = noise(n + offset, 300 + n), dst = noise(n + offset, 400 + n);
+                const std::vector<float> b0 = b, dst0 = dst;
+                dsp::kernels::subtractInto(set, a.data() + offset, b.data() + offset, n);
+                dsp::kernels::addScaled(set, dst.data() + offset, src.data() + offset, gain, n);
+                for (uint32_t i = offset; i < n + offset; ++i) {
+                    ASSERT_EQ(b[i], a[i] - b0[i]) << "n " << n << " i " << i;
+                    const float twice = gain * src[i] + dst0[i];
+                    const float once = static_cast<float>(static_cast<double>(gain) * src[i] + dst0[i]);
+                    ASSERT_EQ(dst[i], step != 0 && i - offset < n / step * step ? twice : once) << "n " << n << " i " << i;
+                }
             }
-        }
-    // 1e-39 is denormal in float: 3DNow! reads it as zero, and flushes the denormal result
-    // 2^-100 * 2^-30 = 2^-130; the other forms keep both. The mode ends with the call.
-    const float tiny = 1e-39f, small = std::ldexp(1.0f, -100), denormal = std::ldexp(1.0f, -130);
-    std::vector<float> a(8, tiny), b(8, 0.0f), dst(8, 0.0f), src(8, small);
-    dsp::kernels::subtractInto(set, a.data(), b.data(), 8);
-    dsp::kernels::addScaled(set, dst.data(), src.data(), std::ldexp(1.0f, -30), 8);
-    const bool flushes = set == ResultVariant::Amd3dnow;
-    EXPECT_EQ(b, std::vector<float>(8, flushes ? 0.0f : tiny));
-    EXPECT_EQ(dst, std::vector<float>(8, flushes ? 0.0f : denormal));
-    volatile float x = small;
-    EXPECT_EQ(x * std::ldexp(1.0f, -30), denormal);
+        // 1e-39 is denormal in float: 3DNow! reads it as zero, and flushes the denormal result
+        // 2^-100 * 2^-30 = 2^-130; the other forms keep both. The mode ends with the call.
+        const float tiny = 1e-39f, small = std::ldexp(1.0f, -100), denormal = std::ldexp(1.0f, -130);
+        std::vector<float> a(8, tiny), b(8, 0.0f), dst(8, 0.0f), src(8, small);
+        dsp::kernels::subtractInto(set, a.data(), b.data(), 8);
+        dsp::kernels::addScaled(set, dst.data(), src.data(), std::ldexp(1.0f, -30), 8);
+        const bool flushes = set == ResultVariant::Amd3dnow;
+        EXPECT_EQ(b, std::vector<float>(8, flushes ? 0.0f : tiny));
+        EXPECT_EQ(dst, std::vector<float>(8, flushes ? 0.0f : denormal));
+        volatile float x = small;
+        EXPECT_EQ(x * std::ldexp(1.0f, -30), denormal);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Sets, ElementKernels,
-                         ::testing::Values(ResultVariant::Reference, ResultVariant::Amd3dnow, ResultVariant::Sse));
 
 }  // namespace
