@@ -9,16 +9,8 @@
 #include <vector>
 
 #include "dsp.h"
-#include "support/signals.h"
 
 namespace {
-
-// round(x * 32767) per sample: 1.0 is full scale.
-std::vector<int16_t> toPcm(const std::vector<float>& x) {
-    std::vector<int16_t> pcm(x.size());
-    for (size_t i = 0; i < x.size(); ++i) pcm[i] = int16_t(std::lround(x[i] * 32767.0));
-    return pcm;
-}
 
 // Stereo frames: left and right samples alternating.
 std::vector<int16_t> interleave(const std::vector<int16_t>& left, const std::vector<int16_t>& right) {
@@ -58,8 +50,7 @@ std::vector<double> butterworthStep(double amplitude, size_t frames) {
 std::vector<float> envelopeOf(const std::vector<int16_t>& pcm, uint32_t channels, uint32_t block) {
     dsp_effect* handle = initEnvAnalyze(block, channels, kEnvelopeRate);
     const size_t frames = pcm.size() / channels;
-    std::vector<float> left, right;
-    std::vector<float> out(2 * block);
+    std::vector<float> left, right, out(2 * block);
     for (size_t at = 0; at < frames; at += block) {
         const uint32_t n = uint32_t(std::min<size_t>(block, frames - at));
         EXPECT_TRUE(doEnvAnalyze(handle, &pcm[at * channels], out.data(), n * 2 * channels));
@@ -75,9 +66,8 @@ std::vector<float> envelopeOf(const std::vector<int16_t>& pcm, uint32_t channels
 TEST(Envelope, StepFollowsTheButterworthResponseAcrossBlocks) {
     for (int16_t v : {int16_t(10000), int16_t(-10000), int16_t(32767)}) {
         const size_t frames = kEnvelopeRate / 2;
-        const std::vector<int16_t> pcm(frames, v);
         // Odd block sizes put block edges in the middle of the rise.
-        const std::vector<float> env = envelopeOf(pcm, 1, 333);
+        const std::vector<float> env = envelopeOf(std::vector<int16_t>(frames, v), 1, 333);
         const double target = 2.5 * std::abs(v);
         const std::vector<double> expected = butterworthStep(target, frames);
         double peak = 0;
@@ -118,9 +108,12 @@ struct EffectDeleter {
 };
 using Analyser = std::unique_ptr<dsp_effect, EffectDeleter>;
 
-// amplitude * sin(2 pi cycles i / frames) as PCM.
+// round(amplitude * sin(2 pi cycles i / frames) * 32767): 1.0 is full scale.
 std::vector<int16_t> sinePcm(uint32_t frames, double cycles, double amplitude = 1.0) {
-    return toPcm(dsptest::sine(frames, cycles, frames, amplitude));
+    std::vector<int16_t> pcm(frames);
+    for (uint32_t i = 0; i < frames; ++i)
+        pcm[i] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * cycles * i / frames) * 32767.0));
+    return pcm;
 }
 
 uint32_t peakBin(const float* spectrum, uint32_t bins) {
@@ -202,8 +195,7 @@ TEST(FftAnalyser, OversizedBlocksAreCutAndNullBuffersRefused) {
 TEST(FftAnalyser, InAChainItYieldsNoFramesAndStaysInBounds) {
     for (const bool shortTime : {false, true}) {
         dsp_chain* chain = dspCreate(256, 1, 44100);
-        dsp_effect* effect = shortTime ? initFftAnalyze(256, 1, 256, 512) : initFft(256, 1, 1, 96);
-        ASSERT_EQ(dspAdd(chain, effect, 1), 1u);
+        ASSERT_EQ(dspAdd(chain, shortTime ? initFftAnalyze(256, 1, 256, 512) : initFft(256, 1, 1, 96), 1), 1u);
         std::vector<int16_t> pcm(4096, 1000);
         std::vector<float> out(4096, 0.0f);
         EXPECT_EQ(dspSend(chain, pcm.data(), pcm.data(), 512), 0u);
@@ -211,11 +203,9 @@ TEST(FftAnalyser, InAChainItYieldsNoFramesAndStaysInBounds) {
         for (uint32_t size : {128u, 200u, 64u, 1000u}) {
             dspAdjust(chain, size, 1, 44100);
             dsp_effect* handle = dspGetHandle(chain, 0);
-            if (shortTime) {
-                EXPECT_TRUE(doFftAnalyze(handle, pcm.data(), out.data(), size * 2)) << "size " << size;
-            } else {
-                EXPECT_EQ(doFft(handle, pcm.data(), out.data(), size * 2), 128u) << "size " << size;
-            }
+            const bool analysed = shortTime ? doFftAnalyze(handle, pcm.data(), out.data(), size * 2)
+                                            : doFft(handle, pcm.data(), out.data(), size * 2) == 128u;
+            EXPECT_TRUE(analysed) << "size " << size;
         }
         dspDestroy(chain);
     }

