@@ -21,8 +21,7 @@ struct ToolRun {
 // Runs `dsptool ARGS` with `dir` as working directory; ARGS is shell text (the caller quotes).
 ToolRun runTool(const std::string& dir, const std::string& args);
 
-// Runs a shell command; returns its exit status (-1 when it did not exit normally) and its
-// standard output in `output`.
+// Runs a shell command: its exit status (-1 when it did not exit normally), its stdout in `output`.
 int runShell(const std::string& command, std::string& output);
 
 // Runs a shell command in `dir`, for ASSERT_TRUE: a failure carries the command and its output.
