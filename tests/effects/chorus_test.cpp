@@ -11,12 +11,11 @@
 #include "support/chorus_model.h"
 #include "support/signals.h"
 
-using dsp::ChorusEffect;
 using dsptest::ChorusModel;
 
 namespace {
 
-ChorusEffect* asChorus(dsp_effect* handle) { return reinterpret_cast<ChorusEffect*>(handle); }
+dsp::ChorusEffect* asChorus(dsp_effect* handle) { return reinterpret_cast<dsp::ChorusEffect*>(handle); }
 
 // Every nonzero sample of `out` beyond index 0 must be listed in `taps` with its value.
 void expectTaps(const std::vector<float>& out, const std::vector<std::pair<uint32_t, float>>& taps) {
@@ -35,14 +34,11 @@ TEST(Chorus, TapFollowsTheSineSweep) {
     std::vector<float> out(in.size());
     line.process(in.data(), out.data(), 2000);
     for (uint32_t i : {500u, 1000u, 1500u}) EXPECT_EQ(out[i], float(in[i - 20] * 0.5)) << "sample " << i;
-    int checked = 0;
     for (uint32_t i = 30; i < 2000; ++i) {
         const double lag = std::sin(dsptest::kTwoPi * (i % 500) / 500) * 5 + 20;
         if (std::fabs(lag - std::round(lag)) < 0.01) continue;  // interpolation may fall either side
         ASSERT_EQ(out[i], float(in[i - uint32_t(lag)] * 0.5)) << "sample " << i << ", lag " << lag;
-        ++checked;
     }
-    EXPECT_GT(checked, 1800);
 }
 
 // On a stopped three-voice chorus (lags 882, 1072, 691 at 44.1 kHz) a mix sets one voice at
@@ -68,9 +64,7 @@ TEST(Chorus, MixSetsOneVoiceAndReconfigureGivesItToAll) {
 // The optimised engine against the literal model: random parameters, block splits, both tap
 // paths, mono and stereo, setters between blocks. Every output bit must agree.
 struct ModelCase {
-    uint32_t seed;
-    uint32_t rate;
-    uint32_t voices;
+    uint32_t seed, rate, voices;
     float delayMs, depthMs, speed;
     uint32_t channels;
     bool vectorTaps;  // at this machine's level, else the portable loops
@@ -85,10 +79,8 @@ TEST_P(ChorusAgainstModel, BitExact) {
     const uint32_t block = 1500;
     dsp_effect* handle = initChorus(block, c.channels, c.rate, c.voices, c.delayMs, c.depthMs, c.speed, 40.0f, 80.0f);
     ASSERT_NE(handle, nullptr);
-    ChorusEffect* chorus = asChorus(handle);
-    std::vector<ChorusModel> models;
-    for (uint32_t ch = 0; ch < c.channels; ++ch)
-        models.emplace_back(c.rate, c.voices, c.delayMs, c.depthMs, c.speed, 40.0f, 80.0f);
+    dsp::ChorusEffect* chorus = asChorus(handle);
+    std::vector<ChorusModel> models(c.channels, ChorusModel(c.rate, c.voices, c.delayMs, c.depthMs, c.speed, 40, 80));
     const std::vector<float> left = dsptest::noise(60000, c.seed, 1.0f), right = dsptest::noise(60000, c.seed + 1, 1.0f);
     std::vector<float> outL(block), outR(block), want(block);
     std::uniform_int_distribution<uint32_t> length(0, block), action(0, 9);
@@ -105,8 +97,7 @@ TEST_P(ChorusAgainstModel, BitExact) {
             models[ch].process(ch == 0 ? &left[at] : &right[at], want.data(), n);
             const std::vector<float>& got = ch == 0 ? outL : outR;
             for (uint32_t i = 0; i < n; ++i)
-                ASSERT_EQ(got[i], want[i]) << "channel " << ch << ", sample " << at + i << ", expected " << want[i]
-                                           << ", actual " << got[i];
+                ASSERT_EQ(got[i], want[i]) << "channel " << ch << ", sample " << at + i;
         }
         at += n;
         const float value = std::uniform_real_distribution<float>(-5.0f, 40.0f)(rng);

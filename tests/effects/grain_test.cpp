@@ -43,11 +43,9 @@ uint32_t send(bool stretch, dsp_effect* h, const int16_t* in, int16_t* out, uint
     return stretch ? doStretch(h, in, out, bytes) : (doPitchShift(h, in, out, bytes) ? bytes : 0);
 }
 
-// Random amounts (beyond the clamps too, bypass and `extreme` often) and output levels between
-// blocks of random lengths: some longer than one 32768-sample chunk (a new amount applies from
-// the next chunk), short ones after a jump to a longer stretch, where old grains read past the
-// block's end. Reads stay in bounds (sanitizer build), nothing is written past 4x the input, and
-// every sample matches the sample-by-sample model.
+// Random amounts (past the clamps, bypass, `extreme`) and levels between random blocks, some past
+// one 32768-sample chunk, short ones after a jump to a longer stretch (old grains read past the
+// block): in bounds (sanitizer build), nothing past 4x the input, every sample as the model's.
 template <class Engine, class Model>
 void expectModel(void (Engine::*set)(float), void (Model::*setModel)(float), uint32_t seed, float lo, float hi,
                  float extreme) {
@@ -88,15 +86,14 @@ TEST(GrainEngines, RandomChangesBetweenRandomBlocksMatchTheSampleModels) {
     for (const dsp::cpu::Isa isa : levels()) {
         SCOPED_TRACE(testing::Message() << "processor level " << int(isa));
         const dsp::cpu::ForceLevel force(isa);
-        expectModel(&dsp::PitchShifter::setPitch, &grainref::PitchModel::setPitch, 20261205, -1500.0f, 1500.0f, 1500.0f);
-        expectModel(&dsp::Stretcher::setScale, &grainref::StretchModel::setScale, 5122026, -3000.0f, 4000.0f, -2000.0f);
+        expectModel(&dsp::PitchShifter::setPitch, &grainref::PitchModel::setPitch, 20261205, -1500, 1500, 1500);
+        expectModel(&dsp::Stretcher::setScale, &grainref::StretchModel::setScale, 5122026, -3000, 4000, -2000);
     }
 }
 
-// A sine keeps its length and moves to f x 2^(cents/1200) (clamped to an octave), or keeps its
-// frequency and changes length by 2^(-scale/1000). Grains a hop apart read hop x (1 - ratio) or
-// hop x (1/factor - 1) input samples apart; the test frequencies make that whole cycles, else
-// the mix drifts in phase from grain to grain and pulls the tone by up to rate / (2 hop).
+// A sine moves to f x 2^(cents/1200) (clamped to an octave), or keeps f and changes length by
+// 2^(-scale/1000). Grains a hop apart read hop x (1 - ratio) or hop x (1/factor - 1) samples
+// apart: whole cycles at these frequencies, else the tone is pulled by up to rate / (2 hop).
 struct ToneCase {
     bool stretch;
     float amount;  // cents, or the stretch scale
@@ -127,8 +124,7 @@ TEST_P(GrainTone, SineComesOutAtTheExpectedFrequencyAndLength) {
     EXPECT_GT(rms(output, from, output.size() - 1000), 0.3);  // a 0.5 sine: 0.354
 }
 
-constexpr double kHop = 44100.0 / 440.0;                    // one cycle per 440-sample hop
-constexpr double kMinorThird = 1.1892071150, kStretched = 4 * kHop;
+constexpr double kHop = 44100.0 / 440.0, kMinorThird = 1.1892071150, kStretched = 4 * kHop;  // kHop: a cycle a hop
 INSTANTIATE_TEST_SUITE_P(
     Amounts, GrainTone,
     ::testing::Values(ToneCase{false, 1500, 4 * kHop, 8 * kHop, 44100, 44100, 32768, 8 * kHop * 0.002},
@@ -137,11 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ToneCase{true, 1000, kStretched, kStretched, 81920, 40960, 16384, 1.0},
                       ToneCase{true, -2000, kStretched, kStretched, 81920, 327680, 16384, 1.0}));
 
-// One exported call at an out level of -20 dB: the output length (stretch: trunc(frames x
-// 2^(-scale/1000)), scale clamped to -2000 ... 3000), nothing written past it, and the content:
-// amount 0 leaves every float sample untouched whatever the level, so the PCM comes out exactly
-// as the bare conversions to float and back give it; a hop longer than the grain leaves no
-// grain to sound, so silence.
+// One exported call at -20 dB: the output length (stretch: trunc(frames x 2^(-scale/1000)), the
+// scale clamped to -2000 ... 3000), nothing past it, and the content: amount 0 passes every float
+// untouched whatever the level (PCM as the bare conversions give it); a hop past the grain: silence.
 enum class Content { Any, Exact, Silent };
 struct PcmCase {
     bool stretch;
@@ -155,11 +149,9 @@ class GrainPcm : public ::testing::TestWithParam<PcmCase> {};
 TEST_P(GrainPcm, OutputLengthAndContent) {
     const PcmCase c = GetParam();
     dsp_effect* h =
-        (c.stretch ? initStretch : initPitchShift)(c.frames, c.channels, 44100, c.amount, -20.0f, c.grainTime, c.hopTime);
+        (c.stretch ? initStretch : initPitchShift)(c.frames, c.channels, 44100, c.amount, -20, c.grainTime, c.hopTime);
     ASSERT_NE(h, nullptr);
-    if (c.stretch) {
-        EXPECT_EQ(getStretchDstSize(h, c.frames), c.outFrames);
-    }
+    EXPECT_EQ(getStretchDstSize(h, c.frames), c.stretch ? c.outFrames : 0u);  // 0: not a stretcher
     const auto in = pcmNoise(size_t{c.frames} * c.channels, 2);
     std::vector<int16_t> out(size_t{c.frames} * c.channels * 4 + 8, 0x5a5a), want(out.size(), 0x5a5a);
     EXPECT_EQ(send(c.stretch, h, in.data(), out.data(), c.frames * c.channels * 2), c.outFrames * c.channels * 2);
@@ -185,9 +177,8 @@ INSTANTIATE_TEST_SUITE_P(Amounts, GrainPcm,
                                            PcmCase{false, 0, 0.05f, 0.01f, 1, 5000, 5000, Content::Exact},
                                            PcmCase{false, 0, 0.05f, 0.01f, 2, 5000, 5000, Content::Exact}));
 
-// Raising the scale of a chained stretcher through dspGetHandle between dspSend calls: the
-// effect behind it was configured for the longest block any scale gives, so nothing overruns
-// (sanitizer build), and each call returns what the factor in force produced.
+// Raising a chained stretcher's scale between dspSend calls: the effect behind was configured for
+// the longest block, so nothing overruns, and each call returns what the factor in force gave.
 TEST(Stretch, RaisingTheScaleInAChainNeverOverrunsTheEffectsBehind) {
     const uint32_t size = 1000;
     dsp_chain* chain = dspCreate(size, 2, 44100);

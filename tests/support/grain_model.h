@@ -59,6 +59,27 @@ struct Common {
                 }
         if (++hopCounter == hop) hopCounter = 0;
     }
+    // m output samples: at each a grain may start (at startAt(i)), then every active grain in
+    // slot order adds read(grain) x window to the sums (of type Sum) and ages by one; then the
+    // grains' starts move back by the n input samples consumed.
+    template <class Sum, class StartAt, class Read>
+    void render(const float* in, float* out, uint32_t n, uint32_t m, StartAt startAt, Read read) {
+        for (uint32_t i = 0; i < m; ++i) {
+            maybeStart(i, startAt);
+            Sum acc = 0, wsum = 0;
+            for (Grain& g : grains) {
+                if (!g.active) continue;
+                if (!bypass) {
+                    acc = Sum(acc + read(g) * double(window[g.age]));
+                    wsum += window[g.age];
+                }
+                if (++g.age >= g.length) g.active = false;
+            }
+            out[i] = bypass ? in[i] : wsum > 0 ? float(double(acc) * double(gain) / double(wsum)) : 0.0f;
+        }
+        for (Grain& g : grains)
+            if (g.active) g.start -= n;
+    }
     // x[j] of the current chunk; past the block's last sample, that last sample.
     double x(const float* in, int64_t available, int64_t j) const {
         if (j >= 0) return in[std::min(j, available - 1)];
@@ -102,27 +123,14 @@ struct PitchModel : Common {
         return frames;
     }
     void chunk(const float* in, float* out, uint32_t n, int64_t available) {
-        for (uint32_t i = 0; i < n; ++i) {
-            maybeStart(i, [&](int64_t at) { return offset + at; });
-            float acc = 0, wsum = 0;
-            for (Grain& g : grains) {
-                if (!g.active) continue;
-                if (!bypass) {
-                    const double pos = double(g.age) * double(ratio) + double(g.start);
-                    const int64_t t = int64_t(pos);
-                    const float p = float(pos);
-                    const double f = p - std::trunc(p);
-                    const double v = x(in, available, t) * cubic(f - 2) + x(in, available, t - 1) * cubic(f - 1) +
-                                     x(in, available, t - 2) * cubic(f) + x(in, available, t - 3) * cubic(f + 1);
-                    acc = float(acc + v * double(window[g.age]));
-                    wsum += window[g.age];
-                }
-                if (++g.age >= g.length) g.active = false;
-            }
-            out[i] = bypass ? in[i] : wsum > 0 ? float(double(acc) * double(gain) / double(wsum)) : 0.0f;
-        }
-        for (Grain& g : grains)
-            if (g.active) g.start -= n;
+        render<float>(in, out, n, n, [&](int64_t at) { return offset + at; }, [&](const Grain& g) {
+            const double pos = double(g.age) * double(ratio) + double(g.start);
+            const int64_t t = int64_t(pos);
+            const float p = float(pos);
+            const double f = p - std::trunc(p);
+            return x(in, available, t) * cubic(f - 2) + x(in, available, t - 1) * cubic(f - 1) +
+                   x(in, available, t - 2) * cubic(f) + x(in, available, t - 3) * cubic(f + 1);
+        });
         ratio = ratioPending, span = spanPending, offset = offsetPending, bypass = bypassPending;
         remember(in, n);
     }
@@ -165,21 +173,9 @@ struct StretchModel : Common {
     }
     uint32_t chunk(const float* in, float* out, uint32_t n, int64_t available) {
         const uint32_t m = bypass ? n : uint32_t(double(n) * double(factor));
-        for (uint32_t i = 0; i < m; ++i) {
-            maybeStart(i, [&](int64_t at) { return int64_t((double(at) + double(lead)) * double(inverse)) - lead; });
-            double acc = 0, wsum = 0;
-            for (Grain& g : grains) {
-                if (!g.active) continue;
-                if (!bypass) {
-                    acc += x(in, available, g.start + g.age) * double(window[g.age]);
-                    wsum += double(window[g.age]);
-                }
-                if (++g.age >= g.length) g.active = false;
-            }
-            out[i] = bypass ? in[i] : wsum > 0 ? float(acc * double(gain) / wsum) : 0.0f;
-        }
-        for (Grain& g : grains)
-            if (g.active) g.start -= n;
+        render<double>(
+            in, out, n, m, [&](int64_t at) { return int64_t((double(at) + double(lead)) * double(inverse)) - lead; },
+            [&](const Grain& g) { return x(in, available, g.start + g.age); });
         bypass = bypassPending, factor = factorPending, span = spanPending, inverse = inversePending;
         lead = leadPending;
         remember(in, n);
