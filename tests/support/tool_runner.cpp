@@ -63,7 +63,7 @@ std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& ra
     if (runShell("sox -V1 '" + wavPath + "' -t raw " + options + " '" + rawPath + "'", ignored) != 0) return {};
     const std::string bytes = wavetest::readFile(rawPath);
     std::vector<int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * 2);  // no null pointer
     return samples;
 }
 
