@@ -6,25 +6,21 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "dsp.h"
+#include "harness.h"
+#include "wavefile/riff_builder.h"
+
+using dspfuzz::check;
 
 namespace {
 
 // Scratch files in memory, removed after each input.
 const std::string kInPath = "/dev/shm/dsp_wavefuzz_" + std::to_string(getpid()) + ".wav";
 const std::string kOutPath = "/dev/shm/dsp_wavefuzz_" + std::to_string(getpid()) + "_out.wav";
-
-bool writeAll(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool ok = std::fwrite(data, 1, size, file) == size;
-    return std::fclose(file) == 0 && ok;
-}
 
 void exerciseReader(FuzzedDataProvider& control, const std::string& path) {
     dsp_wavefile_in* in = initWavefileIn(path.c_str(), control.ConsumeIntegralInRange<uint32_t>(0, 1024));
@@ -47,7 +43,7 @@ void exerciseReader(FuzzedDataProvider& control, const std::string& path) {
                 const uint32_t frames = control.ConsumeIntegralInRange<uint32_t>(0, 64);
                 callerBuffer.assign(frameBytes * frames + 1, 0);
                 const int32_t n = readWavefileIn(in, callerBuffer.data(), frames);
-                if (n > int32_t(frameBytes * frames)) std::abort();
+                check(n <= int32_t(frameBytes * frames));
                 break;
             }
             case 2: seekWavefileIn(in, control.ConsumeIntegral<int32_t>(), control.ConsumeIntegralInRange(0, 1)); break;
@@ -67,7 +63,7 @@ void roundTrip(FuzzedDataProvider& control, const std::string& path) {
     dsp_wavefile_out* out = initWavefileOut(path.c_str(), &format);
     if (out == nullptr) return;
     const int32_t written = writeWavefileOut(out, payload.data(), int32_t(payload.size()));
-    if (termWavefileOut(out) != written) std::abort();
+    check(termWavefileOut(out) == written);
     if (format.nChannels == 0) return;  // reads of zero-channel frames ask for nothing
     dsp_wavefile_in* in = initWavefileIn(path.c_str(), 64);
     std::string back;
@@ -78,8 +74,8 @@ void roundTrip(FuzzedDataProvider& control, const std::string& path) {
     }
     termWavefileIn(in);
     // What comes back is the payload plus the pad byte of an odd size.
-    if (back.size() != payload.size() + (payload.size() & 1)) std::abort();
-    if (!payload.empty() && std::memcmp(back.data(), payload.data(), payload.size()) != 0) std::abort();
+    check(back.size() == payload.size() + (payload.size() & 1));
+    check(payload.empty() || std::memcmp(back.data(), payload.data(), payload.size()) == 0);
 }
 
 }  // namespace
@@ -88,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The last 64 bytes steer the calls; the whole input is the file.
     const size_t controlBytes = size < 64 ? size : 64;
     FuzzedDataProvider control(data + size - controlBytes, controlBytes);
-    if (writeAll(kInPath, data, size)) exerciseReader(control, kInPath);
+    wavetest::writeFile(kInPath, std::string(reinterpret_cast<const char*>(data), size));
+    exerciseReader(control, kInPath);
     FuzzedDataProvider writerControl(data, size < 4200 ? size : 4200);
     roundTrip(writerControl, kOutPath);
     std::remove(kInPath.c_str());

@@ -2,29 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "dsp.hpp"
+#include "support/signals.h"
+#include "wavefile/riff_builder.h"
 
 namespace {
 
 constexpr uint32_t kBlock = 1024, kRate = 44100;
-
-std::vector<int16_t> noise(size_t samples, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<int16_t> pcm(samples);
-    for (auto& s : pcm) s = int16_t(int(rng() % 40000) - 20000);
-    return pcm;
-}
-
-std::string fileBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
 
 using Pcm = std::vector<int16_t>;
 
@@ -123,7 +110,7 @@ const Case kCases[] = {
          Pcm out(kBlock * 2);
          out.resize(readWavefileIn(r, out.data(), kBlock) / 2);
          termWavefileIn(r);
-         const std::string file = fileBytes("cxx_wrapper_c.wav");
+         const std::string file = wavetest::readFile("cxx_wrapper_c.wav");
          std::remove("cxx_wrapper_c.wav");
          out.insert(out.end(), file.begin(), file.end());
          return out;
@@ -138,7 +125,7 @@ const Case kCases[] = {
          dsp::FrameBuffer buffer(kBlock, 2);
          const dsp::Frames got = r.read(buffer.view());
          Pcm out(got.data, got.data + got.frames * 2);
-         const std::string file = fileBytes("cxx_wrapper_cxx.wav");
+         const std::string file = wavetest::readFile("cxx_wrapper_cxx.wav");
          std::remove("cxx_wrapper_cxx.wav");
          out.insert(out.end(), file.begin(), file.end());
          return out;
@@ -148,7 +135,7 @@ const Case kCases[] = {
 }  // namespace
 
 TEST(CxxWrapper, SameBytesAsTheCApi) {
-    const Pcm in = noise(kBlock * 2 * 3, 7);
+    const Pcm in = dsptest::pcmNoise(kBlock * 2 * 3, 7, 20000);
     for (const Case& c : kCases) {
         const Pcm expected = c.c(in), actual = c.cxx(in);
         EXPECT_GT(expected.size(), 16u) << c.name;

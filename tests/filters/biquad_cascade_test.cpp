@@ -1,13 +1,14 @@
 // Butterworth and Chebyshev cascades against closed-form coefficients and against responses
-// computed independently with scipy.signal (gen_filter_refs.py -> filter_refs.inc).
+// computed independently with scipy.signal (gen_filter_refs.py -> filter_refs.inc), and the IIR
+// filter effect's type selection.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
 #include <memory>
-#include <random>
 #include <vector>
 
+#include "dsp.h"
 #include "filters/biquad_cascade.h"
 #include "support/levels.h"
 #include "support/signals.h"
@@ -18,11 +19,23 @@
 
 namespace {
 
-#include "filter_refs.inc"
+// The tables' rows: designs with |H| at referenceFrequencies(), and impulse responses of some.
+struct FilterRef { bool chebyshev, highpass; int order; float rate, cutoff, ripple; double mag[15]; };
+struct ImpulseRef { int design; double h[48]; };
+#include "filters/filter_refs.inc"
+
+// DC, the cutoff, Nyquist, then 12 frequencies spaced logarithmically from 20 Hz to 98 % of
+// Nyquist (numpy's geomspace).
+std::vector<double> referenceFrequencies(const FilterRef& r) {
+    std::vector<double> f = {0.0, r.cutoff, r.rate / 2.0};
+    for (int i = 0; i < 12; ++i) f.push_back(20.0 * std::pow(0.49 * r.rate / 20.0, i / 11.0));
+    return f;
+}
 
 using dsp::BiquadCascade;
 using dsp::ButterworthFilter;
 using dsp::ChebyshevFilter;
+using dsptest::noise;
 
 // |H(e^jw)| of the cascade from its coefficients, with the additive feedback convention.
 double magnitudeAt(const BiquadCascade& f, double freq) {
@@ -38,21 +51,17 @@ double magnitudeAt(const BiquadCascade& f, double freq) {
 }
 
 std::unique_ptr<BiquadCascade> makeDesign(const FilterRef& r) {
-    std::unique_ptr<BiquadCascade> f;
     if (r.chebyshev) {
         auto c = std::make_unique<ChebyshevFilter>();
         c->setOrder(r.order, r.highpass ? 1 : 0);
         c->designWithRipple(r.rate, r.cutoff, r.ripple);
-        f = std::move(c);
-    } else {
-        f = std::make_unique<ButterworthFilter>();
-        f->setOrder(r.order, r.highpass ? 1 : 0);
-        f->design(r.rate, r.cutoff);
+        return c;
     }
-    return f;
+    auto b = std::make_unique<ButterworthFilter>();
+    b->setOrder(r.order, r.highpass ? 1 : 0);
+    b->design(r.rate, r.cutoff);
+    return b;
 }
-
-std::vector<float> noise(size_t n, uint32_t seed) { return dsptest::noise(n, seed, 1.0f); }
 
 // Designs each filter given as the same Chebyshev cascade (a highpass for odd orders).
 template <class... F>
@@ -74,28 +83,23 @@ TEST(BiquadCascade, ButterworthOrder2AtQuarterRateMatchesClosedForm) {
     EXPECT_NEAR(s.b0, 0.2928932188134524, 1e-16);
     EXPECT_NEAR(s.b1, 0.5857864376269049, 1e-16);
     EXPECT_EQ(s.b2, s.b0);
-    EXPECT_NEAR(magnitudeAt(f, 0.0), 1.0, 1e-15);
-    EXPECT_NEAR(magnitudeAt(f, 12000.0), std::sqrt(0.5), 1e-15);
 }
 
 // Every reference design: the coefficients evaluate to scipy's response at DC, the cutoff,
-// Nyquist and a logarithmic grid.
-TEST(BiquadCascade, MagnitudeMatchesBilinearPrototype) {
+// Nyquist and a logarithmic grid; process() runs the cascade it designed (impulse responses
+// against scipy's sosfilt).
+TEST(BiquadCascade, MagnitudeAndImpulseResponseMatchScipy) {
     for (size_t d = 0; d < sizeof(kFilterRefs) / sizeof(kFilterRefs[0]); ++d) {
         const FilterRef& r = kFilterRefs[d];
         auto f = makeDesign(r);
         ASSERT_EQ(f->sectionCount(), (r.order + 1) / 2) << "design " << d;
+        const std::vector<double> freq = referenceFrequencies(r);
         for (int i = 0; i < 15; ++i) {
-            const double got = magnitudeAt(*f, r.freq[i]);
-            EXPECT_NEAR(got, r.mag[i], 1e-9 + 2e-6 * r.mag[i])
+            EXPECT_NEAR(magnitudeAt(*f, freq[i]), r.mag[i], 1e-9 + 2e-6 * r.mag[i])
                 << "design " << d << " (order " << r.order << (r.highpass ? " highpass" : " lowpass")
-                << ") at " << r.freq[i] << " Hz";
+                << ") at " << freq[i] << " Hz";
         }
     }
-}
-
-// process() runs the cascade it designed: impulse responses against scipy's sosfilt.
-TEST(BiquadCascade, ProcessMatchesReferenceImpulse) {
     for (const ImpulseRef& ref : kImpulseRefs) {
         auto f = makeDesign(kFilterRefs[ref.design]);
         std::vector<float> x(48, 0.0f), y(48);
@@ -107,7 +111,7 @@ TEST(BiquadCascade, ProcessMatchesReferenceImpulse) {
 }
 
 TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
-    const std::vector<float> x = noise(257, 1);
+    const std::vector<float> x = noise(257, 1, 1.0f);
     for (int order : {4, 3, 0, -2}) {
         ChebyshevFilter f;
         f.setOrder(order, 0);
@@ -119,71 +123,60 @@ TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
     }
 }
 
-// Split calls, in place, and two cascades run as a pair (whose lanes may differ in
-// coefficients) all give the bits of one call on separate buffers.
+// Split calls around a redesign to the same filter (history kept), in place, and two cascades
+// run as a pair (whose lanes may differ in coefficients) all give the bits of one call on
+// separate buffers, also while decaying into the denormal range: denormal inputs are read
+// exactly, denormal outputs kept, and the caller's floating-point mode is left as it was.
 TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
-    const std::vector<float> x = noise(3000, 2), x2 = noise(3000, 3);
+    std::vector<float> x = noise(60000, 2, 1.0f), x2 = noise(60000, 3, 1.0f);
+    std::fill(x.begin() + 2000, x.end(), 0.0f);
+    std::fill(x2.begin() + 3000, x2.end(), 0.0f);
+    x[40000] = x2[40000] = 1e-40f;
+    x[40001] = -3e-42f;
+    const uint32_t n = static_cast<uint32_t>(x.size());
     for (dsp::cpu::Isa level : dsptest::levels())  // 512-, 256- and 128-bit pair kernels
     for (int order : {1, 2, 5, 8, 17}) {
         const dsp::cpu::ForceLevel force(level);
         ChebyshevFilter a, b, c, d, e;
         chebyshev(order, 44100.0f, 3000.0f, 1.0f, a, b, c);
         chebyshev(order, 44100.0f, 5000.0f, 0.5f, d, e);
-        std::vector<float> sep(x.size()), inPlace = x, pairL(x.size()), pairR(x.size()), sepR(x.size());
+        std::vector<float> sep(n), inPlace = x, pairL(n), pairR(n), sepR(n);
+#if defined(__SSE__)
+        const unsigned mode = _mm_getcsr() & ~0x3Fu;  // not the sticky exception flags
+#endif
         a.process(x.data(), sep.data(), 1000);
-        a.process(x.data() + 1000, sep.data() + 1000, 2000);
-        b.process(inPlace.data(), inPlace.data(), 3000);
-        e.process(x2.data(), sepR.data(), 3000);
+        a.designWithRipple(44100.0f, 3000.0f, 1.0f);
+        a.process(x.data() + 1000, sep.data() + 1000, n - 1000);
+#if defined(__SSE__)
+        EXPECT_EQ(_mm_getcsr() & ~0x3Fu, mode);
+#endif
+        b.process(inPlace.data(), inPlace.data(), n);
+        e.process(x2.data(), sepR.data(), n);
         BiquadCascade::processPair(c, x.data(), pairL.data(), d, x2.data(), pairR.data(), 1234);
         BiquadCascade::processPair(c, x.data() + 1234, pairL.data() + 1234, d, x2.data() + 1234,
-                                   pairR.data() + 1234, 3000 - 1234);
-        for (size_t i = 0; i < x.size(); ++i) {
+                                   pairR.data() + 1234, n - 1234);
+        bool sawFloatDenormal = false;
+        for (size_t i = 0; i < n; ++i) {
             ASSERT_EQ(inPlace[i], sep[i]) << "order " << order << " index " << i;
             ASSERT_EQ(pairL[i], sep[i]) << dsp::cpu::name(level) << " order " << order << " index " << i;
             ASSERT_EQ(pairR[i], sepR[i]) << dsp::cpu::name(level) << " order " << order << " index " << i;
+            sawFloatDenormal = sawFloatDenormal || std::fpclassify(sep[i]) == FP_SUBNORMAL;
         }
+        EXPECT_TRUE(sawFloatDenormal) << "order " << order;
     }
 }
 
-TEST(BiquadCascade, RedesignKeepsHistory) {
-    const std::vector<float> x = noise(400, 5);
-    ChebyshevFilter running, reference;
-    chebyshev(4, 48000.0f, 4000.0f, 1.0f, running, reference);
-    std::vector<float> y1(400), y2(400);
-    running.process(x.data(), y1.data(), 200);
-    reference.process(x.data(), y2.data(), 200);
-    // Same design again mid-stream: output identical to an untouched filter.
-    running.designWithRipple(48000.0f, 4000.0f, 1.0f);
-    running.process(x.data() + 200, y1.data() + 200, 100);
-    reference.process(x.data() + 200, y2.data() + 200, 100);
-    for (int i = 200; i < 300; ++i) ASSERT_EQ(y1[i], y2[i]) << "index " << i;
-}
-
-// Decaying into the denormal range: a paired run gives the single run's bits, denormal outputs
-// are kept, and the caller's floating-point mode is left as it was.
-TEST(BiquadCascade, SilenceAfterLoudPassageKeepsDenormals) {
-    ChebyshevFilter f, pa, pb;
-    chebyshev(8, 44100.0f, 10000.0f, 1.0f, f, pa, pb);
-    std::vector<float> x = noise(60000, 9);
-    std::fill(x.begin() + 2000, x.end(), 0.0f);
-    x[40000] = 1e-40f;  // denormal inputs are read exactly
-    x[40001] = -3e-42f;
-    std::vector<float> y(x.size()), pairA(x.size()), pairB(x.size());
-    BiquadCascade::processPair(pa, x.data(), pairA.data(), pb, x.data(), pairB.data(), static_cast<uint32_t>(x.size()));
-#if defined(__SSE__)
-    const unsigned mode = _mm_getcsr();
-#endif
-    f.process(x.data(), y.data(), static_cast<uint32_t>(x.size()));
-#if defined(__SSE__)
-    EXPECT_EQ(_mm_getcsr(), mode);
-#endif
-    bool sawFloatDenormal = false;
-    for (size_t n = 0; n < x.size(); ++n) {
-        ASSERT_EQ(pairA[n], y[n]) << "index " << n;
-        ASSERT_EQ(pairB[n], y[n]) << "index " << n;
-        sawFloatDenormal = sawFloatDenormal || std::fpclassify(y[n]) == FP_SUBNORMAL;
+TEST(IirFilterEffect, OnlyTypeOneIsHighpass) {
+    // A constant input settles to the DC gain: 0 for the highpass, -1 dB for an even-order lowpass.
+    const std::vector<int16_t> dc(8192, 16000);
+    for (int32_t type : {0, 1, 2, -1, 1000}) {
+        dsp_effect* e = initIirFilter(8192, 1, 44100, 4, 1000.0f, type);
+        std::vector<int16_t> out(dc.size());
+        ASSERT_TRUE(doIirFilter(e, dc.data(), out.data(), 8192 * 2));
+        const double expected = type == 1 ? 0.0 : 16000.0 * std::pow(10.0, -1.0 / 20.0);
+        EXPECT_NEAR(out.back(), expected, 2.0) << "type " << type;
+        EXPECT_TRUE(termIirFilter(e));
     }
-    EXPECT_TRUE(sawFloatDenormal);
 }
 
 }  // namespace

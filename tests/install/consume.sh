@@ -1,9 +1,9 @@
 #!/bin/sh
 # Installs the build into a throw-away prefix and moves it (an install must be relocatable),
 # then checks the installed dsptool finds the installed library, and builds and runs a C
-# consumer and the README's C++ example through pkg-config and a C++ one through
-# find_package(libdsp). The consumers compare the version macros of dsp.h with the version
-# their build system was given.
+# consumer and the README's C++ example through pkg-config and the same C consumer through
+# find_package(libdsp). The consumer compares the version macros of dsp.h with the version its
+# build system was given.
 set -eu
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,6 +28,6 @@ sed -n '/^## C++/,/^## /p' "$here/../../README.md" | sed -n '/^```cpp/,/^```/p' 
 (cd "$tmp" && c++ -std=c++17 -Wall -Werror readme.cpp -o readme $(pkg-config --cflags --libs libdsp) -Wl,-rpath,"$libdir" &&
   ./readme >/dev/null && test -s out.wav)
 
-cmake -S "$here" -B "$tmp/cxx" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$tmp/cxx" >/dev/null
-"$tmp/cxx/cxx_consumer"
+cmake -S "$here" -B "$tmp/package" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$tmp/package" >/dev/null
+"$tmp/package/package_consumer"

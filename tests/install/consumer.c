@@ -1,4 +1,4 @@
-/* A program built against an installed libdsp through pkg-config. */
+/* A program built against an installed libdsp, through pkg-config and through find_package. */
 #include <dsp.h>
 #include <stdio.h>
 #include <string.h>

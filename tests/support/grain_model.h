@@ -26,23 +26,28 @@ inline uint32_t samples(double product, uint32_t cap = 1u << 20) {
     return product >= cap ? cap : uint32_t(product);
 }
 
-// Shared: grain start at hop boundaries, ageing, history.
+// Shared: grain start at hop boundaries, ageing, history, bypass and output level.
 struct Common {
-    uint32_t grainLength = 0, hop = 1, hopCounter = 0, historyPos = 0, span = 0;
+    uint32_t grainLength = 0, hop = 1, hopCounter = 0, historyPos = 0, span = 0, spanPending = 0;
+    bool bypass = false, bypassPending = false;
+    float gain = 1;
     std::vector<float> window, history;
     std::vector<Grain> grains;
 
-    void setup(float rate, float grainTime, float hopTime, size_t historySize) {
-        grainLength = samples(double(rate) * double(grainTime) * 1.5330188679245282);
-        hop = std::max<uint32_t>(1, samples(double(rate) * double(hopTime)));
+    // The history holds historyPerGrain x grainLength + historyExtra samples.
+    void setup(uint32_t rate, float grainTime, float hopTime, float outLevel, uint32_t historyPerGrain,
+               uint32_t historyExtra) {
+        grainLength = samples(double(float(rate)) * double(grainTime) * 1.5330188679245282);
+        hop = std::max<uint32_t>(1, samples(double(float(rate)) * double(hopTime)));
         grains.assign(grainLength / hop, Grain{});
         window.resize(grainLength);
         for (uint32_t i = 0; i < grainLength; ++i) {
             const double x = double(i) * 13.0 / grainLength - 6.5;
             window[i] = float(std::exp(-(x * x) / 4.0));
         }
-        history.assign(std::max<size_t>(historySize, 1), 0.0f);
+        history.assign(std::max<size_t>(size_t{historyPerGrain} * grainLength + historyExtra, 1), 0.0f);
         hopCounter = historyPos = 0;
+        gain = float(std::pow(10.0, double(outLevel) * 0.05));
     }
     template <class StartAt>
     void maybeStart(int64_t i, StartAt startAt) {
@@ -54,6 +59,27 @@ struct Common {
                 }
         if (++hopCounter == hop) hopCounter = 0;
     }
+    // m output samples: at each a grain may start (at startAt(i)), then every active grain in
+    // slot order adds read(grain) x window to the sums (of type Sum) and ages by one; then the
+    // grains' starts move back by the n input samples consumed.
+    template <class Sum, class StartAt, class Read>
+    void render(const float* in, float* out, uint32_t n, uint32_t m, StartAt startAt, Read read) {
+        for (uint32_t i = 0; i < m; ++i) {
+            maybeStart(i, startAt);
+            Sum acc = 0, wsum = 0;
+            for (Grain& g : grains) {
+                if (!g.active) continue;
+                if (!bypass) {
+                    acc = Sum(acc + read(g) * double(window[g.age]));
+                    wsum += window[g.age];
+                }
+                if (++g.age >= g.length) g.active = false;
+            }
+            out[i] = bypass ? in[i] : wsum > 0 ? float(double(acc) * double(gain) / double(wsum)) : 0.0f;
+        }
+        for (Grain& g : grains)
+            if (g.active) g.start -= n;
+    }
     // x[j] of the current chunk; past the block's last sample, that last sample.
     double x(const float* in, int64_t available, int64_t j) const {
         if (j >= 0) return in[std::min(j, available - 1)];
@@ -62,20 +88,14 @@ struct Common {
     void remember(const float* in, uint32_t n) {
         const uint32_t S = span;
         if (S == 0) return;
-        if (S > n) {
-            historyPos = (historyPos + S - n) % S;
-            for (uint32_t j = 1; j <= n; ++j) history[(historyPos + j - 1) % S] = in[n - j];
-        } else {
-            for (uint32_t j = 1; j <= S; ++j) history[(historyPos + j - 1) % S] = in[n - j];
-        }
+        if (S > n) historyPos = (historyPos + S - n) % S;
+        for (uint32_t j = 1; j <= std::min(S, n); ++j) history[(historyPos + j - 1) % S] = in[n - j];
     }
 };
 
 struct PitchModel : Common {
-    bool bypass = false, bypassPending = false;
-    float ratio = 1, ratioPending = 1, cents = 0, gain = 1;
+    float ratio = 1, ratioPending = 1, cents = 0;
     int64_t offset = 0, offsetPending = 0;
-    uint32_t spanPending = 3;
 
     void setPitch(float p) {
         if (std::isnan(p)) p = 0;
@@ -87,54 +107,39 @@ struct PitchModel : Common {
         spanPending = uint32_t(double(grainLength) * r) + 3;
     }
     void init(uint32_t rate, float pitch, float outLevel, float grainTime, float hopTime) {
-        setup(float(rate), grainTime, hopTime, 2 * size_t{samples(double(float(rate)) * grainTime * 1.5330188679245282)} + 3);
+        setup(rate, grainTime, hopTime, outLevel, 2, 3);
         setPitch(pitch);
-        gain = float(std::pow(10.0, double(outLevel) * 0.05));
         const int64_t X = cents >= 0 ? spanPending : grainLength;
         for (size_t k = 1; k <= grains.size(); ++k)
             grains[k - 1] = Grain{true, int64_t(hop * k) - X, int64_t(grainLength) - int64_t(hop * k), grainLength};
         ratio = ratioPending, span = spanPending, offset = offsetPending, bypass = bypassPending;
     }
-    void process(const float* in, float* out, uint32_t frames) {
+    uint32_t process(const float* in, float* out, uint32_t frames) {
         for (uint32_t done = 0; done < frames;) {
             const uint32_t n = std::min<uint32_t>(32768, frames - done);
             chunk(in + done, out + done, n, frames - done);
             done += n;
         }
+        return frames;
     }
     void chunk(const float* in, float* out, uint32_t n, int64_t available) {
-        for (uint32_t i = 0; i < n; ++i) {
-            maybeStart(i, [&](int64_t at) { return offset + at; });
-            float acc = 0, wsum = 0;
-            for (Grain& g : grains) {
-                if (!g.active) continue;
-                if (!bypass) {
-                    const double pos = double(g.age) * double(ratio) + double(g.start);
-                    const int64_t t = int64_t(pos);
-                    const float p = float(pos);
-                    const double f = p - std::trunc(p);
-                    const double v = x(in, available, t) * cubic(f - 2) + x(in, available, t - 1) * cubic(f - 1) +
-                                     x(in, available, t - 2) * cubic(f) + x(in, available, t - 3) * cubic(f + 1);
-                    acc = float(acc + v * double(window[g.age]));
-                    wsum += window[g.age];
-                }
-                if (++g.age >= g.length) g.active = false;
-            }
-            out[i] = bypass ? in[i] : wsum > 0 ? float(double(acc) * double(gain) / double(wsum)) : 0.0f;
-        }
-        for (Grain& g : grains)
-            if (g.active) g.start -= n;
+        render<float>(in, out, n, n, [&](int64_t at) { return offset + at; }, [&](const Grain& g) {
+            const double pos = double(g.age) * double(ratio) + double(g.start);
+            const int64_t t = int64_t(pos);
+            const float p = float(pos);
+            const double f = p - std::trunc(p);
+            return x(in, available, t) * cubic(f - 2) + x(in, available, t - 1) * cubic(f - 1) +
+                   x(in, available, t - 2) * cubic(f) + x(in, available, t - 3) * cubic(f + 1);
+        });
         ratio = ratioPending, span = spanPending, offset = offsetPending, bypass = bypassPending;
         remember(in, n);
     }
 };
 
 struct StretchModel : Common {
-    bool bypass = false, bypassPending = false;
-    float factor = 1, factorPending = 1, inverse = 1, inversePending = 1, gain = 1;
+    float factor = 1, factorPending = 1, inverse = 1, inversePending = 1;
     double inverseExact = 1;
     int64_t lead = 0, leadPending = 0;
-    uint32_t spanPending = 0;
 
     void setScale(float s) {
         if (std::isnan(s)) s = 0;
@@ -148,9 +153,8 @@ struct StretchModel : Common {
         leadPending = f >= 1 ? grainLength : 0;
     }
     void init(uint32_t rate, float scale, float outLevel, float grainTime, float hopTime) {
-        setup(float(rate), grainTime, hopTime, 8 * size_t{samples(double(float(rate)) * grainTime * 1.5330188679245282)});
+        setup(rate, grainTime, hopTime, outLevel, 8, 0);
         setScale(scale);
-        gain = float(std::pow(10.0, double(outLevel) * 0.05));
         const int64_t inputHop = int64_t(double(hop) * inverseExact);
         for (size_t k = 1; k <= grains.size(); ++k)
             grains[k - 1] = Grain{true, inputHop * int64_t(k) - spanPending, int64_t(grainLength) - int64_t(hop * k),
@@ -169,21 +173,9 @@ struct StretchModel : Common {
     }
     uint32_t chunk(const float* in, float* out, uint32_t n, int64_t available) {
         const uint32_t m = bypass ? n : uint32_t(double(n) * double(factor));
-        for (uint32_t i = 0; i < m; ++i) {
-            maybeStart(i, [&](int64_t at) { return int64_t((double(at) + double(lead)) * double(inverse)) - lead; });
-            double acc = 0, wsum = 0;
-            for (Grain& g : grains) {
-                if (!g.active) continue;
-                if (!bypass) {
-                    acc += x(in, available, g.start + g.age) * double(window[g.age]);
-                    wsum += double(window[g.age]);
-                }
-                if (++g.age >= g.length) g.active = false;
-            }
-            out[i] = bypass ? in[i] : wsum > 0 ? float(acc * double(gain) / wsum) : 0.0f;
-        }
-        for (Grain& g : grains)
-            if (g.active) g.start -= n;
+        render<double>(
+            in, out, n, m, [&](int64_t at) { return int64_t((double(at) + double(lead)) * double(inverse)) - lead; },
+            [&](const Grain& g) { return x(in, available, g.start + g.age); });
         bypass = bypassPending, factor = factorPending, span = spanPending, inverse = inversePending;
         lead = leadPending;
         remember(in, n);

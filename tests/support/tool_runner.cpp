@@ -5,11 +5,13 @@
 #endif
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
+
+#include "wavefile/riff_builder.h"
 
 #if defined(_WIN32)
 // Windows builds run no shell commands (the tests that need one skip there).
@@ -27,8 +29,6 @@ const char* toolPath() {
     return chosen != nullptr && *chosen != '\0' ? chosen : DSPTOOL_BUILT_PATH;
 }
 
-bool toolBuilt() { return *toolPath() != '\0'; }
-
 int runShell(const std::string& command, std::string& output) {
     output.clear();
     FILE* pipe = popen(command.c_str(), "r");
@@ -40,50 +40,46 @@ int runShell(const std::string& command, std::string& output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+::testing::AssertionResult shellIn(const std::string& dir, const std::string& command) {
+    std::string output;
+    if (runShell("cd '" + dir + "' && " + command + " 2>&1", output) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << command << ": " << output;
+}
+
 ToolRun runTool(const std::string& dir, const std::string& args) {
     ToolRun r{};
     char errPath[] = "/tmp/dsptool-stderr-XXXXXX";
     const int fd = mkstemp(errPath);
     if (fd >= 0) close(fd);
-    r.status = runShell("cd '" + dir + "' && '" + std::string(DSPTOOL_PATH) + "' " + args + " 2>'" + errPath + "'",
+    r.status = runShell("cd '" + dir + "' && '" + std::string(toolPath()) + "' " + args + " 2>'" + errPath + "'",
                         r.out);
-    std::ifstream in(errPath, std::ios::binary);
-    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    r.err = wavetest::readFile(errPath);
     std::remove(errPath);
     return r;
 }
 
-std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath, const std::string& tail) {
-    std::string command = "sox -V1 '" + wavPath + "' -t raw " + tail;
-    const size_t at = command.find("{raw}");
-    if (at != std::string::npos) command.replace(at, 5, "'" + rawPath + "'");
+std::vector<int16_t> soxDecode(const std::string& wavPath, const std::string& rawPath, const std::string& options) {
     std::string ignored;
-    if (runShell(command, ignored) != 0) return {};
-    std::ifstream in(rawPath, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (runShell("sox -V1 '" + wavPath + "' -t raw " + options + " '" + rawPath + "'", ignored) != 0) return {};
+    const std::string bytes = wavetest::readFile(rawPath);
     std::vector<int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
 }
 
+std::vector<std::string> listDir(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(path, missing))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 void writeWave(const std::string& path, const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t dataBytes = uint32_t(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(uint16_t(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(dataBytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), dataBytes);
+    using namespace wavetest;
+    const std::string data(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2);
+    writeFile(path, riff("WAVE", chunk("fmt ", fmtPayload(1, channels, rate, 16, false)) + chunk("data", data)));
 }
 
 }  // namespace tooltest

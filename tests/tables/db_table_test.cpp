@@ -33,17 +33,8 @@ TEST(DbTable, LevelsOutsideTheTableMuteBelowAndCapAbove) {
     const dsp::DbTable& table = dsp::dbTable();
     const float ceiling = table.gainFor(50.0f);
     EXPECT_NEAR(ceiling, 316.22776, 316.22776 * kInterpolationTolerance);
-    struct Case {
-        float db;
-        float expected;
-    };
-    const Case cases[] = {{50.001f, ceiling},
-                          {60.0f, ceiling},
-                          {std::numeric_limits<float>::infinity(), ceiling},
-                          {-50.001f, 0.0f},
-                          {-60.0f, 0.0f},
-                          {-1000.0f, 0.0f},
-                          {-std::numeric_limits<float>::infinity(), 0.0f},
-                          {std::numeric_limits<float>::quiet_NaN(), 0.0f}};
-    for (const Case& c : cases) EXPECT_EQ(table.gainFor(c.db), c.expected) << "level " << c.db << " dB";
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float db : {50.001f, 60.0f, inf}) EXPECT_EQ(table.gainFor(db), ceiling) << "level " << db << " dB";
+    for (float db : {-50.001f, -60.0f, -1000.0f, -inf, std::numeric_limits<float>::quiet_NaN()})
+        EXPECT_EQ(table.gainFor(db), 0.0f) << "level " << db << " dB";
 }

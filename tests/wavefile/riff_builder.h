@@ -17,12 +17,6 @@ inline std::string le32(uint32_t v) {
 
 inline std::string le16(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
 
-inline uint32_t readLe32(const std::string& bytes, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(bytes.at(at + i));
-    return v;
-}
-
 // A chunk with its pad byte when the payload is odd; `size` overrides the declared size.
 inline std::string chunk(const std::string& id, const std::string& payload, int64_t size = -1) {
     std::string out = id + le32(size < 0 ? uint32_t(payload.size()) : uint32_t(size)) + payload;

@@ -57,14 +57,13 @@ TEST_P(WavefileReaderSox, ReadsWhatSoxWrote) {
         got.append(getHeaderWavefileIn(in)->lpData, size_t(n));
     }
     termWavefileIn(in);
-    ASSERT_EQ(got.size(), reference.size());
-    EXPECT_TRUE(got == reference) << "first difference at byte "
-                                  << std::mismatch(got.begin(), got.end(), reference.begin()).first - got.begin();
+    EXPECT_TRUE(got == reference) << got.size() << " bytes read, " << reference.size() << " decoded by sox";
 }
 
 INSTANTIATE_TEST_SUITE_P(BlockFrames, WavefileReaderSox, ::testing::Values(1u, 4096u));
 
-// The chunk walk over hand-built files: what opens, and the format and data it finds.
+// The chunk walk over hand-built files: what opens, and the format and data it finds. A file
+// that is missing (no bytes) or not named at all gives a closed handle like a refused one.
 struct WalkCase {
     const char* name;
     std::string bytes;
@@ -80,8 +79,8 @@ TEST_P(WavefileReaderWalk, OpensOrRefuses) {
     const WalkCase& c = GetParam();
     wavetest::TempDir dir;
     const std::string path = dir.file("walk.wav");
-    wavetest::writeFile(path, c.bytes);
-    dsp_wavefile_in* in = initWavefileIn(path.c_str(), 8);
+    if (!c.bytes.empty()) wavetest::writeFile(path, c.bytes);
+    dsp_wavefile_in* in = initWavefileIn(std::string(c.name) == "unnamed" ? nullptr : path.c_str(), 8);
     ASSERT_NE(in, nullptr);
     std::vector<char> buffer(64, '#');
     const int32_t n = readWavefileIn(in, buffer.data(), 8);
@@ -96,6 +95,8 @@ TEST_P(WavefileReaderWalk, OpensOrRefuses) {
         EXPECT_EQ(timeSeekWavefileIn(in, 0.5f, 0), 0);
         EXPECT_EQ(bufSizeExtendWavefileIn(in, 16), nullptr);
         EXPECT_EQ(readWavefileIn(in, nullptr, 8), 0);
+        EXPECT_EQ(getFormatWavefileIn(in)->nChannels, 0);
+        EXPECT_EQ(getHeaderWavefileIn(in)->lpData, nullptr);
     }
     termWavefileIn(in);
 }
@@ -121,26 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"fmt_cut_short", riff("WAVE", kFmt + kData).substr(0, 30), false, 0, ""},
         WalkCase{"fmt_claims_4_gib", riff("WAVE", chunk("fmt ", kStereoFmt, 0xFFFFFFF0) + kData), false, 0, ""},
         WalkCase{"header_cut_short", riff("WAVE", kFmt + kData).substr(0, 11), false, 0, ""},
-        WalkCase{"riff_size_zero", "RIFF" + wavetest::le32(0) + "WAVE" + kFmt + kData, false, 0, ""}),
+        WalkCase{"riff_size_zero", "RIFF" + wavetest::le32(0) + "WAVE" + kFmt + kData, false, 0, ""},
+        WalkCase{"missing", "", false, 0, ""}, WalkCase{"unnamed", "", false, 0, ""}),
     [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
-
-TEST(WavefileReader, MissingFileGivesAClosedHandle) {
-    dsp_wavefile_in* in = initWavefileIn("/nonexistent/dir/missing.wav", 1024);
-    ASSERT_NE(in, nullptr);
-    char buffer[16];
-    EXPECT_EQ(readWavefileIn(in, buffer, 4), 0);
-    EXPECT_EQ(seekWavefileIn(in, 0, 0), 0);
-    EXPECT_EQ(timeSeekWavefileIn(in, 1.0f, 1), 0);
-    EXPECT_EQ(bufSizeExtendWavefileIn(in, 10), nullptr);
-    ASSERT_NE(getFormatWavefileIn(in), nullptr);
-    EXPECT_EQ(getFormatWavefileIn(in)->nChannels, 0);
-    EXPECT_EQ(getHeaderWavefileIn(in)->lpData, nullptr);
-    termWavefileIn(in);
-    dsp_wavefile_in* unnamed = initWavefileIn(nullptr, 4);  // a handle, closed
-    ASSERT_NE(unnamed, nullptr);
-    EXPECT_EQ(readWavefileIn(unnamed, buffer, 4), 0);
-    termWavefileIn(unnamed);
-}
 
 // Time and byte seeks on a 44.1 kHz stereo file whose data starts at byte 58 (a JUNK chunk
 // before "fmt "): positions are counted from the file start.
@@ -165,12 +149,12 @@ TEST(WavefileReader, Seeks) {
         {0.5f, 1, start + 88200},     // onward from the position
         {-0.25f, 1, start + 44100},   // and back
         {-1.0f, 1, -1},               // before the file start
+        {std::numeric_limits<float>::quiet_NaN(), 0, -1},
+        {1e9f, 1, -1},                // beyond what a byte offset can count
     };
     for (const TimeSeek& t : timeSeeks) {
         EXPECT_EQ(timeSeekWavefileIn(in, t.seconds, t.mode), t.expected) << t.seconds << " s, mode " << t.mode;
     }
-    EXPECT_EQ(timeSeekWavefileIn(in, std::numeric_limits<float>::quiet_NaN(), 0), -1);
-    EXPECT_EQ(timeSeekWavefileIn(in, 1e9f, 1), -1);
 
     // Mode 0 of the byte seek counts from the first sample byte too; then a read sees the bytes there.
     EXPECT_EQ(seekWavefileIn(in, 1000, 0), start + 1000);

@@ -1,6 +1,5 @@
 #include "analysis_report.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -685,51 +684,17 @@ bool ClipSource::rewind(std::string&) {
     return true;
 }
 
-TextOutput::~TextOutput() {
-    if (!temporary_.empty()) {
-        file_.close();
-        ::unlink(temporary_.c_str());
-    }
-}
-
 bool TextOutput::open(const std::string& path, std::string& error) {
-    path_ = target_ = path;
+    path_ = path;
     if (path == "-") {
         direct_ = &std::cout;
         return true;
     }
-#ifndef _WIN32
-    // Through a symbolic link the target is replaced, in its own directory.
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-        target_ = resolved;
-        std::free(resolved);
-    }
-#endif
-    struct stat info {};
-    const bool exists = ::stat(target_.c_str(), &info) == 0;
-    // Devices, FIFOs and whatever /dev/stdout or /proc/self/fd/N lead to are written in place.
-    if (exists && (!S_ISREG(info.st_mode) || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0)) {
-        file_.open(target_, std::ios::binary | std::ios::out);
-    } else {
-        const size_t slash = target_.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-        std::string pattern = dir + "." + target_.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-        const int fd = ::mkstemp(&pattern[0]);
-        if (fd >= 0) {
-            ::close(fd);
-            temporary_ = pattern;
-            if (exists) {
-                mode_ = int(info.st_mode & 07777);
-            } else {
-                const mode_t mask = ::umask(0);
-                ::umask(mask);
-                mode_ = int(0666 & ~mask);
-            }
-            file_.open(temporary_, std::ios::binary | std::ios::out | std::ios::trunc);
-        }
-    }
+    if (!place_.resolve(path, error)) return false;
+    file_.open(place_.writePath(), std::ios::binary | std::ios::out | std::ios::trunc);
     if (!file_.is_open()) {
         error = "cannot write " + path + ": " + std::strerror(errno);
+        place_.forget();
         return false;
     }
     return true;
@@ -741,11 +706,7 @@ bool TextOutput::commit(std::string& error) {
     bool ok = out.good();
     if (!direct_) {
         file_.close();
-        ok = ok && !file_.fail();
-    }
-    if (ok && !temporary_.empty()) {
-        ok = ::chmod(temporary_.c_str(), mode_t(mode_)) == 0 && ::rename(temporary_.c_str(), target_.c_str()) == 0;
-        if (ok) temporary_.clear();
+        ok = ok && !file_.fail() && place_.replace();
     }
     if (!ok) error = "cannot write " + path_ + (errno ? std::string(": ") + std::strerror(errno) : "");
     return ok;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "audio_io.h"
+
 namespace dsptool {
 
 // Interleaved 16-bit PCM, mono or stereo, read block by block.
@@ -60,14 +62,11 @@ struct AnalyzeOptions {
     bool progress = false;        // a percentage on stderr when it is a terminal
 };
 
-// An output named on the command line: "-" is stdout, a device or FIFO is written directly, and
-// a regular file is written under a temporary name beside it and renamed over it by commit()
-// (keeping its mode; through a symbolic link, the target is replaced), so an existing file
-// survives a failed run.
+// A text output named on the command line, written where OutputPlace says ("-" is stdout) and
+// completed by commit(), so an existing file survives a failed run.
 class TextOutput {
 public:
     TextOutput() = default;
-    ~TextOutput();
     TextOutput(const TextOutput&) = delete;
     TextOutput& operator=(const TextOutput&) = delete;
     bool open(const std::string& path, std::string& error);
@@ -76,10 +75,10 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    std::string path_, target_, temporary_;
+    std::string path_;
+    OutputPlace place_;   // declared before file_: the file closes before its temporary name goes
     std::ofstream file_;
     std::ostream* direct_ = nullptr;
-    int mode_ = -1;
 };
 
 // Commits `output` and, unless quiet, says on stderr where `what` went.

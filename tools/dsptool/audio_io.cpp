@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -403,63 +404,14 @@ const std::string& AudioInput::name() const { return impl_->file.name(); }
 
 namespace {
 
-// Where an output name leads: the file to replace (symbolic links followed), or a direct write.
-struct Destination {
-    std::string target;     // the file finally written (links followed for a replaced file)
-    bool direct = false;    // a device, FIFO or stdout: written in place
-    bool exists = false;
-    mode_t mode = 0;
-    unsigned owner = 0, group = 0;  // uid and gid
-};
+std::atomic<unsigned> temporaryCount{0};
 
-bool resolveDestination(const std::string& name, Destination& d, std::string& error) {
-    d.target = name;
-    if (name == "-") {
-        d.direct = true;
-        return true;
-    }
-    struct stat st {};
-    if (::stat(name.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            error = "cannot write '" + name + "': it is a directory";
-            return false;
-        }
-        // Devices, FIFOs and whatever /dev/stdout or /proc/self/fd/N lead to are written in place.
-        d.direct = !S_ISREG(st.st_mode) || name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
-        d.exists = true;
-        d.mode = st.st_mode & 07777;
-        d.owner = st.st_uid;
-        d.group = st.st_gid;
-        if (!d.direct) {
-            char* real = ::realpath(name.c_str(), nullptr);
-            if (real == nullptr) {
-                error = systemError("cannot resolve", name);
-                return false;
-            }
-            d.target = real;
-            std::free(real);
-        }
-        return true;
-    }
-    // A new file, or the missing target of a dangling link: follow the links by hand.
-    for (int hops = 0; hops < 40; ++hops) {
-        if (::lstat(d.target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-        std::vector<char> link(PATH_MAX + 1);
-        const ssize_t n = ::readlink(d.target.c_str(), link.data(), PATH_MAX);
-        if (n <= 0) break;
-        const std::string to(link.data(), size_t(n));
-        const size_t slash = d.target.find_last_of('/');
-        d.target = (to[0] == '/' || slash == std::string::npos) ? to : d.target.substr(0, slash + 1) + to;
-    }
-    error = systemError("cannot follow", name);
-    return false;
-}
-
+// Beside `path`, hidden, and unique within this process (two outputs may name one file).
 std::string temporaryName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    return dir + "." + base + ".part" + std::to_string(getpid());
+    return dir + "." + base + ".part" + std::to_string(getpid()) + "-" + std::to_string(++temporaryCount);
 }
 
 // The 46-byte header the library's writer produces, with the sizes given.
@@ -476,12 +428,79 @@ std::vector<unsigned char> waveHeader(const dsp_wave_format& f, uint32_t riffSiz
 
 }  // namespace
 
+OutputPlace::~OutputPlace() {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+bool OutputPlace::resolve(const std::string& name, std::string& error) {
+    target_ = name;
+    if (name == "-") {
+        direct_ = true;
+        return true;
+    }
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error = "cannot write '" + name + "': it is a directory";
+            return false;
+        }
+        // Devices, FIFOs and whatever /dev/stdout or /proc/self/fd/N lead to are written in place.
+        direct_ = !S_ISREG(st.st_mode) || name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
+        exists_ = true;
+        mode_ = st.st_mode & 07777;
+        owner_ = st.st_uid;
+        group_ = st.st_gid;
+        if (!direct_) {
+            char* real = ::realpath(name.c_str(), nullptr);
+            if (real == nullptr) {
+                error = systemError("cannot resolve", name);
+                return false;
+            }
+            target_ = real;
+            std::free(real);
+        }
+    } else {
+        // A new file, or the missing target of a dangling link: follow the links by hand.
+        int hops = 0;
+        for (; hops < 40 && ::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hops) {
+            std::vector<char> link(PATH_MAX + 1);
+            const ssize_t n = ::readlink(target_.c_str(), link.data(), PATH_MAX);
+            if (n <= 0) break;
+            const std::string to(link.data(), size_t(n));
+            const size_t slash = target_.find_last_of('/');
+            target_ = (to[0] == '/' || slash == std::string::npos) ? to : target_.substr(0, slash + 1) + to;
+        }
+        if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            error = systemError("cannot follow", name);
+            return false;
+        }
+    }
+    if (!direct_) {
+        temporary_ = temporaryName(target_);
+        ::unlink(temporary_.c_str());
+    }
+    return true;
+}
+
+bool OutputPlace::replace() {
+    if (temporary_.empty()) return true;
+    if (exists_) {
+#ifndef _WIN32
+        // The owner carries over where we may give it (as root); the mode always.
+        if (::chown(temporary_.c_str(), owner_, group_) != 0) {}
+#endif
+        ::chmod(temporary_.c_str(), mode_);
+    }
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+    temporary_.clear();
+    return true;
+}
+
 struct AudioOutput::Impl {
-    std::string name, temp;
-    Destination dest;
+    std::string name;
+    OutputPlace place;  // destroyed after the body below has closed the file
     uint32_t channels = 0;
     uint64_t dataBytes = 0;
-    bool committed = false;
     dsp_wavefile_out* wave = nullptr;  // 16-bit WAVE file: the library's writer
     int fd = -1;                       // 16-bit WAVE written directly
     bool ownFd = false;
@@ -497,7 +516,6 @@ struct AudioOutput::Impl {
         if (sound != nullptr) sf_close(sound);
 #endif
         if (ownFd && fd >= 0) ::close(fd);
-        if (!committed && !temp.empty()) ::unlink(temp.c_str());
     }
 
     bool openDirect(std::string& error) {
@@ -507,7 +525,7 @@ struct AudioOutput::Impl {
             _setmode(fd, _O_BINARY);
 #endif
         } else {
-            fd = ::open(dest.target.c_str(), O_WRONLY | O_CLOEXEC | O_TRUNC);
+            fd = ::open(place.writePath().c_str(), O_WRONLY | O_CLOEXEC | O_TRUNC);
             if (fd < 0) {
                 error = systemError("cannot write", name);
                 return false;
@@ -553,15 +571,11 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
     Impl& d = *impl_;
     d.name = name;
     d.channels = channels;
-    if (!checkOutputName(name, bits, error) || !resolveDestination(name, d.dest, error)) return false;
+    if (!checkOutputName(name, bits, error) || !d.place.resolve(name, error)) return false;
     const FileKind kind = name == "-" ? FileKind::Wave : kindOf(name);
     d.format = {1, uint16_t(channels), rate, rate * channels * 2, uint16_t(channels * 2), 16, 0};
-    if (!d.dest.direct) {
-        d.temp = temporaryName(d.dest.target);
-        ::unlink(d.temp.c_str());
-    }
     if (kind == FileKind::Wave && bits == 16) {
-        if (d.dest.direct) {
+        if (d.place.direct()) {
             if (!d.openDirect(error)) return false;
             struct stat st {};
             if (::fstat(d.fd, &st) == 0 && S_ISREG(st.st_mode)) d.headerAt = ::lseek(d.fd, 0, SEEK_CUR);
@@ -569,13 +583,13 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
             return d.writeBytes(h.data(), h.size(), error);
         }
         errno = 0;
-        d.wave = openWriter(d.temp.c_str(), &d.format);
+        d.wave = openWriter(d.place.writePath().c_str(), &d.format);
         if (d.wave == nullptr || !flushWavefileOut(d.wave)) {  // a closed writer refuses flushes
             const int saved = errno ? errno : EACCES;
             if (d.wave != nullptr) closeWriter(d.wave), d.wave = nullptr;
             errno = saved;
             error = systemError("cannot create", name);
-            d.temp.clear();  // nothing was created
+            d.place.forget();  // nothing was created
             return false;
         }
         return true;
@@ -593,15 +607,14 @@ bool AudioOutput::open(const std::string& name, uint32_t channels, uint32_t rate
         error = "cannot write '" + name + "': that format does not take " + std::to_string(bits) + "-bit samples";
         return false;
     }
-    if (d.dest.direct) {
+    if (d.place.direct()) {
         if (!d.openDirect(error)) return false;
         d.sound = sf_open_fd(d.fd, SFM_WRITE, &info, 0);
     } else {
-        d.sound = sf_open(d.temp.c_str(), SFM_WRITE, &info);
+        d.sound = sf_open(d.place.writePath().c_str(), SFM_WRITE, &info);
     }
     if (d.sound == nullptr) {
         error = "cannot create '" + name + "': " + sf_strerror(nullptr);
-        if (!d.dest.direct) ::unlink(d.temp.c_str()), d.temp.clear();
         return false;
     }
     return true;
@@ -633,7 +646,7 @@ bool AudioOutput::commit(std::string& error) {
         d.wave = nullptr;
         // The writer reports no error on its last flush: the file's size tells.
         struct stat st {};
-        if (::stat(d.temp.c_str(), &st) != 0 || uint64_t(st.st_size) != 46 + d.dataBytes) {
+        if (::stat(d.place.writePath().c_str(), &st) != 0 || uint64_t(st.st_size) != 46 + d.dataBytes) {
             error = "cannot write '" + d.name + "': the file came out short (disk full?)";
             return false;
         }
@@ -666,20 +679,10 @@ bool AudioOutput::commit(std::string& error) {
             return false;
         }
     }
-    if (!d.temp.empty()) {
-        if (d.dest.exists) {
-#ifndef _WIN32
-            // The owner carries over where we may give it (as root); the mode always.
-            if (::chown(d.temp.c_str(), d.dest.owner, d.dest.group) != 0) {}
-#endif
-            ::chmod(d.temp.c_str(), d.dest.mode);
-        }
-        if (std::rename(d.temp.c_str(), d.dest.target.c_str()) != 0) {
-            error = systemError("cannot write", d.name);
-            return false;
-        }
+    if (!d.place.replace()) {
+        error = systemError("cannot write", d.name);
+        return false;
     }
-    d.committed = true;
     return true;
 }
 
@@ -687,7 +690,7 @@ bool AudioOutput::isStdout() const {
     const Impl& d = *impl_;
     if (d.name == "-") return true;
     struct stat a {}, b {};
-    return d.dest.direct && ::stat(d.dest.target.c_str(), &a) == 0 && ::fstat(STDOUT_FILENO, &b) == 0 &&
+    return d.place.direct() && ::stat(d.place.writePath().c_str(), &a) == 0 && ::fstat(STDOUT_FILENO, &b) == 0 &&
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 

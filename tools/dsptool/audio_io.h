@@ -1,6 +1,8 @@
 // Audio files in and out for every command: 16-bit PCM WAVE through the library's own reader and
 // writer, everything else through libsndfile when the build has it; "-" is stdin or stdout.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -75,12 +77,38 @@ bool makeDirectory(const std::string& path);
 // True for the names of the formats the output side knows (.wav .flac .aiff/.aif .ogg).
 bool hasAudioExtension(const std::string& name);
 
+// Where an output named on the command line is written, for audio and text alike. "-" (stdout),
+// a device, a FIFO and names under /dev/ or /proc/ are written in place; anything else under a
+// temporary name beside its target (symbolic links followed, dangling ones too), which replace()
+// renames over the target with an existing file's mode (and owner, where allowed). Without
+// replace() the temporary file is removed again and the target keeps what it held.
+class OutputPlace {
+public:
+    OutputPlace() = default;
+    ~OutputPlace();
+    OutputPlace(const OutputPlace&) = delete;
+    OutputPlace& operator=(const OutputPlace&) = delete;
+
+    // False with `error` set for a directory or a link that cannot be followed.
+    bool resolve(const std::string& name, std::string& error);
+    bool direct() const { return direct_; }
+    // What to open for writing: the target itself when direct, else the temporary file.
+    const std::string& writePath() const { return direct_ ? target_ : temporary_; }
+    // Opening the temporary file failed: nothing to remove.
+    void forget() { temporary_.clear(); }
+    // Renames the temporary file (if any) over the target; false with errno set when that fails.
+    bool replace();
+
+private:
+    std::string target_, temporary_;
+    bool direct_ = false, exists_ = false;
+    mode_t mode_ = 0;
+    unsigned owner_ = 0, group_ = 0;  // uid and gid
+};
+
 // An output file of 16-bit frames, its format chosen by the name's extension (WAVE when it has
-// none). A regular file (or a new one) is written under a temporary name in its directory and
-// renamed over it only by commit(), keeping an existing file's mode; a symbolic link is
-// followed and its target replaced. Anything else (a device, a FIFO, "-" = stdout) is written
-// directly; a WAVE stream there carries 0xFFFFFFFF as its sizes (unknown length) unless it can
-// seek back to fix them.
+// none), written where OutputPlace says and completed by commit(); a WAVE stream written in
+// place carries 0xFFFFFFFF as its sizes (unknown length) unless it can seek back to fix them.
 class AudioOutput {
 public:
     AudioOutput();
