@@ -7,22 +7,19 @@
 
 namespace expected {
 
-// Nearest float to x (ties to even), by hand on the 24-bit significand; x in the normal range.
-inline double toFloat(double x) {
-    if (x == 0 || !std::isfinite(x)) return x;
-    int e = 0;
-    const double scaled = std::ldexp(std::frexp(std::fabs(x), &e), 24);  // in [2^23, 2^24)
-    double r = std::floor(scaled);
-    const double frac = scaled - r;
-    if (frac > 0.5 || (frac == 0.5 && std::fmod(r, 2.0) != 0)) r += 1;
-    return std::copysign(std::ldexp(r, e - 24), x);
-}
-
 inline double halfEven(double x) {
     double r = std::floor(x);
     const double frac = x - r;
     if (frac > 0.5 || (frac == 0.5 && std::fmod(r, 2.0) != 0)) r += 1;
     return r;
+}
+
+// Nearest float to x (ties to even), by hand on the 24-bit significand; x in the normal range.
+inline double toFloat(double x) {
+    if (x == 0 || !std::isfinite(x)) return x;
+    int e = 0;
+    const double scaled = std::ldexp(std::frexp(std::fabs(x), &e), 24);  // in [2^23, 2^24)
+    return std::copysign(std::ldexp(halfEven(scaled), e - 24), x);
 }
 
 inline int16_t clamp16(double v) { return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }

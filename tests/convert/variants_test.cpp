@@ -1,16 +1,16 @@
 // Which frames of a call each variant converts with its vector formula and which with the
-// reference, as chosen by the processor switches; plus the documented sample values.
+// reference, as chosen by the processor switches; the documented sample values; the copies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "convert/convert.h"
 #include "convert/expected.h"
-#include "convert/kernels.h"
 #include "dsp.h"
+#include "support/levels.h"
 
 namespace {
 
@@ -45,111 +45,77 @@ const Layout k3dnow{"amd3dnow", {false, true, false}, 2, 4, 4, 2, 4, 4, false, e
 const Layout kSse{"sse", {false, false, true}, 4, 4, 8, 4, 0, 8, true, expected::rounded};
 const Layout kBoth{"amd3dnow_and_sse", {true, true, true}, 2, 4, 4, 2, 4, 4, false, expected::truncated};
 
-// Frames [head, head + blocks) are vector frames; the others go through the reference.
-struct Split {
-    uint32_t head, end;
-    bool vector(uint32_t i) const { return i >= head && i < end; }
-};
-Split split(uint32_t frames, uint32_t block, uint32_t head = 0) {
-    if (block == 0) return {0, 0};
+// Whether frame i of `frames` is a vector frame: after `head` reference frames come whole
+// blocks, then the reference again.
+bool isVector(uint32_t i, uint32_t frames, uint32_t block, uint32_t head = 0) {
+    if (block == 0) return false;
     head = std::min(head, frames);
-    return {head, head + (frames - head) / block * block};
+    return i >= head && i < head + (frames - head) / block * block;
 }
-
-// Samples whose reference and widened values differ, so each output shows which rule made it.
-constexpr int16_t kLeft = 12345, kRight = -20001;
-constexpr float kSentinel = -777.0f;
-constexpr int16_t kPcmSentinel = 0x5a5a;
-
-bool same(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 class Variants : public ::testing::TestWithParam<Layout> {};
 
-TEST_P(Variants, Int16ToFloatSplitsVectorBlocksFromTheRemainder) {
+// Each call shape both ways: interleaved stereo split into two buffers and back; stereo mixed
+// into one buffer, and one buffer duplicated into stereo; mono.
+struct Shape {
+    const char* name;
+    uint32_t channels;
+    bool withRight;
+    uint32_t Layout::*inBlock;
+    uint32_t Layout::*outBlock;
+    bool headFirst;  // out: if the variant puts the frames before a 16-byte boundary first
+};
+const Shape kShapes[] = {{"stereo", 2, true, &Layout::inSplit, &Layout::outStereo, true},
+                         {"mix/duplicated", 2, false, &Layout::inMix, &Layout::outDuplicated, false},
+                         {"mono", 1, true, &Layout::inMono, &Layout::outMono, true}};
+
+// In: values whose reference and widened forms differ and whose halved sum rounds down, so each
+// output shows which rule made it (mono reads the same samples one by one); a trailing partial
+// frame (`k` extra bytes) is ignored and an unused right buffer left alone. Out: inputs at a
+// k-float offset from a 16-byte boundary (inR at the same offset); left -1.5 gives -32767
+// through the reference and -32768 through any vector part; right, three quarters of a count,
+// gives 0 truncated and 1 rounded, so it shows which vector rule ran.
+TEST_P(Variants, SplitVectorBlocksFromTheRemainder) {
     const Layout& v = GetParam();
     SwitchGuard guard(v.switches);
-    for (uint32_t frames = 0; frames <= 19; ++frames) {
-        for (uint32_t extra = 0; extra < 4; ++extra) {  // trailing partial frame is ignored
-            SCOPED_TRACE("frames " + std::to_string(frames) + " extra bytes " + std::to_string(extra));
-            std::vector<int16_t> stereo(2 * frames + 2), mono(frames + 2);
-            for (uint32_t i = 0; i < frames + 1; ++i) {
-                stereo[2 * i] = i % 2 ? int16_t{-3} : kLeft;
-                stereo[2 * i + 1] = i % 2 ? int16_t{0} : kRight;
-                mono[i] = kLeft;
-            }
-            std::vector<float> l(frames + 2, kSentinel), r(frames + 2, kSentinel);
-            dsp::pcmToFloat(stereo.data(), 4 * frames + extra, l.data(), r.data(), 2);
-            Split s = split(frames, v.inSplit);
-            for (uint32_t i = 0; i < frames; ++i) {
-                const int16_t a = stereo[2 * i], b = stereo[2 * i + 1];
-                EXPECT_TRUE(same(l[i], s.vector(i) ? expected::widened(a) : expected::reference(a))) << "split L " << i;
-                EXPECT_TRUE(same(r[i], s.vector(i) ? expected::widened(b) : expected::reference(b))) << "split R " << i;
-            }
-            EXPECT_EQ(l[frames], kSentinel);
-            EXPECT_EQ(r[frames], kSentinel);
-
-            std::fill(l.begin(), l.end(), kSentinel);
-            std::fill(r.begin(), r.end(), kSentinel);
-            dsp::pcmToFloat(stereo.data(), 4 * frames + extra, l.data(), nullptr, 2);
-            s = split(frames, v.inMix);
-            for (uint32_t i = 0; i < frames; ++i) {
-                const int16_t a = stereo[2 * i], b = stereo[2 * i + 1];
-                EXPECT_TRUE(same(l[i], s.vector(i) ? expected::summed(a, b) : expected::referenceMix(a, b))) << "mix " << i;
-            }
-            EXPECT_EQ(l[frames], kSentinel);
-            EXPECT_EQ(r[0], kSentinel) << "a mono mix leaves the right buffer alone";
-
-            std::fill(l.begin(), l.end(), kSentinel);
-            dsp::pcmToFloat(mono.data(), 2 * frames + extra % 2, l.data(), r.data(), 1);
-            s = split(frames, v.inMono);
-            for (uint32_t i = 0; i < frames; ++i)
-                EXPECT_TRUE(same(l[i], s.vector(i) ? expected::widened(kLeft) : expected::reference(kLeft))) << "mono " << i;
-            EXPECT_EQ(l[frames], kSentinel);
-            EXPECT_EQ(r[0], kSentinel) << "mono input leaves the right buffer alone";
-        }
-    }
-}
-
-// Inputs at a 0..3-float offset from a 16-byte boundary (inR at the same offset). Left -1.5
-// gives -32767 through the reference and -32768 through any vector part; right, three quarters
-// of a count, gives 0 truncated and 1 rounded, so it shows which vector rule ran.
-TEST_P(Variants, FloatToInt16SplitsHeadVectorBlocksAndRemainder) {
-    const Layout& v = GetParam();
-    SwitchGuard guard(v.switches);
+    std::vector<int16_t> pcm(46);
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = (i / 2) % 2 ? (i % 2 ? 2 : -3) : (i % 2 ? -20001 : 12345);
     alignas(16) float left[32], right[32];
-    for (uint32_t offset = 0; offset < 4; ++offset) {
+    std::fill(left, left + 32, -1.5f);
+    std::fill(right, right + 32, 0.75f / 32767);
+    auto one = [](bool vector, int s) { return vector ? expected::widened(s) : expected::reference(s); };
+    for (dsp::cpu::Isa level : dsptest::levels()) {
+        const dsp::cpu::ForceLevel force(level);
         for (uint32_t frames = 0; frames <= 21; ++frames) {
-            SCOPED_TRACE("offset " + std::to_string(offset) + " frames " + std::to_string(frames));
-            for (int i = 0; i < 32; ++i) {
-                left[i] = -1.5f;
-                right[i] = 0.75f / 32767;
+            for (uint32_t k = 0; k < 4; ++k) {
+                for (const Shape& s : kShapes) {
+                    SCOPED_TRACE(::testing::Message() << dsp::cpu::name(level) << " " << s.name << " frames "
+                                                      << frames << " k " << k);
+                    const bool split = s.channels == 2 && s.withRight;
+                    std::vector<float> l(frames + 1, -777.0f), r(frames + 1, -777.0f);
+                    dsp::pcmToFloat(pcm.data(), 2 * s.channels * frames + k % (2 * s.channels), l.data(),
+                                    s.withRight ? r.data() : nullptr, s.channels);
+                    for (uint32_t i = 0; i < frames; ++i) {
+                        const bool vec = isVector(i, frames, v.*s.inBlock);
+                        const int a = pcm[s.channels * i], b = pcm[s.channels * i + 1];
+                        const float mixed = vec ? expected::summed(a, b) : expected::referenceMix(a, b);
+                        EXPECT_EQ(l[i], s.channels == 2 && !split ? mixed : one(vec, a)) << "in, left " << i;
+                        EXPECT_EQ(r[i], split ? one(vec, b) : -777.0f) << "in, right " << i;
+                    }
+                    EXPECT_EQ(l[frames], -777.0f);
+                    EXPECT_EQ(r[frames], -777.0f);
+
+                    const uint32_t head = s.headFirst && v.alignedHead ? (4 - k) % 4 : 0, samples = s.channels * frames;
+                    std::vector<int16_t> out(samples + 1, 0x5a5a);
+                    dsp::floatToPcm(left + k, s.withRight ? right + k : nullptr, frames, out.data(), s.channels);
+                    for (uint32_t i = 0; i < samples; ++i) {
+                        const float x = i % 2 && split ? right[0] : left[0];
+                        const bool vec = isVector(i / s.channels, frames, v.*s.outBlock, head);
+                        EXPECT_EQ(out[i], vec ? v.outFormula(x) : expected::reference(x)) << "out, sample " << i;
+                    }
+                    EXPECT_EQ(out[samples], 0x5a5a);
+                }
             }
-            auto want = [&](uint32_t sample, bool vector) {
-                const float x = sample % 2 ? right[0] : left[0];
-                return vector ? v.outFormula(x) : expected::reference(x);
-            };
-            const float* inL = left + offset;
-            const float* inR = right + offset;
-            const uint32_t head = v.alignedHead ? (4 - offset) % 4 : 0;
-            std::vector<int16_t> pcm(2 * frames + 2, kPcmSentinel);
-
-            dsp::floatToPcm(inL, inR, frames, pcm.data(), 2);
-            Split s = split(frames, v.outStereo, head);
-            for (uint32_t i = 0; i < 2 * frames; ++i) EXPECT_EQ(pcm[i], want(i, s.vector(i / 2))) << "stereo sample " << i;
-            EXPECT_EQ(pcm[2 * frames], kPcmSentinel);
-
-            std::fill(pcm.begin(), pcm.end(), kPcmSentinel);
-            dsp::floatToPcm(inL, nullptr, frames, pcm.data(), 2);
-            s = split(frames, v.outDuplicated);
-            for (uint32_t i = 0; i < 2 * frames; ++i)
-                EXPECT_EQ(pcm[i], s.vector(i / 2) ? -32768 : -32767) << "duplicated sample " << i;
-            EXPECT_EQ(pcm[2 * frames], kPcmSentinel);
-
-            std::fill(pcm.begin(), pcm.end(), kPcmSentinel);
-            dsp::floatToPcm(inL, inR, frames, pcm.data(), 1);
-            s = split(frames, v.outMono, head);
-            for (uint32_t i = 0; i < frames; ++i) EXPECT_EQ(pcm[i], s.vector(i) ? -32768 : -32767) << "mono sample " << i;
-            EXPECT_EQ(pcm[frames], kPcmSentinel);
         }
     }
 }
@@ -168,12 +134,9 @@ TEST(ConvertReference, DocumentedValues) {
     EXPECT_EQ(out[2], 0.0f);
 
     const int16_t mix[] = {-3, 0, 3, 0, -32768, -32768, 32767, 32767, -1, 0};
-    dsp::pcmToFloat(mix, sizeof mix, out, nullptr, 2);
-    EXPECT_EQ(out[0], static_cast<float>(-2 / 32767.0));  // halving rounds toward minus infinity
-    EXPECT_EQ(out[1], static_cast<float>(1 / 32767.0));
-    EXPECT_EQ(out[2], static_cast<float>(-32768 / 32767.0));
-    EXPECT_EQ(out[3], 1.0f);
-    EXPECT_EQ(out[4], static_cast<float>(-1 / 32767.0));
+    const float mixWant[] = {-2 / 32767.0f, 1 / 32767.0f, -32768 / 32767.0f, 1.0f, -1 / 32767.0f};
+    dsp::pcmToFloat(mix, sizeof mix, out, nullptr, 2);  // halving rounds toward minus infinity
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], mixWant[i]) << "mix index " << i;
 
     const float x[] = {1.0f, 1.5f, -1.5f, 0.99999f, -0.5f, 0.75f / 32767, NAN, -1.0f};
     const int16_t want[] = {32767, 32767, -32767, 32766, -16383, 0, -32767, -32767};
@@ -182,72 +145,43 @@ TEST(ConvertReference, DocumentedValues) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(got[i], want[i]) << "index " << i;
 }
 
-// Step-by-step forward copy: a destination 16 or 32 bytes past the source repeats the first
-// one or two blocks; one before the source moves the data down intact. Through the dispatch
-// (any count, the rest below 16 untouched) and through every kernel build.
-TEST(BlockCopy, CopiesForwardSixteenBytesPerStep) {
-    using Copy = void (*)(const void*, void*, uint32_t);
-    struct Build {
-        const char* name;
-        Copy copy;
-        bool bytes;  // counts bytes (dispatch) rather than 16-byte blocks (kernels)
-    };
-    std::vector<Build> builds = {{"blockCopy", dsp::blockCopy, true}, {"portable", dsp::kernels::portable::copy16, false}};
-#if DSP_X86_KERNELS
-    builds.push_back({"sse2", dsp::kernels::sse2::copy16, false});
-    if (dsp::cpu::detected() >= dsp::cpu::Isa::Avx2) builds.push_back({"avx2", dsp::kernels::avx2::copy16, false});
-    if (dsp::cpu::detected() >= dsp::cpu::Isa::Avx512) builds.push_back({"avx512", dsp::kernels::avx512::copy16, false});
-#endif
-    for (const Build& build : builds) {
-        for (int shift : {-16, 0, 16, 32, 48, 144}) {
-            for (uint32_t bytes : {16u, 48u, 160u, 1024u}) {
-                SCOPED_TRACE(std::string(build.name) + " shift " + std::to_string(shift) + " bytes " + std::to_string(bytes));
-                std::vector<unsigned char> buf(2048);
-                for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 7 + 1);
-                const std::vector<unsigned char> before = buf;
-                const size_t src = 512, dst = src + shift;
-                build.copy(buf.data() + src, buf.data() + dst, build.bytes ? bytes + 15 : bytes / 16);
-                for (size_t i = 0; i < bytes; ++i) {
-                    size_t from = i;  // a step reads bytes an earlier step already wrote
-                    while (shift > 0 && from >= static_cast<size_t>(shift)) from -= shift;
-                    ASSERT_EQ(buf[dst + i], before[src + from]) << "byte " << i;
-                }
-                for (size_t i = 0; i < buf.size(); ++i) {
-                    if (i < dst || i >= dst + bytes) {
-                        ASSERT_EQ(buf[i], before[i]) << "outside byte " << i;
-                    }
-                }
-            }
+// Every copy against a step-by-step forward model: 16-byte steps, each read whole before it is
+// written (so a destination 16 or 32 bytes past the source repeats the first block or two),
+// then single bytes. blockCopy leaves any rest below 16 alone; copyBytes steps by 16 only when
+// a switch is on, and copies the rest byte by byte. At every processor level.
+TEST(Copies, MatchTheStepByStepForwardCopyForEveryOverlap) {
+    struct Copier { const char* name; void (*copy)(const void*, void*, uint32_t); Switches switches; };
+    const Copier copiers[] = {{"blockCopy", dsp::blockCopy, {false, false, false}},
+                              {"copyBytes", dsp::copyBytes, {false, false, false}},
+                              {"copyBytes mmx", dsp::copyBytes, {true, false, false}},
+                              {"copyBytes sse", dsp::copyBytes, {false, false, true}}};
+    auto step = [](std::vector<unsigned char>& b, size_t src, size_t dst, uint32_t from, uint32_t to, uint32_t n) {
+        for (uint32_t at = from; at + n <= to; at += n) {
+            unsigned char held[16];
+            std::copy_n(&b[src + at], n, held);
+            std::copy_n(held, n, &b[dst + at]);
         }
-    }
-}
-
-// copyBytes of any count and any overlap gives what the forward copy gives: 16-byte steps
-// (each read whole before it is written) for the largest multiple of 16 when a switch is on,
-// then single bytes; a destination inside the source repeats the bytes between the two starts.
-TEST(CopyBytes, MatchesTheForwardCopyForEveryOverlap) {
-    for (Switches s : {Switches{false, false, false}, Switches{true, false, false}, Switches{false, false, true}}) {
-        SwitchGuard guard(s);
-        const bool blocks = s.mmx || s.amd3dnow || s.sse;
-        for (int shift : {-17, -1, 0, 3, 16, 17, 2000}) {
-            for (uint32_t bytes : {0u, 15u, 16u, 33u, 1500u}) {
-                SCOPED_TRACE("switches " + std::to_string(blocks) + " shift " + std::to_string(shift) + " bytes " +
-                             std::to_string(bytes));
-                std::vector<unsigned char> buf(8192), want;
-                for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 13 + 5);
-                want = buf;
-                const size_t src = 1024, dst = src + shift;
-                uint32_t done = 0;
-                if (blocks) {
-                    for (; done + 16 <= bytes; done += 16) {
-                        unsigned char step[16];
-                        for (int k = 0; k < 16; ++k) step[k] = want[src + done + k];
-                        for (int k = 0; k < 16; ++k) want[dst + done + k] = step[k];
-                    }
+    };
+    for (dsp::cpu::Isa level : dsptest::levels()) {
+        const dsp::cpu::ForceLevel force(level);
+        for (const Copier& c : copiers) {
+            SwitchGuard guard(c.switches);
+            for (int shift : {-17, -16, -1, 0, 3, 16, 17, 32, 48, 144, 2000}) {
+                for (uint32_t bytes : {0u, 15u, 16u, 33u, 48u, 160u, 1024u, 1500u}) {
+                    SCOPED_TRACE(::testing::Message() << dsp::cpu::name(level) << " " << c.name << " shift "
+                                                      << shift << " bytes " << bytes);
+                    std::vector<unsigned char> buf(8192);
+                    for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 13 + 5);
+                    std::vector<unsigned char> want = buf;
+                    const size_t src = 1024, dst = src + shift;
+                    const bool rest = c.copy == dsp::copyBytes, blocks = !rest || c.switches.mmx || c.switches.sse;
+                    const uint32_t blocked = blocks ? bytes & ~15u : 0;
+                    step(want, src, dst, 0, blocked, 16);
+                    if (rest) step(want, src, dst, blocked, bytes, 1);
+                    c.copy(buf.data() + src, buf.data() + dst, bytes);
+                    const auto same = std::mismatch(buf.begin(), buf.end(), want.begin()).first - buf.begin();
+                    ASSERT_EQ(same, 8192) << "bytes before the first difference";
                 }
-                for (uint32_t i = done; i < bytes; ++i) want[dst + i] = want[src + i];
-                dsp::copyBytes(buf.data() + src, buf.data() + dst, bytes);
-                for (size_t i = 0; i < buf.size(); ++i) ASSERT_EQ(buf[i], want[i]) << "byte " << i;
             }
         }
     }
