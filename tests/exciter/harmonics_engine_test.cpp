@@ -67,8 +67,6 @@ TEST(HarmonicsEngine, PiecesLongerThanTheCapacityEqualCapacityBlocks) {
     for (std::size_t n = 0; n < x.size(); ++n) ASSERT_EQ(a[n], b[n]) << "n=" << n;
 }
 
-// ---- Band edge -------------------------------------------------------------------------------
-
 // Spectra of 128 bins in dB, and the bin the scan reports.
 TEST(HarmonicsEngine, BandEdgeScanFindsTheBinWhereTheRiseReaches15Db) {
     const struct {
