@@ -152,8 +152,7 @@ const ScheduleCase kSchedules[] = {
                  {{66149, 110250}}},
 };
 
-// Blocks of 4096, single samples (the plain per-sample path), odd chunks, one block, and blocks
-// of 4096 after a restart at 1.0023 s: name suffixes 0 to 4.
+// Blocks of 4096, single samples, odd chunks, one block, 4096 after a restart: suffixes 0 to 4.
 INSTANTIATE_TEST_SUITE_P(
     Edits, FadeEngineSchedule,
     ::testing::Combine(::testing::ValuesIn(kSchedules),

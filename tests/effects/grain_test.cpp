@@ -24,8 +24,7 @@ using namespace dsptest;
 
 namespace {
 
-// Frequency of the strongest component of x[from, from + n) between lo and hi Hz at 44.1 kHz,
-// scanned in 2 Hz steps, then 0.1 Hz around the best.
+// Frequency of the strongest component of x[from, from + n) between lo and hi Hz at 44.1 kHz.
 double dominantFrequency(const std::vector<float>& x, size_t from, size_t n, double lo, double hi) {
     const std::vector<double> part(x.begin() + from, x.begin() + from + n);
     double best = lo, bestPower = -1;

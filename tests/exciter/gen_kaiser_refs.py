@@ -23,19 +23,12 @@ CASES = [
 ]
 
 
-def beta_for(a):
-    if a >= 50:
-        return 0.1102 * (a - 8.7)
-    if a >= 21:
-        return 0.5842 * (a - 21) ** 0.4 + 0.07886 * (a - 21)
-    return 0.0  # a rectangular window
-
-
 # The lowpass prototype at the single-precision edge, shifted to the band by modulation.
 def design(kind, taps, a, f1, f2):
     f1, f2 = float(np.float32(f1)), float(np.float32(f2))
     fc = {0: f1, 1: RATE * 0.5 - f1}.get(kind, (f2 - f1) * 0.5)
-    proto = signal.firwin(taps + 1, float(np.float32(fc)), window=("kaiser", beta_for(a)), scale=True, fs=RATE)
+    window = ("kaiser", signal.kaiser_beta(a))
+    proto = signal.firwin(taps + 1, float(np.float32(fc)), window=window, scale=True, fs=RATE)
     k = np.arange(taps + 1) - taps // 2
     if kind < 2:
         return proto * np.cos(np.pi * k) if kind == 1 else proto

@@ -1,7 +1,5 @@
-// The harmonic synthesis engine's parts: Kaiser designs against scipy, and each part held bit for
-// bit to its per-sample definition written out plainly (circular delay line, curve walk from the
-// previous point and the Bezier it samples, FIR sums in each variant's order, element-wise
-// kernels) over awkward inputs and block splits.
+// The harmonic synthesis engine's parts: Kaiser designs against scipy, and each part bit for bit
+// against its per-sample definition written out plainly, over awkward inputs and block splits.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -196,10 +194,8 @@ TEST(DelayExactness, MatchesTheCircularLineSampleBySample) {
     }
 }
 
-// One output at a time over the circular history, newest sample at the write position, with
-// each form's summation: the reference in double in slot order; 3DNow! one running float sum
-// per lane (slot mod 4) from zero, then (l0 + l2) + (l1 + l3); SSE for 16 taps the four slots of
-// each lane added pairwise, then across lanes in the same way. Then + x * c0 in float.
+// One output at a time over the circular history (newest sample at the write position), summed
+// in each variant's order: the reference in double, the others per lane (slot mod 4).
 struct PlainFir {
     const float* coef;
     int taps;

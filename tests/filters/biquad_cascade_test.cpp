@@ -1,6 +1,5 @@
-// Butterworth and Chebyshev cascades against closed-form coefficients and against responses
-// computed independently with scipy.signal (gen_filter_refs.py -> filter_refs.inc), and the IIR
-// filter effect's type selection.
+// Butterworth and Chebyshev cascades against a closed form and scipy.signal's responses
+// (gen_filter_refs.py -> filter_refs.inc), and the IIR filter effect's type selection.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,8 +23,7 @@ struct FilterRef { bool chebyshev, highpass; int order; float rate, cutoff, ripp
 struct ImpulseRef { int design; double h[48]; };
 #include "filters/filter_refs.inc"
 
-// DC, the cutoff, Nyquist, then 12 frequencies spaced logarithmically from 20 Hz to 98 % of
-// Nyquist (numpy's geomspace).
+// DC, the cutoff, Nyquist, then numpy's geomspace(20, 98 % of Nyquist, 12).
 std::vector<double> referenceFrequencies(const FilterRef& r) {
     std::vector<double> f = {0.0, r.cutoff, r.rate / 2.0};
     for (int i = 0; i < 12; ++i) f.push_back(20.0 * std::pow(0.49 * r.rate / 20.0, i / 11.0));
@@ -85,9 +83,8 @@ TEST(BiquadCascade, ButterworthOrder2AtQuarterRateMatchesClosedForm) {
     EXPECT_EQ(s.b2, s.b0);
 }
 
-// Every reference design: the coefficients evaluate to scipy's response at DC, the cutoff,
-// Nyquist and a logarithmic grid; process() runs the cascade it designed (impulse responses
-// against scipy's sosfilt).
+// Every reference design: the coefficients give scipy's response, and process() runs the cascade
+// it designed (impulse responses against scipy's sosfilt).
 TEST(BiquadCascade, MagnitudeAndImpulseResponseMatchScipy) {
     for (size_t d = 0; d < sizeof(kFilterRefs) / sizeof(kFilterRefs[0]); ++d) {
         const FilterRef& r = kFilterRefs[d];
@@ -122,10 +119,9 @@ TEST(BiquadCascade, IdentityBeforeDesignAndForOrderZero) {
     }
 }
 
-// Split calls around a redesign to the same filter (history kept), in place, and two cascades
-// run as a pair (whose lanes may differ in coefficients) all give the bits of one call on
-// separate buffers, also while decaying into the denormal range: denormal inputs are read
-// exactly, denormal outputs kept, and the caller's floating-point mode is left as it was.
+// Split calls around a redesign (history kept), in place, and a pair of differing cascades give
+// the bits of one call on separate buffers, also while decaying into the denormal range:
+// denormal inputs read exactly, denormal outputs kept, the caller's floating-point mode left.
 TEST(BiquadCascade, InPlaceAndPairedProcessingEqualSeparateBuffers) {
     std::vector<float> x = noise(60000, 2, 1.0f), x2 = noise(60000, 3, 1.0f);
     std::fill(x.begin() + 2000, x.end(), 0.0f);
