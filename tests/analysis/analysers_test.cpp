@@ -68,14 +68,10 @@ TEST(Envelope, StepFollowsTheButterworthResponseAcrossBlocks) {
         const std::vector<float> env = envelopeOf(std::vector<int16_t>(frames, v), 1, 333);
         const double target = 2.5 * std::abs(v);
         const std::vector<double> expected = butterworthStep(target, frames);
-        double peak = 0;
-        for (size_t n = 0; n < frames; ++n) {
+        for (size_t n = 0; n < frames; ++n) {  // overshoot and settling included
             ASSERT_NEAR(env[n], std::trunc(expected[n]), 1.0) << "v=" << v << " frame " << n;
             ASSERT_EQ(env[n], std::trunc(env[n]));
-            peak = std::max(peak, double(env[n]));
         }
-        EXPECT_GT(peak, target * 1.03) << "second-order Butterworth overshoots by about 4 %";
-        EXPECT_NEAR(env[frames - 1], std::trunc(target), 1.0);
     }
 }
 

@@ -202,6 +202,7 @@ TEST(CrossFadeEngine, CurveGainsFollowThePiecewiseDecibelLaw) {
                  {-1, -40, 0.05f, 0.0f, 0.01f, -0.8, kSilent},  // a hard switch
                  {-1, -40, 0.0f, 0.8f, 0.001f, kUnity, -1.0 - 0.001 * 39 / 0.8},
                  {-1, -40, -0.05f, -0.8f, 0.4f, kUnity, -20.5},
+                 {-1, -40, -0.05f, -0.8f, -0.02f, -1.0 - 0.02 * 39 / 0.8, -1.0 + 0.02 / 0.05},
                  {-6, -30, 0.5f, 2.0f, 1.5f, kUnity, -6.0 - 1.5 * 12}};
     for (const auto& c : cases) {
         dsp::CrossFadeEngine engine;

