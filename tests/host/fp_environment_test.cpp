@@ -21,11 +21,7 @@ uint16_t x87Control() {
     return cw;
 }
 
-struct Environment {
-    const char* name;
-    unsigned mxcsr;
-    bool precision53;
-};
+struct Environment { const char* name; unsigned mxcsr; bool precision53; };
 
 // Every family's output bytes for one signal whose tail decays into denormals.
 std::string everyFamily() {

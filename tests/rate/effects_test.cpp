@@ -12,7 +12,6 @@
 
 #include "chain/dsp_effect.h"
 #include "dsp.h"
-#include "rate/hqups_effect.h"
 #include "support/signals.h"
 #include "support/spectrum.h"
 
@@ -61,11 +60,6 @@ TEST(Resampler, StereoEqualsTwoMonoAndChannelCountsConvert) {
         }
         for (dsp_effect* e : {s, l, r, toStereo}) termResampler(e);
     }
-}
-
-// 1 Hz -> 4 MHz: 1000 frames would need 4e9 output frames, more than a buffer can hold.
-TEST(Resampler, OutputTooLargeForAnyBufferCountsAsOutOfMemory) {
-    EXPECT_EQ(resampler(1000, 1, 1, 1, 4000000, 0), nullptr);
 }
 
 TEST(Resampler, ChainCarriesConvertedLengthAndRate) {
@@ -124,7 +118,6 @@ TEST(Hqups, SourceBlockAndItsConversion) {
         {44100, 1000, 919, 1000}, {22050, 1000, 460, 1001}, {48000, 1000, 1000, 1000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
-        EXPECT_EQ(dsp::HqupsEffect::sourceFramesFor(c.dstFrames, c.rate), c.srcFrames);
         dsp_effect* effect = make(false, c.dstFrames, 2, c.rate);
         ASSERT_NE(effect, nullptr);
         EXPECT_EQ(getHqupsSrcSize(effect, c.dstFrames), c.srcFrames);

@@ -138,11 +138,7 @@ TEST(WavefileReader, Seeks) {
     dsp_wavefile_in* in = initWavefileIn(path.c_str(), 4);
     ASSERT_EQ(seekWavefileIn(in, 0, 1), start) << "the open leaves the position on the first sample byte";
 
-    struct TimeSeek {
-        float seconds;
-        int32_t mode;
-        int32_t expected;
-    };
+    struct TimeSeek { float seconds; int32_t mode, expected; };
     const TimeSeek timeSeeks[] = {
         {1.5f, 0, start + 264600},    // 66150 frames of 4 bytes
         {0.0000126f, 0, start},       // 0.556 frames truncate to 0
@@ -152,9 +148,8 @@ TEST(WavefileReader, Seeks) {
         {std::numeric_limits<float>::quiet_NaN(), 0, -1},
         {1e9f, 1, -1},                // beyond what a byte offset can count
     };
-    for (const TimeSeek& t : timeSeeks) {
+    for (const TimeSeek& t : timeSeeks)
         EXPECT_EQ(timeSeekWavefileIn(in, t.seconds, t.mode), t.expected) << t.seconds << " s, mode " << t.mode;
-    }
 
     // Mode 0 of the byte seek counts from the first sample byte too; then a read sees the bytes there.
     EXPECT_EQ(seekWavefileIn(in, 1000, 0), start + 1000);

@@ -88,11 +88,7 @@ TEST(WavefileWriter, ClosedHandles) {
 
 // Files the writer makes are read back exactly by an independent reader, Python's wave module
 // (sox reads them in the dsptool tests).
-struct ForeignCase {
-    uint16_t channels;
-    uint32_t rate;
-    uint32_t frames;
-};
+struct ForeignCase { uint16_t channels; uint32_t rate, frames; };
 
 class WavefileWriterForeignReaders : public ::testing::TestWithParam<ForeignCase> {};
 
