@@ -4,7 +4,6 @@
 #include <numeric>
 #include <vector>
 
-#include "chain/dsp_chain.h"
 #include "convert/convert.h"
 #include "dsp.h"
 #include "memory/fastmem.h"

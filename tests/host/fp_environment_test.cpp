@@ -4,7 +4,6 @@
 #include <xmmintrin.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 #if defined(_WIN32)

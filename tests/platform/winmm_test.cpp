@@ -12,14 +12,6 @@
 
 using namespace dsp::platform;
 
-namespace {
-
-HMMIO openFile(const std::string& path, DWORD flags) {
-    return mmioOpenA(const_cast<char*>(path.c_str()), nullptr, flags);
-}
-
-}  // namespace
-
 // Random reads, writes and seeks through buffers of several sizes behave like a plain byte
 // array: every read returns what the array holds, and the file ends up equal to the array.
 class MmioBuffering : public ::testing::TestWithParam<LONG> {};
@@ -27,7 +19,7 @@ class MmioBuffering : public ::testing::TestWithParam<LONG> {};
 TEST_P(MmioBuffering, MatchesAByteArrayModel) {
     wavetest::TempDir dir;
     const std::string path = dir.file("model.bin");
-    HMMIO file = openFile(path, MMIO_CREATE | MMIO_READWRITE);
+    HMMIO file = mmioOpenA(const_cast<char*>(path.c_str()), nullptr, MMIO_CREATE | MMIO_READWRITE);
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(mmioSetBuffer(file, nullptr, GetParam(), 0), MMSYSERR_NOERROR);
     std::vector<char> model;

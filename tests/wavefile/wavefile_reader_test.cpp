@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -14,12 +12,8 @@ using wavetest::chunk;
 using wavetest::fmtPayload;
 using wavetest::riff;
 
-namespace {
-
 const std::string kStereoFmt = fmtPayload(1, 2, 44100, 16, true);
 const std::string kSamples = "abcdefghijklmnopqrstuvwx";  // 6 stereo frames
-
-}  // namespace
 
 // Files read back exactly as sox wrote them, through reads of several block sizes.
 class WavefileReaderSox : public ::testing::TestWithParam<uint32_t> {};

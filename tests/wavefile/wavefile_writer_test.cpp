@@ -12,11 +12,7 @@
 
 using wavetest::le32;
 
-namespace {
-
 const dsp_wave_format kStereo16 = {1, 2, 44100, 176400, 4, 16, 0};
-
-}  // namespace
 
 // Data sizes around the pad rule: odd sizes get one zero byte, sizes are fixed at the close.
 // The format goes out verbatim in an 18-byte chunk, even a cbSize with no extra bytes behind it.
