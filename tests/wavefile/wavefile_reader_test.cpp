@@ -36,11 +36,8 @@ TEST_P(WavefileReaderSox, ReadsWhatSoxWrote) {
 
     dsp_wavefile_in* in = initWavefileIn(wav.c_str(), frames);
     ASSERT_NE(in, nullptr);
-    const dsp_wave_format* format = getFormatWavefileIn(in);
-    EXPECT_EQ(format->wFormatTag, 1);
-    EXPECT_EQ(format->nChannels, 2);
-    EXPECT_EQ(format->nSamplesPerSec, 22050u);
-    EXPECT_EQ(format->wBitsPerSample, 16);
+    const std::string format(reinterpret_cast<const char*>(getFormatWavefileIn(in)), 16);
+    EXPECT_EQ(format, fmtPayload(1, 2, 22050, 16, false)) << "PCM, 2 channels, 22050 Hz, 16 bits";
     EXPECT_EQ(getHeaderWavefileIn(in)->dwBufferLength, reference.size());
     std::string got;
     for (;;) {
@@ -175,7 +172,6 @@ TEST(WavefileReader, CallerBufferAndOwnBlock) {
     std::vector<char>* caller = new std::vector<char>(80);
     EXPECT_EQ(readWavefileIn(in, caller->data(), 20), 80);
     EXPECT_EQ(header->lpData, caller->data());
-    EXPECT_EQ(header->dwBytesRecorded, 80u);
     EXPECT_EQ(std::string(caller->data(), 80), samples.substr(0, 80));
     delete caller;  // the host frees its buffer; the reader must not touch it again
 
