@@ -12,6 +12,7 @@
 
 #include "chain/dsp_effect.h"
 #include "dsp.h"
+#include "rate/hqups_effect.h"
 #include "support/signals.h"
 #include "support/spectrum.h"
 
@@ -118,6 +119,7 @@ TEST(Hqups, SourceBlockAndItsConversion) {
         {44100, 1000, 919, 1000}, {22050, 1000, 460, 1001}, {48000, 1000, 1000, 1000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
+        EXPECT_EQ(dsp::HqupsEffect::sourceFramesFor(c.dstFrames, c.rate), c.srcFrames);
         dsp_effect* effect = make(false, c.dstFrames, 2, c.rate);
         ASSERT_NE(effect, nullptr);
         EXPECT_EQ(getHqupsSrcSize(effect, c.dstFrames), c.srcFrames);

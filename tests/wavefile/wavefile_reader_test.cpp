@@ -172,6 +172,7 @@ TEST(WavefileReader, CallerBufferAndOwnBlock) {
     std::vector<char>* caller = new std::vector<char>(80);
     EXPECT_EQ(readWavefileIn(in, caller->data(), 20), 80);
     EXPECT_EQ(header->lpData, caller->data());
+    EXPECT_EQ(header->dwBytesRecorded, 80u);
     EXPECT_EQ(std::string(caller->data(), 80), samples.substr(0, 80));
     delete caller;  // the host frees its buffer; the reader must not touch it again
 
