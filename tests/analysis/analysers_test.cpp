@@ -22,8 +22,6 @@ std::vector<int16_t> interleave(const std::vector<int16_t>& left, const std::vec
     return pcm;
 }
 
-// ---- Envelope follower -----------------------------------------------------------------------
-
 constexpr uint32_t kEnvelopeRate = 44100;
 
 // Step response of the 33 Hz second-order Butterworth lowpass (bilinear transform with
@@ -81,27 +79,21 @@ TEST(Envelope, StepFollowsTheButterworthResponseAcrossBlocks) {
     }
 }
 
-TEST(Envelope, StereoChannelsAreIndependentAndLeftComesFirst) {
+// Stereo channels are independent, left first; a null output still advances the state.
+TEST(Envelope, StereoChannelsAreIndependentAndANullOutputStillAdvances) {
     std::vector<int16_t> left(3000), right(3000, int16_t(-5000));
     for (size_t i = 0; i < left.size(); ++i) left[i] = int16_t(i % 200 * 100);
     std::vector<float> expected = envelopeOf(left, 1, 512);
     const std::vector<float> r = envelopeOf(right, 1, 512);
     expected.insert(expected.end(), r.begin(), r.end());
     EXPECT_EQ(envelopeOf(interleave(left, right), 2, 512), expected);
-}
-
-TEST(Envelope, NullOutputStillAdvancesTheState) {
-    const std::vector<int16_t> pcm(1024, 12000);
-    const std::vector<float> all = envelopeOf(pcm, 1, 512);
     dsp_effect* skipping = initEnvAnalyze(512, 1, kEnvelopeRate);
     std::vector<float> out(512, -1.0f);
-    EXPECT_TRUE(doEnvAnalyze(skipping, pcm.data(), nullptr, 1024));
-    EXPECT_TRUE(doEnvAnalyze(skipping, pcm.data() + 512, out.data(), 1025));  // partial frame ignored
-    EXPECT_EQ(out, std::vector<float>(all.begin() + 512, all.end()));
+    EXPECT_TRUE(doEnvAnalyze(skipping, left.data(), nullptr, 1024));
+    EXPECT_TRUE(doEnvAnalyze(skipping, left.data() + 512, out.data(), 1025));  // partial frame ignored
+    EXPECT_EQ(out, std::vector<float>(expected.begin() + 512, expected.begin() + 1024));
     termEnvAnalyze(skipping);
 }
-
-// ---- FFT analysers ---------------------------------------------------------------------------
 
 struct EffectDeleter {
     void operator()(dsp_effect* effect) const { termFft(effect); }
@@ -134,24 +126,34 @@ TEST(FftAnalyser, FullScaleSineOnABinReadsAQuarterOfTheSize) {
     }
 }
 
-TEST(FftAnalyser, SilenceSitsOnTheFloorAndShortBlocksArePadded) {
+// Silence sits on the floor, short blocks are zero-padded, oversized ones cut to the configured
+// size, null buffers refused. The analysers share one kind: any of their term calls ends any.
+TEST(FftAnalyser, SilenceSitsOnTheFloorShortBlocksArePaddedAndOversizedOnesCut) {
     std::vector<int16_t> silence(2 * 256, 0);
     std::vector<float> floor(512, 0.0f);
     Analyser shortTime(initFftAnalyze(256, 2, 512, 1024));
     ASSERT_TRUE(doFftAnalyze(shortTime.get(), silence.data(), floor.data(), 256 * 4));
     for (uint32_t k = 0; k < 512; ++k) ASSERT_EQ(floor[k], -120.0f) << "value " << k;
 
-    Analyser block(initFft(64, 1, 1, 96));
-    const std::vector<int16_t> pcm = sinePcm(64, 4);
+    dsp_effect* block = initFft(64, 1, 1, 96);
+    const std::vector<int16_t> pcm = sinePcm(4 * 64, 16);
     std::vector<float> out(32, 1.0f);
-    ASSERT_EQ(doFft(block.get(), pcm.data(), out.data(), 0), 32u);
+    ASSERT_EQ(doFft(block, pcm.data(), out.data(), 0), 32u);
     for (float v : out) ASSERT_EQ(v, -96.0f);
     // Half a block: the second half is zeros, not what the previous call left in the buffers.
     std::vector<float> full(32), half(32);
-    doFft(block.get(), pcm.data(), full.data(), 64 * 2);
-    doFft(block.get(), pcm.data(), half.data(), 32 * 2);
+    doFft(block, pcm.data(), full.data(), 64 * 2);
+    doFft(block, pcm.data(), half.data(), 32 * 2);
     EXPECT_LT(half[4], full[4] - 3.0f);
     EXPECT_GT(half[4], full[4] - 9.0f);
+    EXPECT_EQ(doFft(block, pcm.data(), out.data(), 64 * 8), 32u);
+    EXPECT_EQ(out, full);
+    EXPECT_TRUE(doFftAnalyze(Analyser(initFftAnalyze(16, 1, 64, 64)).get(), pcm.data(), out.data(), 64 * 8));
+    EXPECT_EQ(doFft(block, nullptr, out.data(), 64 * 2), 0u);
+    EXPECT_EQ(doFft(block, pcm.data(), nullptr, 64 * 2), 0u);
+    EXPECT_TRUE(termFftAnalyze(block));
+    EXPECT_TRUE(termEnvAnalyze(initFft(64, 1, 1, 96)));
+    EXPECT_TRUE(termFft(initEnvAnalyze(64, 1, 44100)));
 }
 
 // Stereo input analysed as mono is the mix (here cancelling); analysed as stereo it gives both
@@ -169,25 +171,6 @@ TEST(FftAnalyser, MonoAnalysisOfStereoMixesTheChannelsAndStereoWritesBoth) {
     EXPECT_EQ(peakBin(out.data(), n / 2), 5u);
     EXPECT_EQ(peakBin(out.data() + n / 2, n / 2), 90u);
     EXPECT_NEAR(out[n / 2 + 90], 20 * std::log10(0.25 * n / 4), 0.01);
-}
-
-// Oversized blocks are cut to the configured size and null buffers refused. The analysers share
-// one kind: any of their term calls ends any of them.
-TEST(FftAnalyser, OversizedBlocksAreCutAndNullBuffersRefused) {
-    constexpr uint32_t n = 64;
-    dsp_effect* block = initFft(n, 1, 1, 96);
-    Analyser shortTime(initFftAnalyze(16, 1, n, n));
-    const std::vector<int16_t> pcm = sinePcm(4 * n, 12);
-    std::vector<float> exact(n / 2), oversized(n / 2);
-    doFft(block, pcm.data(), exact.data(), n * 2);
-    EXPECT_EQ(doFft(block, pcm.data(), oversized.data(), n * 8), n / 2);
-    EXPECT_EQ(exact, oversized);
-    EXPECT_TRUE(doFftAnalyze(shortTime.get(), pcm.data(), oversized.data(), n * 8));
-    EXPECT_EQ(doFft(block, nullptr, exact.data(), n * 2), 0u);
-    EXPECT_EQ(doFft(block, pcm.data(), nullptr, n * 2), 0u);
-    EXPECT_TRUE(termFftAnalyze(block));
-    EXPECT_TRUE(termEnvAnalyze(initFft(n, 1, 1, 96)));
-    EXPECT_TRUE(termFft(initEnvAnalyze(n, 1, 44100)));
 }
 
 // A chain that reconfigures an analyser (other block sizes) must not make it read or write
@@ -210,8 +193,6 @@ TEST(FftAnalyser, InAChainItYieldsNoFramesAndStaysInBounds) {
         dspDestroy(chain);
     }
 }
-
-// ---- Wave slicer -----------------------------------------------------------------------------
 
 constexpr uint32_t kSliceRate = 48000;
 

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <type_traits>
 #include <vector>
 
 #include "convert/convert.h"
 #include "dsp.h"
+#include "effects/pitch_shift_effect.h"
 #include "effects/pitch_shifter.h"
 #include "effects/stretch_effect.h"
 #include "effects/stretcher.h"
@@ -89,6 +91,22 @@ TEST(GrainEngines, RandomChangesBetweenRandomBlocksMatchTheSampleModels) {
         expectModel(&dsp::PitchShifter::setPitch, &grainref::PitchModel::setPitch, 20261205, -1500, 1500, 1500);
         expectModel(&dsp::Stretcher::setScale, &grainref::StretchModel::setScale, 5122026, -3000, 4000, -2000);
     }
+}
+
+// Each channel of a stereo shifter has its own engine: two different channels come out as two
+// mono shifters give them.
+TEST(GrainEngines, StereoPitchShiftEqualsTwoMonoShifters) {
+    const std::vector<float> left = noise(3000, 11), right = noise(3000, 12);
+    std::vector<float> outL(3000), outR(3000), monoL(3000), monoR(3000);
+    const auto make = [](uint32_t ch) { return dsp::PitchShiftEffect::create(1000, ch, 44100, 500, 0, 0.01f, 0.002f); };
+    const std::unique_ptr<dsp::PitchShiftEffect> stereo(make(2)), monoLeft(make(1)), monoRight(make(1));
+    for (uint32_t at = 0; at < 3000; at += 1000) {
+        stereo->processBlock(&left[at], &right[at], &outL[at], &outR[at], 1000);
+        monoLeft->processBlock(&left[at], nullptr, &monoL[at], nullptr, 1000);
+        monoRight->processBlock(&right[at], nullptr, &monoR[at], nullptr, 1000);
+    }
+    EXPECT_EQ(outL, monoL);
+    EXPECT_EQ(outR, monoR);
 }
 
 // A sine moves to f x 2^(cents/1200) (clamped to an octave), or keeps f and changes length by

@@ -58,16 +58,13 @@ TEST(HarmonicsEngine, DryPathIsTheInputDelayedByTheFilterLatency) {
 
 TEST(HarmonicsEngine, PiecesLongerThanTheCapacityEqualCapacityBlocks) {
     dsp::HarmonicsEngine whole, pieces;
-    whole.setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
-    pieces.setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
+    for (dsp::HarmonicsEngine* e : {&whole, &pieces}) e->setup(256, 48000, 0.35f, 70.0f, 9000, 0, 16);
     const std::vector<float> x = noise(256 * 6, 4, 0.5f);
     std::vector<float> a(x.size()), b(x.size());
     whole.process(x.data(), a.data(), static_cast<uint32_t>(x.size()));
     for (std::size_t s = 0; s < x.size(); s += 256) pieces.process(x.data() + s, b.data() + s, 256);
     for (std::size_t n = 0; n < x.size(); ++n) ASSERT_EQ(a[n], b[n]) << "n=" << n;
 }
-
-// ---- Band edge -------------------------------------------------------------------------------
 
 // Spectra of 128 bins in dB, and the bin the scan reports.
 TEST(HarmonicsEngine, BandEdgeScanFindsTheBinWhereTheRiseReaches15Db) {
@@ -116,8 +113,7 @@ TEST(HarmonicsEngine, ShortBlockInActiveModeIsAnalysedZeroPadded) {
     std::fill(padded.begin() + 300, padded.end(), 0.0f);
     const std::vector<float> shortBlock(padded.begin(), padded.begin() + 300);
     dsp::HarmonicsEngine a, b;
-    a.setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
-    b.setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
+    for (dsp::HarmonicsEngine* e : {&a, &b}) e->setup(480, 48000, 0.3f, 100.0f, 11025, 1, 16);
     EXPECT_EQ(a.findBandEdge(shortBlock.data(), 300), b.findBandEdge(padded.data(), 480));
     for (int i = 0; i < 128; ++i) ASSERT_EQ(a.spectrum()[i], b.spectrum()[i]) << "bin " << i;
     std::vector<float> out(300);

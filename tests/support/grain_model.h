@@ -85,6 +85,17 @@ struct Common {
         if (j >= 0) return in[std::min(j, available - 1)];
         return history[(historyPos + uint64_t(-j) - 1) % span];
     }
+    // The engines take at most 32768 samples at a time; returns the samples written.
+    template <class Model>
+    static uint32_t inChunks(Model& model, const float* in, float* out, uint32_t frames) {
+        uint32_t produced = 0;
+        for (uint32_t done = 0; done < frames;) {
+            const uint32_t n = std::min<uint32_t>(32768, frames - done);
+            produced += model.chunk(in + done, out + produced, n, frames - done);
+            done += n;
+        }
+        return produced;
+    }
     void remember(const float* in, uint32_t n) {
         const uint32_t S = span;
         if (S == 0) return;
@@ -114,15 +125,8 @@ struct PitchModel : Common {
             grains[k - 1] = Grain{true, int64_t(hop * k) - X, int64_t(grainLength) - int64_t(hop * k), grainLength};
         ratio = ratioPending, span = spanPending, offset = offsetPending, bypass = bypassPending;
     }
-    uint32_t process(const float* in, float* out, uint32_t frames) {
-        for (uint32_t done = 0; done < frames;) {
-            const uint32_t n = std::min<uint32_t>(32768, frames - done);
-            chunk(in + done, out + done, n, frames - done);
-            done += n;
-        }
-        return frames;
-    }
-    void chunk(const float* in, float* out, uint32_t n, int64_t available) {
+    uint32_t process(const float* in, float* out, uint32_t frames) { return inChunks(*this, in, out, frames); }
+    uint32_t chunk(const float* in, float* out, uint32_t n, int64_t available) {
         render<float>(in, out, n, n, [&](int64_t at) { return offset + at; }, [&](const Grain& g) {
             const double pos = double(g.age) * double(ratio) + double(g.start);
             const int64_t t = int64_t(pos);
@@ -133,6 +137,7 @@ struct PitchModel : Common {
         });
         ratio = ratioPending, span = spanPending, offset = offsetPending, bypass = bypassPending;
         remember(in, n);
+        return n;
     }
 };
 
@@ -162,15 +167,7 @@ struct StretchModel : Common {
         bypass = bypassPending, span = spanPending, factor = factorPending, inverse = inversePending;
         lead = leadPending;
     }
-    uint32_t process(const float* in, float* out, uint32_t frames) {
-        uint32_t produced = 0;
-        for (uint32_t done = 0; done < frames;) {
-            const uint32_t n = std::min<uint32_t>(32768, frames - done);
-            produced += chunk(in + done, out + produced, n, frames - done);
-            done += n;
-        }
-        return produced;
-    }
+    uint32_t process(const float* in, float* out, uint32_t frames) { return inChunks(*this, in, out, frames); }
     uint32_t chunk(const float* in, float* out, uint32_t n, int64_t available) {
         const uint32_t m = bypass ? n : uint32_t(double(n) * double(factor));
         render<double>(
