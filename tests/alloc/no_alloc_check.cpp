@@ -3,13 +3,13 @@
 // friends in plain builds, and through the sanitizer allocator's hooks in sanitizer builds.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "dsp.h"
+#include "support/signals.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // From the sanitizer runtime's allocator interface (its header does not ship with every compiler).
@@ -68,12 +68,6 @@ namespace {
 constexpr uint32_t kBlock = 2048;
 constexpr uint32_t kRate = 44100;
 
-std::vector<int16_t> signal(size_t samples) {
-    std::vector<int16_t> pcm(samples);
-    for (size_t i = 0; i < samples; ++i) pcm[i] = int16_t(12000 * std::sin(0.05 * double(i)) + 3000 * std::sin(1.3 * double(i)));
-    return pcm;
-}
-
 // Runs `call` once to warm up, then counts the allocations of several more runs.
 long allocationsDuring(const std::function<void(uint32_t frames)>& call) {
     call(kBlock);
@@ -85,7 +79,7 @@ long allocationsDuring(const std::function<void(uint32_t frames)>& call) {
     return allocations;
 }
 
-const std::vector<int16_t> in = signal(2 * kBlock);
+const std::vector<int16_t> in = dsptest::pcmNoise(2 * kBlock, 1, 15000);
 std::vector<int16_t> out(16 * kBlock);
 std::vector<float> spectrum(4 * kBlock);
 

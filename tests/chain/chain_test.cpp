@@ -4,7 +4,6 @@
 #include <numeric>
 #include <vector>
 
-#include "chain/dsp_chain.h"
 #include "convert/convert.h"
 #include "dsp.h"
 #include "memory/fastmem.h"
@@ -75,7 +74,6 @@ TEST(Chain, HeadIsConfiguredFromTheChainFormatAndFollowersFromTheirPredecessor) 
     EXPECT_EQ(dspGetDstChannels(chain), 2u);
     EXPECT_EQ(dspGetDstRate(chain), 32000u);
     dspAdjust(chain, 100, 1, 22050);
-    EXPECT_EQ(dspGetDstRate(chain), 22050u);
     auto* gain = configuredGain(100, 1, 22050);
     auto* repeat = new RepeatEffect(2);
     repeat->configure(512, 2, 8000);
@@ -99,10 +97,7 @@ TEST(Chain, HeadIsConfiguredFromTheChainFormatAndFollowersFromTheirPredecessor) 
     std::vector<int16_t> in(100), out(200);
     std::iota(in.begin(), in.end(), -50);
     EXPECT_EQ(dspSend(chain, in.data(), out.data(), 200), 400u);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(out[2 * i], through(in[i], 1.0f)) << i;
-        EXPECT_EQ(out[2 * i + 1], through(in[i], 1.0f)) << i;
-    }
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(out[i], through(in[i / 2], 1.0f)) << "sample " << i;
     dspDestroy(chain);
 }
 

@@ -14,9 +14,7 @@
 
 namespace {
 
-struct Switches {
-    bool mmx, amd3dnow, sse;
-};
+struct Switches { bool mmx, amd3dnow, sse; };
 
 class SwitchGuard {
 public:
@@ -130,7 +128,6 @@ TEST(ConvertReference, DocumentedValues) {
     dsp::pcmToFloat(pcm, sizeof pcm, out, nullptr, 1);
     EXPECT_EQ(out[0], 1.0f);
     EXPECT_EQ(out[1], static_cast<float>(-32768.0 / 32767.0));
-    EXPECT_NEAR(out[1], -1.0000305, 1e-7);
     EXPECT_EQ(out[2], 0.0f);
 
     const int16_t mix[] = {-3, 0, 3, 0, -32768, -32768, 32767, 32767, -1, 0};

@@ -109,6 +109,7 @@ TEST(Handles, InitRefusesWhatItCannotServe) {
         REFUSED(initChorus(256, 2, 44100, 0xffffffffu, 20, 5, 2, 50, 100)),
         REFUSED(initResampler(100, 3, 3, 44100, 48000, 0, 80, 40, false)),
         REFUSED(initResampler(100, 0, 1, 44100, 48000, 0, 80, 40, false)),
+        REFUSED(initResampler(1000, 1, 1, 1, 4000000, 0, 80, 40, true)),  // 4e9 output frames
         REFUSED(initHqups(0x40000000u, 2, 2, 44100, 0.3f, 100, 8000, 1, 80, 40, 0, true)),
         REFUSED(initHqupsBySrcsize(0x40000000u, 2, 2, 44100, 0.3f, 100, 8000, 1, 80, 40, 0, true)),
         REFUSED(initHqupsBySrcsize(0x30000000u, 2, 2, 8000, 0.3f, 100, 8000, 1, 80, 40, 0, true)),  // six times as many out

@@ -4,7 +4,6 @@
 #include <xmmintrin.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 #if defined(_WIN32)
@@ -21,11 +20,7 @@ uint16_t x87Control() {
     return cw;
 }
 
-struct Environment {
-    const char* name;
-    unsigned mxcsr;
-    bool precision53;
-};
+struct Environment { const char* name; unsigned mxcsr; bool precision53; };
 
 // Every family's output bytes for one signal whose tail decays into denormals.
 std::string everyFamily() {

@@ -40,10 +40,7 @@ void writeInput(const std::string& path, const Input& in) {
 }
 
 // The strongest component within hz ± tolHz must lie between minDb and maxDb (relative to kLevel).
-struct Tone {
-    unsigned channel;
-    double hz, tolHz, minDb, maxDb;
-};
+struct Tone { unsigned channel; double hz, tolHz, minDb, maxDb; };
 
 struct Case {
     const char* name;

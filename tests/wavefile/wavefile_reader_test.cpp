@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -14,12 +12,8 @@ using wavetest::chunk;
 using wavetest::fmtPayload;
 using wavetest::riff;
 
-namespace {
-
 const std::string kStereoFmt = fmtPayload(1, 2, 44100, 16, true);
 const std::string kSamples = "abcdefghijklmnopqrstuvwx";  // 6 stereo frames
-
-}  // namespace
 
 // Files read back exactly as sox wrote them, through reads of several block sizes.
 class WavefileReaderSox : public ::testing::TestWithParam<uint32_t> {};
@@ -42,11 +36,8 @@ TEST_P(WavefileReaderSox, ReadsWhatSoxWrote) {
 
     dsp_wavefile_in* in = initWavefileIn(wav.c_str(), frames);
     ASSERT_NE(in, nullptr);
-    const dsp_wave_format* format = getFormatWavefileIn(in);
-    EXPECT_EQ(format->wFormatTag, 1);
-    EXPECT_EQ(format->nChannels, 2);
-    EXPECT_EQ(format->nSamplesPerSec, 22050u);
-    EXPECT_EQ(format->wBitsPerSample, 16);
+    const std::string format(reinterpret_cast<const char*>(getFormatWavefileIn(in)), 16);
+    EXPECT_EQ(format, fmtPayload(1, 2, 22050, 16, false)) << "PCM, 2 channels, 22050 Hz, 16 bits";
     EXPECT_EQ(getHeaderWavefileIn(in)->dwBufferLength, reference.size());
     std::string got;
     for (;;) {
@@ -138,11 +129,7 @@ TEST(WavefileReader, Seeks) {
     dsp_wavefile_in* in = initWavefileIn(path.c_str(), 4);
     ASSERT_EQ(seekWavefileIn(in, 0, 1), start) << "the open leaves the position on the first sample byte";
 
-    struct TimeSeek {
-        float seconds;
-        int32_t mode;
-        int32_t expected;
-    };
+    struct TimeSeek { float seconds; int32_t mode, expected; };
     const TimeSeek timeSeeks[] = {
         {1.5f, 0, start + 264600},    // 66150 frames of 4 bytes
         {0.0000126f, 0, start},       // 0.556 frames truncate to 0
@@ -152,9 +139,8 @@ TEST(WavefileReader, Seeks) {
         {std::numeric_limits<float>::quiet_NaN(), 0, -1},
         {1e9f, 1, -1},                // beyond what a byte offset can count
     };
-    for (const TimeSeek& t : timeSeeks) {
+    for (const TimeSeek& t : timeSeeks)
         EXPECT_EQ(timeSeekWavefileIn(in, t.seconds, t.mode), t.expected) << t.seconds << " s, mode " << t.mode;
-    }
 
     // Mode 0 of the byte seek counts from the first sample byte too; then a read sees the bytes there.
     EXPECT_EQ(seekWavefileIn(in, 1000, 0), start + 1000);

@@ -12,11 +12,7 @@
 
 using wavetest::le32;
 
-namespace {
-
 const dsp_wave_format kStereo16 = {1, 2, 44100, 176400, 4, 16, 0};
-
-}  // namespace
 
 // Data sizes around the pad rule: odd sizes get one zero byte, sizes are fixed at the close.
 // The format goes out verbatim in an 18-byte chunk, even a cbSize with no extra bytes behind it.
@@ -88,11 +84,7 @@ TEST(WavefileWriter, ClosedHandles) {
 
 // Files the writer makes are read back exactly by an independent reader, Python's wave module
 // (sox reads them in the dsptool tests).
-struct ForeignCase {
-    uint16_t channels;
-    uint32_t rate;
-    uint32_t frames;
-};
+struct ForeignCase { uint16_t channels; uint32_t rate, frames; };
 
 class WavefileWriterForeignReaders : public ::testing::TestWithParam<ForeignCase> {};
 
