@@ -69,12 +69,14 @@ TEST(RateConverter, WorkedExamples) {
 
 TEST(RateConverter, FilterOrderAndStopbandPromise) {
     EXPECT_EQ(make({44100, 48000, 0, true})->filterOrder(), 6);
-    struct Case { uint32_t src, dst; float stop, slope; } cases[] = {
-        {44100, 48000, 80, 40}, {48000, 32000, 60, 24}, {96000, 22050, 40, 60}, {32000, 48000, 120, 12}};
+    // Orders: scipy.signal.cheb1ord(edge, lowNyquist, 0.1, stop, analog=True).
+    struct Case { uint32_t src, dst; float stop, slope; int32_t order; } cases[] = {
+        {44100, 48000, 80, 40, 6}, {48000, 32000, 60, 24, 4}, {96000, 22050, 40, 60, 7}, {32000, 48000, 120, 12, 3}};
     for (const Case& c : cases) {
         auto conv = make({c.src, c.dst, 0, true, 1024, c.stop, c.slope});
         const double lowNyquist = std::min(c.src, c.dst) * 0.5;
         const double edge = lowNyquist / std::pow(2.0, c.stop / c.slope);
+        EXPECT_EQ(conv->filterOrder(), c.order) << c.src << " -> " << c.dst;
         EXPECT_EQ(conv->filter().rate(), float(std::max(c.src, c.dst)));
         EXPECT_LE(magnitudeDb(conv->filter(), lowNyquist), -c.stop) << c.src << " -> " << c.dst;
         EXPECT_NEAR(magnitudeDb(conv->filter(), edge), -0.1, 1e-3) << c.src << " -> " << c.dst;
