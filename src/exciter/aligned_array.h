@@ -19,10 +19,11 @@ public:
     // Replaces the contents with `count` zeroed elements; false when memory runs out.
     bool allocate(std::size_t count) {
         freeAlignedBlock(data_);
-        data_ = static_cast<T*>(alignedBlock(16, count * sizeof(T)));
+        // Whole 16-byte steps, zeroed: the kernels read the tail past the last element.
+        const std::size_t bytes = count == 0 ? 16 : (count * sizeof(T) + 15) & ~std::size_t{15};
+        data_ = static_cast<T*>(alignedBlock(16, bytes));
         size_ = data_ ? count : 0;
-        // Zero the whole block, the tail the kernels read past the last element included.
-        if (data_) std::memset(static_cast<void*>(data_), 0, ((count * sizeof(T) + 15) & ~std::size_t{15}) | (count == 0 ? 16 : 0));
+        if (data_) std::memset(static_cast<void*>(data_), 0, bytes);
         return data_ != nullptr;
     }
     void clear() {
