@@ -18,15 +18,18 @@ public:
         __asm__ volatile("fnstcw %0" : "=m"(x87_));
         const uint16_t ours = 0x037F;  // all exceptions masked, 64-bit precision, to nearest
         if (x87_ != ours) __asm__ volatile("fldcw %0" : : "m"(ours));
-        if (mxcsr_ != kMxcsr) _mm_setcsr(kMxcsr);
+        // The caller's sticky flags may stay set while we run: only the controls matter here.
+        if ((mxcsr_ & ~kFlags) != kMxcsr) _mm_setcsr(kMxcsr);
     }
     ~FpScope() {
-        if (mxcsr_ != kMxcsr) _mm_setcsr(mxcsr_);
+        // Also undoes the flags our arithmetic raised (the inexact flag, nearly always).
+        if (_mm_getcsr() != mxcsr_) _mm_setcsr(mxcsr_);
         __asm__ volatile("fldcw %0" : : "m"(x87_));
     }
 
 private:
     static constexpr unsigned kMxcsr = 0x1F80;  // all exceptions masked, to nearest, no flushing
+    static constexpr unsigned kFlags = 0x3F;    // the sticky exception flags
     unsigned mxcsr_;
     uint16_t x87_ = 0;
 #else
